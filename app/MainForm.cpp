@@ -1,0 +1,376 @@
+#include "app/MainForm.h"
+
+#include "app/AboutFrame.h"
+#include "app/ErrorReport.h"
+#include "app/FileIo.h"
+#include "app/Links.h"
+#include "app/ProfileSelector.h"
+#include "app/TextCodec.h"
+#include "app/TextLines.h"
+#include "editors/CfgFrame.h"
+#include "editors/MapcycleFrame.h"
+#include "editors/UserFrame.h"
+#include "loganalysis/ChatFrame.h"
+#include "loganalysis/LocalFileList.h"
+#include "profiles/SettingsFrame.h"
+#include "skin/CoolButton.h"
+#include "skin/CoolForm.h"
+#include "skin/TBNArea.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QScreen>
+
+namespace velth {
+
+TMainForm* MainForm = nullptr;
+
+const QRect TMainForm::kPageArea(63, 47, 522, 425);
+
+namespace {
+
+QPixmap skinPicture(const char* name)
+{
+    return QPixmap(QStringLiteral(":/skin/") + QLatin1String(name));
+}
+
+QLabel* makeBar(QWidget* parent, const char* name, const char* picture, const QRect& geometry)
+{
+    auto* bar = new QLabel(parent);
+    bar->setObjectName(QLatin1String(name));
+    bar->setGeometry(geometry);
+    bar->setPixmap(skinPicture(picture));
+    return bar;
+}
+
+} // namespace
+
+QIcon TMainForm::tabIcon(int index)
+{
+    return QIcon(QStringLiteral(":/skin/tab%1.png").arg(index));
+}
+
+TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+    , m_context(programFolder, prompts, *this)
+{
+    MainForm = this;
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Velth Control Center"));
+    setFixedSize(590, 500);
+    QFont font = this->font();
+    font.setPixelSize(11);
+    setFont(font);
+
+    TBNArea1 = new TTBNArea(this);
+    TBNArea1->setObjectName(QStringLiteral("TBNArea1"));
+    TBNArea1->setTip(QStringLiteral("Velth Control Center v1.0"));
+    TBNArea1->setIcon(QIcon(skinPicture("tray.png")));
+    connect(TBNArea1, &TTBNArea::LeftClick, this, &TMainForm::TBNArea1LeftClick);
+
+    TitleBar = new TCoolForm(this);
+    TitleBar->setObjectName(QStringLiteral("TitleBar"));
+    TitleBar->setGeometry(0, 0, 590, 25);
+    TitleBar->setPicture(skinPicture("titlebar.png"));
+    LeftBar = makeBar(this, "LeftBar", "leftbar.png", QRect(0, 47, 63, 425));
+    StatusBar = makeBar(this, "StatusBar", "statusbar.png", QRect(0, 472, 590, 28));
+    TopBar = makeBar(this, "TopBar", "topbar.png", QRect(0, 25, 590, 22));
+
+    HPLabel = makeTopLabel("HPLabel", QStringLiteral("Project HP"), 365, true);
+    UpdateLabel = makeTopLabel("UpdateLabel", QStringLiteral("Updates"), 435, true);
+    FeedbackLabel = makeTopLabel("FeedbackLabel", QStringLiteral("Feedback"), 491, true);
+    HelpLabel = makeTopLabel("HelpLabel", QStringLiteral("Help"), 556, true);
+    makeTopLabel("Label1", QStringLiteral("|"), 429, false);
+    makeTopLabel("Label2", QStringLiteral("|"), 485, false);
+    makeTopLabel("Label3", QStringLiteral("|"), 550, false);
+
+    TopBarLabel = new QLabel(this);
+    TopBarLabel->setObjectName(QStringLiteral("TopBarLabel"));
+    TopBarLabel->move(10, 30);
+    TopBarLabel->setAutoFillBackground(true);
+    TopBarLabel->resize(0, 13);
+
+    BExit2 = new TCoolButton(this);
+    BExit2->setObjectName(QStringLiteral("BExit2"));
+    BExit2->setGeometry(564, 3, 22, 22);
+    BExit2->setPicture(skinPicture("title_exit.png"));
+    connect(BExit2, &TCoolButton::clicked, this, &TMainForm::BExitClick);
+    BHide = new TCoolButton(this);
+    BHide->setObjectName(QStringLiteral("BHide"));
+    BHide->setGeometry(540, 3, 22, 22);
+    BHide->setPicture(skinPicture("title_hide.png"));
+    connect(BHide, &TCoolButton::clicked, this, &TMainForm::BHideClick);
+
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    QFont statusFont = font;
+    statusFont.setBold(true);
+    StatusLabel->setFont(statusFont);
+    StatusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    StatusLabel->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    setStatus(QString());
+
+    Shape1 = new QWidget(this);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(585, 47, 5, 425);
+    Shape1->setAutoFillBackground(true);
+    QPalette black = Shape1->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    Shape1->setPalette(black);
+
+    BChat = makeNavButton("BChat", "btn_chat.png", QStringLiteral("Chat parser"), 74);
+    BCfg = makeNavButton("BCfg", "btn_cfg.png", QStringLiteral("CFG updater"), 127);
+    BUser = makeNavButton("BUser", "btn_user.png", QStringLiteral("User edit"), 180);
+    BMapCycle = makeNavButton("BMapCycle", "btn_mapcycle.png", QStringLiteral("Mapcycle edit"), 233);
+    BSettings = makeNavButton("BSettings", "btn_settings.png", QStringLiteral("Settings"), 286);
+    BAbout = makeNavButton("BAbout", "btn_about.png", QStringLiteral("About us ..."), 338);
+    BExit = makeNavButton("BExit", "btn_exit.png", QStringLiteral("Exit"), 391);
+    m_pageButtons = { BChat, BCfg, BUser, BMapCycle, BSettings, BAbout };
+    connect(BChat, &TCoolButton::clicked, this, &TMainForm::BChatClick);
+    connect(BCfg, &TCoolButton::clicked, this, &TMainForm::BCfgClick);
+    connect(BUser, &TCoolButton::clicked, this, &TMainForm::BUserClick);
+    connect(BMapCycle, &TCoolButton::clicked, this, &TMainForm::BMapCycleClick);
+    connect(BSettings, &TCoolButton::clicked, this, &TMainForm::BSettingsClick);
+    connect(BAbout, &TCoolButton::clicked, this, &TMainForm::BAboutClick);
+    connect(BExit, &TCoolButton::clicked, this, &TMainForm::BExitClick);
+
+    FormCreate();
+
+    // Centred on the screen when first shown.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TMainForm::~TMainForm()
+{
+    FormDestroy();
+    if (MainForm == this)
+        MainForm = nullptr;
+}
+
+QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, bool link)
+{
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QLatin1String(name));
+    QFont f = font();
+    f.setPixelSize(12);
+    f.setBold(true);
+    label->setFont(f);
+    label->setCursor(Qt::PointingHandCursor);
+    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    label->adjustSize();
+    label->move(x, 30);
+    if (link)
+        label->installEventFilter(this);
+    return label;
+}
+
+TCoolButton* TMainForm::makeNavButton(const char* name, const char* picture, const QString& tip, int y)
+{
+    auto* button = new TCoolButton(this);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(8, y, 50, 50);
+    button->setPicture(skinPicture(picture));
+    button->setToolTip(tip);
+    return button;
+}
+
+void TMainForm::dockPage(QWidget* page)
+{
+    page->hide();
+    page->setParent(this);
+    page->setGeometry(kPageArea.adjusted(0, 0, -Shape1->width(), 0));
+}
+
+void TMainForm::FormCreate()
+{
+    makeFolders(m_context.logsFolder());
+    makeFolders(m_context.cfgsFolder());
+
+    const QString logsFolder = toDisplay(m_context.logsFolder());
+    chatFrame = new TchatFrame(m_context, this);
+    chatFrame->setObjectName(QStringLiteral("chatFrame"));
+    dockPage(chatFrame);
+    chatFrame->LocalBox->setTitle(QStringLiteral("Local Files: ") + logsFolder);
+    chatFrame->LocalFiles->setRootFolder(logsFolder);
+
+    cfgFrame = new TcfgFrame(m_context, this);
+    cfgFrame->setObjectName(QStringLiteral("cfgFrame"));
+    dockPage(cfgFrame);
+
+    mapcycleFrame = new TmapcycleFrame(m_context, this);
+    mapcycleFrame->setObjectName(QStringLiteral("mapcycleFrame"));
+    dockPage(mapcycleFrame);
+    // A missing map list is reported, and start-up goes on with an empty one.
+    runGuarded([this] { loadMapList(); });
+
+    userFrame = new TuserFrame(m_context, this);
+    userFrame->setObjectName(QStringLiteral("userFrame"));
+    dockPage(userFrame);
+
+    aboutFrame = new TaboutFrame(this);
+    dockPage(aboutFrame);
+    aboutFrame->centreLogo();
+
+    settingsFrame = new TsettingsFrame(m_context, this);
+    settingsFrame->setObjectName(QStringLiteral("settingsFrame"));
+    dockPage(settingsFrame);
+
+    setProfileNames(settingsFrame->ServerList, m_context.store().profileNames());
+    const std::vector<std::string> names = profileNames(settingsFrame->ServerList);
+    for (QComboBox* selector :
+        { chatFrame->FTPServer, cfgFrame->FTPServer, userFrame->FTPServer, mapcycleFrame->FTPServer })
+        setProfileNames(selector, names);
+
+    aboutFrame->show();
+}
+
+void TMainForm::loadMapList()
+{
+    mapcycleFrame->MapList->clear();
+    for (const std::string& line : splitLines(readFile(m_context.mapListFile())))
+        mapcycleFrame->MapList->addItem(toDisplay(line));
+}
+
+void TMainForm::FormDestroy()
+{
+    for (QWidget* page :
+        std::initializer_list<QWidget*>{ cfgFrame, chatFrame, userFrame, mapcycleFrame, aboutFrame, settingsFrame })
+        delete page;
+    cfgFrame = nullptr;
+    chatFrame = nullptr;
+    userFrame = nullptr;
+    mapcycleFrame = nullptr;
+    aboutFrame = nullptr;
+    settingsFrame = nullptr;
+}
+
+void TMainForm::setStatus(const QString& text)
+{
+    StatusLabel->setText(text);
+    StatusLabel->adjustSize();
+    StatusLabel->move(kStatusRight - StatusLabel->width(), kStatusTop);
+}
+
+QString TMainForm::status() const
+{
+    return StatusLabel->text();
+}
+
+void TMainForm::showPage(TCoolButton* button, QWidget* page, const QString& caption)
+{
+    for (TCoolButton* b : m_pageButtons)
+        b->setEnabled(b != button);
+    for (QWidget* p :
+        std::initializer_list<QWidget*>{ chatFrame, cfgFrame, userFrame, mapcycleFrame, settingsFrame, aboutFrame })
+        p->setVisible(p == page);
+    TopBarLabel->setText(caption);
+    TopBarLabel->adjustSize();
+}
+
+void TMainForm::BChatClick()
+{
+    showPage(BChat, chatFrame, QStringLiteral("Chat parser"));
+}
+void TMainForm::BCfgClick()
+{
+    showPage(BCfg, cfgFrame, QStringLiteral("CFG updater"));
+}
+void TMainForm::BUserClick()
+{
+    showPage(BUser, userFrame, QStringLiteral("User edit"));
+}
+void TMainForm::BMapCycleClick()
+{
+    showPage(BMapCycle, mapcycleFrame, QStringLiteral("Mapcycle edit"));
+}
+void TMainForm::BSettingsClick()
+{
+    showPage(BSettings, settingsFrame, QStringLiteral("Velth Control Center Settings"));
+}
+void TMainForm::BAboutClick()
+{
+    showPage(BAbout, aboutFrame, QStringLiteral("About us ..."));
+}
+
+void TMainForm::BHideClick()
+{
+    hide();
+}
+
+void TMainForm::BExitClick()
+{
+    close();
+}
+
+void TMainForm::TBNArea1LeftClick()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::HPLabelClick()
+{
+    links::open(links::kHomePage);
+}
+void TMainForm::UpdateLabelClick()
+{
+    links::open(links::kUpdatesPage);
+}
+void TMainForm::FeedbackLabelClick()
+{
+    links::open(links::kFeedbackMail);
+}
+void TMainForm::HelpLabelClick()
+{
+    links::open(links::kHelpPage);
+}
+
+void TMainForm::HPLabelMouseEnter(QLabel* label)
+{
+    label->setStyleSheet(QStringLiteral("color: #FFFF00; background: transparent;"));
+}
+
+void TMainForm::HPLabelMouseLeave(QLabel* label)
+{
+    label->setStyleSheet(QStringLiteral("color: #FFFFFF; background: transparent;"));
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* label = qobject_cast<QLabel*>(watched);
+    if (!label)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Enter:
+        HPLabelMouseEnter(label);
+        break;
+    case QEvent::Leave:
+        HPLabelMouseLeave(label);
+        break;
+    case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            if (label == HPLabel)
+                HPLabelClick();
+            else if (label == UpdateLabel)
+                UpdateLabelClick();
+            else if (label == FeedbackLabel)
+                FeedbackLabelClick();
+            else if (label == HelpLabel)
+                HelpLabelClick();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace velth

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "app/AppContext.h"
+
+#include <QWidget>
+
+#include <array>
+#include <string>
+
+class QLabel;
+
+namespace velth {
+
+class Prompts;
+class TaboutFrame;
+class TCoolButton;
+class TCoolForm;
+class TTBNArea;
+class TcfgFrame;
+class TchatFrame;
+class TmapcycleFrame;
+class TsettingsFrame;
+class TuserFrame;
+
+// The program's one window: skinned title, navigation bar, page area, status
+// line. It owns the six pages and is the status line every page writes.
+class TMainForm final : public QWidget, public StatusLine
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TMainForm)
+
+public:
+    // programFolder: the folder every local path is built from.
+    TMainForm(const std::string& programFolder, Prompts& prompts, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    AppContext& context() { return m_context; }
+
+    void setStatus(const QString& text) override;
+    QString status() const override;
+
+    // Navigation and window commands.
+    void BChatClick();
+    void BCfgClick();
+    void BUserClick();
+    void BMapCycleClick();
+    void BSettingsClick();
+    void BAboutClick();
+    void BHideClick();
+    void BExitClick();
+    void TBNArea1LeftClick();
+    void HPLabelClick();
+    void UpdateLabelClick();
+    void FeedbackLabelClick();
+    void HelpLabelClick();
+    void HPLabelMouseEnter(QLabel* label);
+    void HPLabelMouseLeave(QLabel* label);
+
+    // Controls, by the names the program's layout gives them.
+    TTBNArea* TBNArea1 = nullptr;
+    TCoolForm* TitleBar = nullptr;
+    QLabel* LeftBar = nullptr;
+    QLabel* StatusBar = nullptr;
+    QLabel* TopBar = nullptr;
+    QLabel* HPLabel = nullptr;
+    QLabel* UpdateLabel = nullptr;
+    QLabel* FeedbackLabel = nullptr;
+    QLabel* HelpLabel = nullptr;
+    QLabel* TopBarLabel = nullptr;
+    TCoolButton* BExit2 = nullptr;
+    TCoolButton* BHide = nullptr;
+    QLabel* StatusLabel = nullptr;
+    QWidget* Shape1 = nullptr;
+    TCoolButton* BChat = nullptr;
+    TCoolButton* BCfg = nullptr;
+    TCoolButton* BUser = nullptr;
+    TCoolButton* BMapCycle = nullptr;
+    TCoolButton* BSettings = nullptr;
+    TCoolButton* BAbout = nullptr;
+    TCoolButton* BExit = nullptr;
+
+    TchatFrame* chatFrame = nullptr;
+    TcfgFrame* cfgFrame = nullptr;
+    TmapcycleFrame* mapcycleFrame = nullptr;
+    TuserFrame* userFrame = nullptr;
+    TaboutFrame* aboutFrame = nullptr;
+    TsettingsFrame* settingsFrame = nullptr;
+
+    static constexpr int kStatusRight = 578;
+    static constexpr int kStatusTop = 480;
+    static const QRect kPageArea;
+
+    // The tab icons of the pages, by index.
+    static QIcon tabIcon(int index);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void loadMapList();
+    void showPage(TCoolButton* button, QWidget* page, const QString& caption);
+    void dockPage(QWidget* page);
+    QLabel* makeTopLabel(const char* name, const QString& text, int x, bool link);
+    TCoolButton* makeNavButton(const char* name, const char* picture, const QString& tip, int y);
+
+    AppContext m_context;
+    std::array<TCoolButton*, 6> m_pageButtons{};
+};
+
+// The program-wide reference to the main window.
+extern TMainForm* MainForm;
+
+} // namespace velth

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velth {
+
+// The server profiles: one INI file, one section per profile. Every call is a
+// complete access to the file; nothing is cached between calls. Names, keys
+// and values are 8-bit byte strings, written and read as they stand.
+class ProfileStore
+{
+public:
+    explicit ProfileStore(std::string path);
+
+    const std::string& path() const { return m_path; }
+
+    // Section names in file order. The list is read as the platform reads it:
+    // one block of at most 16,384 bytes, each name followed by a zero byte, the
+    // last name cut short at that limit. A missing file gives an empty list.
+    std::vector<std::string> profileNames() const;
+
+    // The key's value, cut to 2,047 bytes, or the default when the file,
+    // section or key is missing. Never throws for a missing file.
+    std::string readString(std::string_view profile, std::string_view key, std::string_view defaultValue = {}) const;
+
+    // Decimal, or hexadecimal after "0x"/"0X" when longer than two characters;
+    // anything that is not an integer gives the default.
+    int readInt(std::string_view profile, std::string_view key, int defaultValue) const;
+
+    // Write one key. The file is replaced as a whole through a temporary file;
+    // on failure the previous file stays intact and velth::Error names it.
+    // A name, key or value holding a line break or a zero byte, a name holding
+    // '[' or ']', and an empty name or key are refused with velth::Error and
+    // nothing is written.
+    void writeString(std::string_view profile, std::string_view key, std::string_view value);
+    void writeInt(std::string_view profile, std::string_view key, int value);
+
+    // Removes the profile's section. A missing section or file changes nothing.
+    void eraseProfile(std::string_view profile);
+
+    static constexpr std::size_t kMaxValueLength = 2047;
+    static constexpr std::size_t kNameListBytes = 16384;
+
+private:
+    std::string load() const;
+    void save(const std::string& bytes);
+
+    std::string m_path;
+};
+
+// Parses an integer value by the store's rules; nullopt when it is none.
+std::optional<int> parseProfileInt(std::string_view text);
+
+} // namespace velth
