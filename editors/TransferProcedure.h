@@ -1,0 +1,48 @@
+#pragma once
+
+#include "editors/FtpClient.h"
+
+#include <QString>
+
+#include <functional>
+#include <string>
+
+class QComboBox;
+
+namespace velth {
+
+class AppContext;
+
+// One FTP action of a page: checks, local preparation, busy check, profile,
+// connect, progress text, one CWD to <HLDS>/cstrike, one transfer, disconnect,
+// final text, and what follows. Every step that can fail raises velth::Error;
+// an error ends the action in the general error report with the status line
+// left at the text set last (an error after the connection is up also closes
+// the connection, so the page is never left busy).
+struct TransferVariant
+{
+    // Step 1: the variant's checks; show the refusal through the prompts and
+    // return false to end the action.
+    std::function<bool()> checks;
+    // Step 2: local preparation (runs before the busy check). May throw.
+    std::function<void(const std::string& profile)> prepare;
+    // Step 5: after the profile's connection data are read, before connecting.
+    std::function<void(const std::string& profile)> beforeConnect;
+    QString progressText;
+    // Step 8.3: the transfer on the connected client, in the server folder.
+    std::function<void(FtpClient& client, const std::string& profile, FtpClient::Done done)> transfer;
+    QString finalText;
+    // Step 10: runs after both the success path and "Connection failed!".
+    std::function<void(const std::string& profile)> after;
+};
+
+// Runs the action on the page's own client for the profile picked in the
+// page's selector. Returns at once; the action goes on from the event loop.
+// A page counts as busy from the start of the connect to the end of the
+// action; a second action of the same page meanwhile gets the busy message.
+void runTransfer(AppContext& context, FtpClient& client, const QComboBox* selector, TransferVariant variant);
+
+// "You are connected to another FTP Server! Please wait until the upload is finished."
+extern const QString kBusyMessage;
+
+} // namespace velth
