@@ -1,26 +1,488 @@
 #include "loganalysis/ChatFrame.h"
 
+#include "app/AppContext.h"
+#include "app/Error.h"
+#include "app/ErrorReport.h"
+#include "app/FileIo.h"
+#include "app/MainForm.h"
+#include "app/ProfileSelector.h"
+#include "app/Prompts.h"
+#include "app/TextCodec.h"
+#include "editors/FtpClient.h"
+#include "loganalysis/ChatViews.h"
+#include "loganalysis/ListingLine.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/RtfWriter.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <cstdio>
+
 namespace velth {
+namespace {
+
+const QString kHint = QStringLiteral("Click right mousebutton for more options");
+const QString kDisconnectFirst = QStringLiteral("You are connected to another FTP Server! Please disconnect first.");
+
+// Columns of FTPFiles; the row keeps the name as the server sent it.
+enum RemoteColumn { FileNameColumn = 0, DateColumn = 1, SizeColumn = 2 };
+constexpr int kRemoteNameRole = Qt::UserRole;
+constexpr int kRemoteSizeRole = Qt::UserRole + 1;
+
+QPushButton* makeBarButton(const char* name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setFixedSize(75, 21);
+    return button;
+}
+
+QMenu* makeMenu(const char* name, const char* itemName, const QString& caption, QWidget* parent, QAction*& item)
+{
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QLatin1String(name));
+    item = menu->addAction(caption);
+    item->setObjectName(QLatin1String(itemName));
+    return menu;
+}
+
+// The lines of a chat view with the colours of their text.
+std::vector<RtfParagraph> chatParagraphs(const QTextEdit* view)
+{
+    std::vector<RtfParagraph> paragraphs;
+    const QTextDocument* document = view->document();
+    if (document->isEmpty())
+        return paragraphs;
+    const QColor plain = view->palette().color(QPalette::Text);
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        RtfParagraph paragraph;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid())
+                continue;
+            const QTextCharFormat format = fragment.charFormat();
+            const QColor color = format.foreground().style() == Qt::NoBrush ? plain : format.foreground().color();
+            const QByteArray text = fragment.text().toUtf8();
+            paragraph.push_back({ std::string(text.constData(), static_cast<std::size_t>(text.size())),
+                { static_cast<std::uint8_t>(color.red()), static_cast<std::uint8_t>(color.green()),
+                    static_cast<std::uint8_t>(color.blue()) } });
+        }
+        paragraphs.push_back(std::move(paragraph));
+    }
+    return paragraphs;
+}
+
+std::string localPath(const QString& path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+} // namespace
 
 TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     : QFrame(parent)
     , m_context(context)
 {
-    FTPServer = new QComboBox(this);
+    resize(520, 407);
+    IdFTP1 = new FtpClient(this);
+    IdFTP1->setObjectName(QStringLiteral("IdFTP1"));
+
+    MainControl = new QTabWidget(this);
+    MainControl->setObjectName(QStringLiteral("MainControl"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(MainControl);
+
+    buildDownloadTab();
+    buildLocalFileTab();
+    Views = new ChatViews(context, MainControl, this);
+
+    PublicMenu = makeMenu("PublicMenu", "SaveChatas1", QStringLiteral("Save Chat as ..."), this, SaveChatas1);
+    TMenu = makeMenu("TMenu", "MenuItem1", QStringLiteral("Save Chat as ..."), this, MenuItem1);
+    CTMenu = makeMenu("CTMenu", "MenuItem2", QStringLiteral("Save Chat as ..."), this, MenuItem2);
+    attachChatMenu(Views->PublicChat, PublicMenu);
+    attachChatMenu(Views->TChat, TMenu);
+    attachChatMenu(Views->CTChat, CTMenu);
+    connect(SaveChatas1, &QAction::triggered, this, &TchatFrame::SaveChatas1Click);
+    connect(MenuItem1, &QAction::triggered, this, &TchatFrame::MenuItem1Click);
+    connect(MenuItem2, &QAction::triggered, this, &TchatFrame::MenuItem2Click);
+
+    connect(IdFTP1, &FtpClient::progress, this, &TchatFrame::showProgress);
+    MainControl->setCurrentIndex(1);
+}
+
+TchatFrame::~TchatFrame()
+{
+    // A running operation must not call back into a page being destroyed.
+    IdFTP1->disconnect();
+}
+
+void TchatFrame::buildDownloadTab()
+{
+    DownloadTab = new QWidget;
+    DownloadTab->setObjectName(QStringLiteral("DownloadTab"));
+    auto* layout = new QVBoxLayout(DownloadTab);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+
+    FTPFiles = new QTreeWidget(DownloadTab);
+    FTPFiles->setObjectName(QStringLiteral("FTPFiles"));
+    FTPFiles->setColumnCount(3);
+    FTPFiles->setHeaderLabels({ QStringLiteral("Filename"), QStringLiteral("Date"), QStringLiteral("Size") });
+    FTPFiles->headerItem()->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    FTPFiles->setColumnWidth(FileNameColumn, 200);
+    FTPFiles->setColumnWidth(DateColumn, 150);
+    FTPFiles->setColumnWidth(SizeColumn, 55);
+    FTPFiles->header()->setSectionsClickable(false);
+    FTPFiles->header()->setSectionsMovable(false);
+    FTPFiles->header()->setStretchLastSection(false);
+    FTPFiles->setRootIsDecorated(false);
+    FTPFiles->setItemsExpandable(false);
+    FTPFiles->setUniformRowHeights(true);
+    FTPFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FTPFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    FTPFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FTPFiles->setSortingEnabled(false);
+    layout->addWidget(FTPFiles, 1);
+
+    TransferBar = new QWidget(DownloadTab);
+    TransferBar->setObjectName(QStringLiteral("TransferBar"));
+    auto* transferLayout = new QHBoxLayout(TransferBar);
+    transferLayout->setContentsMargins(4, 0, 4, 0);
+    transferLayout->setSpacing(5);
+    TransferLabel = new QLabel(TransferBar);
+    TransferLabel->setObjectName(QStringLiteral("TransferLabel"));
+    TransferProgress = new QProgressBar(TransferBar);
+    TransferProgress->setObjectName(QStringLiteral("TransferProgress"));
+    TransferProgress->setTextVisible(false);
+    TransferProgress->setFixedSize(120, 15);
+    BCancel = makeBarButton("BCancel", QStringLiteral("Cancel"), TransferBar);
+    transferLayout->addWidget(TransferLabel, 1);
+    transferLayout->addWidget(TransferProgress);
+    transferLayout->addWidget(BCancel);
+    TransferBar->setFixedHeight(25);
+    TransferBar->hide();
+    layout->addWidget(TransferBar);
+
+    auto* bottomBar = new QFrame(DownloadTab);
+    bottomBar->setObjectName(QStringLiteral("BottomBar"));
+    bottomBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bottomBar->setFixedHeight(30);
+    auto* barLayout = new QHBoxLayout(bottomBar);
+    barLayout->setContentsMargins(4, 0, 4, 0);
+    barLayout->setSpacing(5);
+    ServerLabel = new QLabel(QStringLiteral("Select FTP Server"), bottomBar);
+    ServerLabel->setObjectName(QStringLiteral("ServerLabel"));
+    FTPServer = new QComboBox(bottomBar);
     FTPServer->setObjectName(QStringLiteral("FTPServer"));
-    LocalBox = new QGroupBox(this);
+    FTPServer->setFixedWidth(145);
+    BConnect = makeBarButton("BConnect", QStringLiteral("Connect"), bottomBar);
+    BDownload = makeBarButton("BDownload", QStringLiteral("Download"), bottomBar);
+    BDisconnect = makeBarButton("BDisconnect", QStringLiteral("Disconnect"), bottomBar);
+    barLayout->addStretch(1);
+    for (QWidget* control : std::initializer_list<QWidget*>{ ServerLabel, FTPServer, BConnect, BDownload, BDisconnect })
+        barLayout->addWidget(control);
+    layout->addWidget(bottomBar);
+
+    MainControl->addTab(DownloadTab, TMainForm::tabIcon(0), QStringLiteral("Download"));
+
+    connect(BConnect, &QPushButton::clicked, this, &TchatFrame::BConnectClick);
+    connect(BDownload, &QPushButton::clicked, this, &TchatFrame::FTPFilesDblClick);
+    connect(BDisconnect, &QPushButton::clicked, this, &TchatFrame::BDisconnectClick);
+    connect(BCancel, &QPushButton::clicked, this, &TchatFrame::BCancelClick);
+    connect(FTPFiles, &QTreeWidget::itemDoubleClicked, this, &TchatFrame::FTPFilesDblClick);
+}
+
+void TchatFrame::buildLocalFileTab()
+{
+    LocalFileTab = new QWidget;
+    LocalFileTab->setObjectName(QStringLiteral("LocalFileTab"));
+    auto* layout = new QVBoxLayout(LocalFileTab);
+    layout->setContentsMargins(4, 4, 4, 4);
+    LocalBox = new QGroupBox(QStringLiteral("Local Logs"), LocalFileTab);
     LocalBox->setObjectName(QStringLiteral("LocalBox"));
-    LocalBox->setGeometry(5, 40, 510, 380);
+    auto* boxLayout = new QVBoxLayout(LocalBox);
+    boxLayout->setContentsMargins(4, 4, 4, 4);
     LocalFiles = new LocalFileList(LocalBox);
     LocalFiles->setObjectName(QStringLiteral("LocalFiles"));
-    auto* layout = new QVBoxLayout(LocalBox);
-    layout->addWidget(LocalFiles);
+    LocalFiles->setToolTip(kHint);
+    LocalFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    boxLayout->addWidget(LocalFiles);
+    layout->addWidget(LocalBox);
+
+    LocalFileMenu = makeMenu("LocalFileMenu", "DeleteFile1", QStringLiteral("Delete File"), this, DeleteFile1);
+    connect(DeleteFile1, &QAction::triggered, this, &TchatFrame::DeleteFile1Click);
+    connect(LocalFiles, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint& pos) { LocalFileMenu->exec(LocalFiles->viewport()->mapToGlobal(pos)); });
+    connect(LocalFiles, &QAbstractItemView::doubleClicked, this, &TchatFrame::LocalFilesDblClick);
+
+    MainControl->addTab(LocalFileTab, TMainForm::tabIcon(1), QStringLiteral("Local Files"));
+}
+
+void TchatFrame::attachChatMenu(QTextEdit* view, QMenu* menu)
+{
+    view->setToolTip(kHint);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this,
+        [view, menu](const QPoint& pos) { menu->exec(view->viewport()->mapToGlobal(pos)); });
+}
+
+void TchatFrame::BConnectClick()
+{
+    const auto profile = currentProfile(FTPServer);
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
+        return;
+    }
+    if (!IdFTP1->isConnected()) {
+        startConnect(*profile);
+        return;
+    }
+    if (m_transferring) {
+        m_context.prompts().errorBox(kDisconnectFirst);
+        return;
+    }
+    // The client learns that the server has closed an idle connection only
+    // from the next command: ask the server, and connect anew when it is gone.
+    m_transferring = true;
+    IdFTP1->changeDirectory(m_remoteFolder, [this, profile = *profile](std::exception_ptr) {
+        runGuarded([&] {
+            m_transferring = false;
+            if (IdFTP1->isConnected())
+                m_context.prompts().errorBox(kDisconnectFirst);
+            else
+                startConnect(profile);
+        });
+    });
+}
+
+void TchatFrame::startConnect(const std::string& profile)
+{
+    ProfileStore& store = m_context.store();
+    const std::string host = store.readString(profile, "HOST");
+    const int port = store.readInt(profile, "PORT", 21);
+    IdFTP1->setHost(host);
+    IdFTP1->setPort(port);
+    IdFTP1->setUser(store.readString(profile, "USER"));
+    IdFTP1->setPassword(store.readString(profile, "PASS"));
+    m_context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
+        + QString::number(port) + u'.');
+    m_transferring = true;
+    IdFTP1->connectToHost([this, profile](std::exception_ptr error) {
+        continueAfter(error, [this, profile] {
+            if (!IdFTP1->isConnected()) {
+                endTransfer();
+                m_context.setStatus(QStringLiteral("Connection failed!"));
+                return;
+            }
+            m_context.setStatus(QStringLiteral("Downloading logdir."));
+            m_remoteFolder = m_context.store().readString(profile, "HLDS") + "/cstrike/logs";
+            IdFTP1->changeDirectory(
+                m_remoteFolder, [this](std::exception_ptr error) { continueAfter(error, [this] { listLogs(true); }); });
+        });
+    });
+}
+
+void TchatFrame::listLogs(bool withPattern)
+{
+    beginTransfer(QString(), -1);
+    TransferLabel->setText(QStringLiteral("Reading the list of logs ..."));
+    IdFTP1->list(
+        withPattern ? "*.log" : "", [this, withPattern](std::exception_ptr error, std::vector<std::string> lines) {
+            // Servers that do not expand a pattern in LIST refuse it: list the
+            // whole folder then and keep the logs.
+            if (error && withPattern && !m_cancelRequested && IdFTP1->isConnected()) {
+                listLogs(false);
+                return;
+            }
+            continueAfter(error, [&] { showListing(lines); });
+        });
+}
+
+void TchatFrame::showListing(const std::vector<std::string>& lines)
+{
+    FTPFiles->clear();
+    for (const ListingRow& row : readLogListing(lines)) {
+        auto* item = new QTreeWidgetItem(FTPFiles);
+        item->setText(FileNameColumn, toDisplay(row.fileName));
+        item->setText(DateColumn, toDisplay(row.date));
+        item->setText(SizeColumn, toDisplay(row.size));
+        item->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+        item->setData(FileNameColumn, kRemoteNameRole, QByteArray::fromStdString(row.fileName));
+        bool numeric = false;
+        const qint64 size = QByteArray::fromStdString(row.size).toLongLong(&numeric);
+        item->setData(FileNameColumn, kRemoteSizeRole, numeric ? size : qint64(-1));
+    }
+    m_context.setStatus(QStringLiteral("Ready."));
+    endTransfer();
+}
+
+void TchatFrame::FTPFilesDblClick()
+{
+    const QList<QTreeWidgetItem*> selected = FTPFiles->selectedItems();
+    if (selected.isEmpty() || !IdFTP1->isConnected())
+        return;
+    // One transfer at a time on the connection: a second one is refused.
+    if (m_transferring)
+        return;
+    const QTreeWidgetItem* item = selected.first();
+    const QByteArray remote = item->data(FileNameColumn, kRemoteNameRole).toByteArray();
+    const std::string remoteName(remote.constData(), static_cast<std::size_t>(remote.size()));
+    if (!isSafeLocalName(remoteName))
+        return;
+    const QString name = item->text(FileNameColumn);
+    // The local copy is named as the list shows it, so that the local list and
+    // the scan find it whatever encoding the server used.
+    const std::string target = m_context.logsFolder() + "/" + fromDisplay(name);
+
+    m_context.setStatus(QStringLiteral("Downloading ") + name + u'.');
+    beginTransfer(name, item->data(FileNameColumn, kRemoteSizeRole).toLongLong());
+    IdFTP1->retrieve(remoteName, target, [this, name](std::exception_ptr error) {
+        continueAfter(error, [this, name] {
+            endTransfer();
+            ScanLog(name);
+        });
+    });
+}
+
+void TchatFrame::BDisconnectClick()
+{
+    // Closing the connection under a running transfer is left to Cancel.
+    if (!IdFTP1->isConnected() || m_transferring)
+        return;
+    IdFTP1->disconnect();
+    FTPFiles->clear();
+    m_context.setStatus(QStringLiteral("Disconnected."));
+}
+
+void TchatFrame::BCancelClick()
+{
+    if (!m_transferring)
+        return;
+    m_cancelRequested = true;
+    IdFTP1->cancel();
+}
+
+void TchatFrame::LocalFilesDblClick()
+{
+    if (const auto name = LocalFiles->selectedName())
+        ScanLog(*name);
+}
+
+void TchatFrame::DeleteFile1Click()
+{
+    const auto name = LocalFiles->selectedName();
+    const auto path = LocalFiles->selectedPath();
+    if (!name || !path)
+        return;
+    if (!m_context.prompts().confirm(QStringLiteral("Do you want to delete ") + *name + QStringLiteral(" ?")))
+        return;
+    const std::string file = localPath(*path);
+    if (std::remove(file.c_str()) != 0)
+        throwFileError("Cannot delete", file, errno);
+}
+
+void TchatFrame::SaveChatas1Click()
+{
+    saveChat(Views->PublicChat);
+}
+
+void TchatFrame::MenuItem1Click()
+{
+    saveChat(Views->TChat);
+}
+
+void TchatFrame::MenuItem2Click()
+{
+    saveChat(Views->CTChat);
+}
+
+void TchatFrame::saveChat(const QTextEdit* view)
+{
+    const auto fileName
+        = m_context.prompts().saveFileName(QStringLiteral("Chat Logs (*.rtf)"), QStringLiteral("rtf"), m_lastChatFile);
+    if (!fileName)
+        return;
+    m_lastChatFile = *fileName;
+    writeFileAtomic(localPath(*fileName), writeRtf(chatParagraphs(view)));
+}
+
+void TchatFrame::ScanLog(const QString& fileName)
+{
+    Views->ScanLog(fileName);
+}
+
+void TchatFrame::beginTransfer(const QString& what, qint64 knownSize)
+{
+    m_transferring = true;
+    m_transferName = what;
+    m_knownSize = knownSize;
+    TransferProgress->setRange(0, 0);
+    TransferLabel->setText(QStringLiteral("Receiving ") + what + QStringLiteral(" ..."));
+    TransferBar->show();
+    showProgress(0, -1);
+}
+
+void TchatFrame::endTransfer()
+{
+    m_transferring = false;
+    m_cancelRequested = false;
+    TransferBar->hide();
+}
+
+void TchatFrame::showProgress(qint64 done, qint64 total)
+{
+    if (!m_transferring || m_transferName.isEmpty())
+        return;
+    if (total < 0)
+        total = m_knownSize;
+    const QLocale locale = QLocale::c();
+    QString text = QStringLiteral("Receiving ") + m_transferName + QStringLiteral(": ") + locale.toString(done);
+    if (total > 0) {
+        const int permille = static_cast<int>(std::min<qint64>(1000, done * 1000 / total));
+        TransferProgress->setRange(0, 1000);
+        TransferProgress->setValue(permille);
+        text += QStringLiteral(" of ") + locale.toString(total) + QStringLiteral(" bytes (")
+            + QString::number(permille / 10) + QStringLiteral("%)");
+    } else {
+        TransferProgress->setRange(0, 0);
+        text += QStringLiteral(" bytes");
+    }
+    TransferLabel->setText(text);
+}
+
+void TchatFrame::continueAfter(std::exception_ptr error, const std::function<void()>& next)
+{
+    runGuarded([&] {
+        if (!error) {
+            next();
+            return;
+        }
+        const bool cancelled = m_cancelRequested;
+        endTransfer();
+        if (cancelled) {
+            m_context.setStatus(QStringLiteral("Transfer cancelled."));
+            return;
+        }
+        std::rethrow_exception(error);
+    });
 }
 
 } // namespace velth

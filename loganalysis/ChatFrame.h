@@ -2,14 +2,31 @@
 
 #include <QFrame>
 
+#include <exception>
+#include <functional>
+#include <string>
+
+class QAction;
 class QComboBox;
 class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTextEdit;
+class QTreeWidget;
+
 namespace velth {
 
 class AppContext;
+class ChatViews;
+class FtpClient;
 class LocalFileList;
 
-// The Chat parser page.
+// The Chat parser page: lists a server's logs over a connection kept open from
+// Connect to Disconnect, downloads them into the logs folder and scans them;
+// scans and deletes local logs; saves the chats as RTF documents.
 class TchatFrame final : public QFrame
 {
     Q_OBJECT
@@ -17,13 +34,78 @@ class TchatFrame final : public QFrame
 
 public:
     explicit TchatFrame(AppContext& context, QWidget* parent = nullptr);
+    ~TchatFrame() override;
 
+    // The handlers of the page.
+    void BConnectClick();
+    void FTPFilesDblClick();
+    void BDisconnectClick();
+    void LocalFilesDblClick();
+    void DeleteFile1Click();
+    void SaveChatas1Click();
+    void MenuItem1Click();
+    void MenuItem2Click();
+    // Ends the running listing or download.
+    void BCancelClick();
+
+    // Scans a log of the logs folder into the views (a bare file name).
+    void ScanLog(const QString& fileName);
+
+    // True while a connect, listing or download of this page runs.
+    bool isTransferring() const { return m_transferring; }
+
+    QTabWidget* MainControl = nullptr;
+    QWidget* DownloadTab = nullptr;
+    QWidget* LocalFileTab = nullptr;
+    QTreeWidget* FTPFiles = nullptr;
+    QLabel* ServerLabel = nullptr;
     QComboBox* FTPServer = nullptr;
+    QPushButton* BConnect = nullptr;
+    QPushButton* BDownload = nullptr;
+    QPushButton* BDisconnect = nullptr;
     QGroupBox* LocalBox = nullptr;
     LocalFileList* LocalFiles = nullptr;
+    QMenu* LocalFileMenu = nullptr;
+    QAction* DeleteFile1 = nullptr;
+    QMenu* PublicMenu = nullptr;
+    QAction* SaveChatas1 = nullptr;
+    QMenu* TMenu = nullptr;
+    QAction* MenuItem1 = nullptr;
+    QMenu* CTMenu = nullptr;
+    QAction* MenuItem2 = nullptr;
+    // What a running download shows: its progress and a way to cancel it.
+    QWidget* TransferBar = nullptr;
+    QLabel* TransferLabel = nullptr;
+    QProgressBar* TransferProgress = nullptr;
+    QPushButton* BCancel = nullptr;
+
+    ChatViews* Views = nullptr;
+    FtpClient* IdFTP1 = nullptr;
 
 private:
+    void buildDownloadTab();
+    void buildLocalFileTab();
+    void attachChatMenu(QTextEdit* view, QMenu* menu);
+    void saveChat(const QTextEdit* view);
+
+    void startConnect(const std::string& profile);
+    void listLogs(bool withPattern);
+    void showListing(const std::vector<std::string>& lines);
+
+    void beginTransfer(const QString& what, qint64 knownSize);
+    void endTransfer();
+    void showProgress(qint64 done, qint64 total);
+    // Runs a step that follows an FTP operation: ends the transfer on an error
+    // and reports it (a cancelled transfer only sets its status text).
+    void continueAfter(std::exception_ptr error, const std::function<void()>& next);
+
     AppContext& m_context;
+    bool m_transferring = false;
+    bool m_cancelRequested = false;
+    qint64 m_knownSize = -1;
+    QString m_transferName;
+    std::string m_remoteFolder;
+    QString m_lastChatFile;
 };
 
 } // namespace velth

@@ -1,14 +1,18 @@
 #pragma once
 
-#include <QListView>
+#include <QTableView>
+
+#include <optional>
 
 class QFileSystemModel;
 
 namespace velth {
 
-// The plain files of one folder, sorted by name, following the folder's
-// changes by itself.
-class LocalFileList final : public QListView
+// The plain files of one folder in report style with grid lines, sorted by
+// name, following the folder's changes by itself. Names can be edited in place
+// (F2 or a click on the selected entry), which renames the file; there is no
+// way into other folders.
+class LocalFileList final : public QTableView
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LocalFileList)
@@ -19,7 +23,21 @@ public:
     void setRootFolder(const QString& folder);
     QString rootFolder() const;
 
+    // The displayed names, in the order shown.
+    QStringList names() const;
+    // The displayed name and the full path of the selected entry, if any.
+    std::optional<QString> selectedName() const;
+    std::optional<QString> selectedPath() const;
+    // Selects the entry with this displayed name; false when there is none.
+    bool selectName(const QString& name);
+
+Q_SIGNALS:
+    // The folder's listing was (re)read.
+    void folderLoaded();
+
 private:
+    QModelIndex selectedIndex() const;
+
     QFileSystemModel* m_model;
 };
 
