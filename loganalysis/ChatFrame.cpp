@@ -292,6 +292,9 @@ void TchatFrame::startConnect(const std::string& profile)
                 m_context.setStatus(QStringLiteral("Connection failed!"));
                 return;
             }
+            // Rows of an earlier connection name files of a folder this one
+            // has not changed to: they go before anything else is sent.
+            FTPFiles->clear();
             m_context.setStatus(QStringLiteral("Downloading logdir."));
             m_remoteFolder = m_context.store().readString(profile, "HLDS") + "/cstrike/logs";
             IdFTP1->changeDirectory(
@@ -318,7 +321,6 @@ void TchatFrame::listLogs(bool withPattern)
 
 void TchatFrame::showListing(const std::vector<std::string>& lines)
 {
-    FTPFiles->clear();
     for (const ListingRow& row : readLogListing(lines)) {
         auto* item = new QTreeWidgetItem(FTPFiles);
         item->setText(FileNameColumn, toDisplay(row.fileName));
