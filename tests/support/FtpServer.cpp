@@ -32,6 +32,8 @@ const char* modeName(FtpServer::Fault fault)
         return "mute-greeting";
     case FtpServer::Fault::MuteAfterLogin:
         return "mute-after-login";
+    case FtpServer::Fault::MuteAtCwd:
+        return "mute-at-cwd";
     case FtpServer::Fault::StallTransfer:
         return "stall-transfer";
     }

@@ -33,6 +33,7 @@ public:
         DropTransfer, // both connections closed after half of the first block of a RETR or STOR
         MuteGreeting, // the connection is accepted, nothing is ever sent
         MuteAfterLogin, // commands after a successful login get no reply
+        MuteAtCwd, // from the first CWD on no command gets a reply
         StallTransfer, // a RETR or STOR moves its first block, then nothing more, connections kept open
     };
 

@@ -16,6 +16,7 @@ SIGTERM or SIGINT, or, with --exit-on-eof, until its standard input is closed
                   of the first RETR or STOR (half of the first block moves)
   mute-greeting   the connection is accepted but nothing is ever sent
   mute-after-login  after a successful login no command gets a reply
+  mute-at-cwd     from the first CWD on no command gets a reply
   stall-transfer  a RETR or STOR moves its first block, then the server stops
                   moving data and never replies, keeping both connections open
 
@@ -42,7 +43,7 @@ from pyftpdlib.handlers import BufferedIteratorProducer, FTPHandler, ThrottledDT
 from pyftpdlib.servers import FTPServer
 
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
-         "mute-greeting", "mute-after-login", "stall-transfer")
+         "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer")
 
 
 def parse_args():
@@ -90,10 +91,11 @@ class FaultDTPHandler(ThrottledDTPHandler):
             return sent
         return super().send(data)
 
-    def handle_read(self):
-        super().handle_read()
-        if self.fault in ("drop-transfer", "stall-transfer") and self.tot_bytes_received:
+    def recv(self, buffer_size):
+        chunk = super().recv(buffer_size)
+        if self.fault in ("drop-transfer", "stall-transfer") and chunk:
             self._break_off()
+        return chunk
 
 
 class Handler(FTPHandler):
@@ -101,6 +103,7 @@ class Handler(FTPHandler):
     glob = False
     log_file = None
     sessions = 0
+    muted = False
     # Wrong passwords are answered at once: tests need no 3 s penalty.
     auth_failed_timeout = 0
     banner = "velth test server ready."
@@ -124,6 +127,9 @@ class Handler(FTPHandler):
     def pre_process_command(self, line, cmd, arg):
         self.log_line(cmd + " ******" if cmd == "PASS" else line)
         if self.mode == "mute-after-login" and self.authenticated:
+            return
+        if self.mode == "mute-at-cwd" and (self.muted or cmd in ("CWD", "XCWD")):
+            self.muted = True
             return
         if self.mode == "refuse-cwd" and cmd in ("CWD", "XCWD"):
             self.respond("550 Permission denied.")
@@ -183,7 +189,7 @@ def main():
     # The end of standard input means the test process is gone.
     def watch_stdin():
         try:
-            while sys.stdin.buffer.read(4096):
+            while os.read(0, 4096):
                 pass
         except OSError:
             pass
