@@ -3,6 +3,7 @@
 // Shared helpers of the FTP tests: waiting in the event loop for a client's
 // callback and reading the error it got.
 
+#include "app/AppContext.h"
 #include "editors/FtpClient.h"
 #include "support/FtpServer.h"
 
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <exception>
 #include <filesystem>
@@ -102,6 +104,26 @@ inline std::vector<std::string> filesStartingWith(const std::string& folder, con
             names.push_back(name);
     }
     return names;
+}
+
+// A status line that keeps every text it was given, in order.
+class RecordingStatus final : public StatusLine
+{
+public:
+    void setStatus(const QString& text) override { texts << text; }
+    QString status() const override { return texts.isEmpty() ? QString() : texts.back(); }
+    QStringList texts;
+};
+
+// Writes a profile pointing at the server into the program folder's store.
+inline void addProfile(AppContext& context, const std::string& name, const FtpServer& server, const std::string& hlds)
+{
+    ProfileStore& store = context.store();
+    store.writeString(name, "HOST", server.host());
+    store.writeInt(name, "PORT", server.port());
+    store.writeString(name, "USER", server.user());
+    store.writeString(name, "PASS", server.password());
+    store.writeString(name, "HLDS", hlds);
 }
 
 } // namespace velth::test
