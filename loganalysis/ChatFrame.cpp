@@ -455,7 +455,7 @@ void TchatFrame::showProgress(qint64 done, qint64 total)
         return;
     if (total < 0)
         total = m_knownSize;
-    const QLocale locale = QLocale::c();
+    const QLocale locale(QLocale::English, QLocale::UnitedStates);
     QString text = QStringLiteral("Receiving ") + m_transferName + QStringLiteral(": ") + locale.toString(done);
     if (total > 0) {
         const int permille = static_cast<int>(std::min<qint64>(1000, done * 1000 / total));

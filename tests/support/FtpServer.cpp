@@ -74,7 +74,7 @@ FtpServer::FtpServer()
 
 FtpServer::FtpServer(Options options)
 {
-    const bool plain = options.fault == Fault::None && options.rate == 0;
+    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing;
     if (options.allowExternal && plain) {
         if (auto server = externalFromEnvironment()) {
             m_external = true;
@@ -110,6 +110,13 @@ void FtpServer::start(const Options& options)
         QStringLiteral("--exit-on-eof") };
     if (options.globList)
         args << QStringLiteral("--glob");
+    if (options.listing) {
+        std::string lines;
+        for (std::size_t i = 0; i < options.listing->size(); ++i)
+            lines += (i == 0 ? "" : "\n") + (*options.listing)[i];
+        m_logDir->write("listing", lines);
+        args << QStringLiteral("--listing") << QString::fromStdString(m_logDir->file("listing"));
+    }
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

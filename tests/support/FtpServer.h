@@ -48,6 +48,10 @@ public:
         std::string password = "s3cret pass";
         // Use VELTH_TEST_FTP when it is set and the options allow it.
         bool allowExternal = true;
+        // LIST answers with these raw lines (each sent with CR LF) instead of
+        // the folder's own listing: the layouts of other servers. A pattern is
+        // still refused unless globList is set.
+        std::optional<std::vector<std::string>> listing;
     };
 
     FtpServer();

@@ -29,6 +29,12 @@ written before the server acts on the command.
 
 --rate N limits each data connection to N bytes per second in both
 directions (0: no limit).
+
+--listing FILE makes LIST answer with the lines of FILE (raw bytes, one line
+per LF, each sent with CR LF) instead of the folder's own listing, so that
+tests can play the listing layouts of other servers (vsftpd, DOS-style,
+"total" lines, names no file system holds such as "../x.log"). A pattern
+argument is still refused with 550 unless --glob is given.
 """
 
 import argparse
@@ -56,6 +62,7 @@ def parse_args():
     parser.add_argument("--glob", action="store_true")
     parser.add_argument("--log", help="file that receives the commands")
     parser.add_argument("--rate", type=int, default=0)
+    parser.add_argument("--listing", help="file whose lines LIST answers with")
     parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
     return parser.parse_args()
 
@@ -83,8 +90,13 @@ class FaultDTPHandler(ThrottledDTPHandler):
         # Both faults stop moving data; a stall keeps the sockets open.
         self.del_channel()
 
+    def _faulty(self):
+        # Only file transfers break; listings move as usual.
+        return self.fault in ("drop-transfer", "stall-transfer") and \
+            getattr(self.cmd_channel, "current_cmd", None) in ("RETR", "STOR", "APPE", "STOU")
+
     def send(self, data):
-        if self.fault in ("drop-transfer", "stall-transfer"):
+        if self._faulty():
             half = data[:max(1, len(data) // 2)]
             sent = super().send(half)
             self._break_off()
@@ -93,7 +105,7 @@ class FaultDTPHandler(ThrottledDTPHandler):
 
     def recv(self, buffer_size):
         chunk = super().recv(buffer_size)
-        if self.fault in ("drop-transfer", "stall-transfer") and chunk:
+        if self._faulty() and chunk:
             self._break_off()
         return chunk
 
@@ -101,6 +113,7 @@ class FaultDTPHandler(ThrottledDTPHandler):
 class Handler(FTPHandler):
     mode = "none"
     glob = False
+    listing = None
     log_file = None
     sessions = 0
     muted = False
@@ -125,6 +138,7 @@ class Handler(FTPHandler):
             self.log_file.flush()
 
     def pre_process_command(self, line, cmd, arg):
+        self.current_cmd = cmd
         self.log_line(cmd + " ******" if cmd == "PASS" else line)
         if self.mode == "mute-after-login" and self.authenticated:
             return
@@ -143,6 +157,9 @@ class Handler(FTPHandler):
         # pyftpdlib hands LIST the argument already joined to the current
         # folder; a pattern in its last part is expanded here.
         folder, pattern = os.path.split(path)
+        if self.listing is not None and (self.glob or not any(c in pattern for c in "*?[")):
+            self.push_dtp_data(b"".join(line + b"\r\n" for line in self.listing), cmd="LIST")
+            return path
         if not self.glob or not any(c in pattern for c in "*?["):
             return super().ftp_LIST(path)
         try:
@@ -165,6 +182,10 @@ def main():
     Handler.authorizer = authorizer
     Handler.mode = args.mode
     Handler.glob = args.glob
+    if args.listing:
+        with open(args.listing, "rb") as listing:
+            data = listing.read()
+        Handler.listing = data.split(b"\n") if data else []
     Handler.permit_foreign_addresses = False
     if args.log:
         Handler.log_file = open(args.log, "a", encoding="utf-8", errors="surrogateescape")

@@ -1,0 +1,502 @@
+// The Chat parser page against a real FTP server: the kept-open connection,
+// listings of every layout, downloads, faults and their reports.
+#include "loganalysis/ChatFrame.h"
+
+#include "app/AppContext.h"
+#include "app/ErrorReport.h"
+#include "app/ProfileSelector.h"
+#include "editors/FtpClient.h"
+#include "loganalysis/ChatViews.h"
+#include "loganalysis/LocalFileList.h"
+#include "support/FtpServer.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <set>
+
+#include <utime.h>
+
+// Readable failure messages for Qt strings.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os)
+{
+    *os << '{' << list.join(QStringLiteral("\", \"")).toStdString() << '}';
+}
+QT_END_NAMESPACE
+
+using namespace velth;
+using velth::test::FtpServer;
+using velth::test::ProgramFolder;
+using velth::test::ScriptedPrompts;
+
+namespace {
+
+const QString kBusy = QStringLiteral("You are connected to another FTP Server! Please disconnect first.");
+constexpr const char* kLogsOnServer = "srv/cstrike/logs/";
+
+// The worked example of a log, as an HLDS server writes it.
+const std::string kLog = "L 10/20/2003 - 20:13:52: Log file started (file \"logs/L1020000.log\") (game \"cstrike\")\r\n"
+                         "L 10/20/2003 - 20:13:52: Loading map \"de_dust2\"\r\n"
+                         "L 10/20/2003 - 20:13:52: Server cvars start\r\n"
+                         "L 10/20/2003 - 20:13:52: Server cvar \"mp_friendlyfire\" = \"1\"\r\n"
+                         "L 10/20/2003 - 20:13:52: Server cvar \"public_slots_free\" = \"10\"\r\n"
+                         "L 10/20/2003 - 20:13:52: Server cvars end\r\n"
+                         "L 10/20/2003 - 20:14:10: \"Alice<3><111111><CT>\" say \"hello all\"\r\n"
+                         "L 10/20/2003 - 20:14:12: \"Bob<4><222222><TERRORIST>\" say \"hi\" (dead)\r\n"
+                         "L 10/20/2003 - 20:14:15: \"Alice<3><111111><CT>\" say_team \"go B\"\r\n"
+                         "L 10/20/2003 - 20:14:20: \"Bob<4><222222><TERRORIST>\" say_team \"rush\"\r\n"
+                         "L 10/20/2003 - 20:15:01: \"Alice<3><111111><CT>\" killed \"Bob<4><222222><TERRORIST>\" with "
+                         "\"m4a1\"\r\n"
+                         "L 10/20/2003 - 20:15:30: \"Carl<5><333333><CT>\" killed \"Alice<3><111111><CT>\" with "
+                         "\"ak47\"\r\n"
+                         "L 10/20/2003 - 20:16:00: \"Carl<5><333333><CT>\" killed \"Dave<6><444444><TERRORIST>\" with "
+                         "\"awp\"\r\n"
+                         "L 10/20/2003 - 20:16:05: Team \"CT\" triggered \"CTs_Win\" (CT \"1\") (T \"0\")\r\n";
+
+class StatusRecorder final : public StatusLine
+{
+public:
+    void setStatus(const QString& text) override { history << text; }
+    QString status() const override { return history.isEmpty() ? QString() : history.last(); }
+    QStringList history;
+};
+
+// Every file and folder under a folder, by relative path.
+std::set<std::string> tree(const std::string& root)
+{
+    std::set<std::string> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        paths.insert(std::filesystem::relative(entry.path(), root).string());
+    return paths;
+}
+
+struct ChatFrameFtpTest : ::testing::Test
+{
+    ProgramFolder folder;
+    ScriptedPrompts prompts;
+    StatusRecorder status;
+    AppContext context{ folder.path(), prompts, status };
+    std::unique_ptr<FtpServer> server;
+    std::unique_ptr<TchatFrame> page;
+
+    void SetUp() override
+    {
+        setErrorReportPrompts(&prompts);
+        std::filesystem::create_directory(folder.file("logs"));
+        page = std::make_unique<TchatFrame>(context);
+        page->resize(520, 407);
+        page->LocalFiles->setRootFolder(QString::fromStdString(folder.file("logs")));
+        setProfileNames(page->FTPServer, { "game" });
+        page->FTPServer->setCurrentIndex(0);
+        page->MainControl->setCurrentIndex(0);
+        page->show();
+    }
+    void TearDown() override
+    {
+        page.reset();
+        prompts.verify();
+        setErrorReportPrompts(nullptr);
+    }
+
+    void startServer(FtpServer::Options options = {})
+    {
+        options.allowExternal = false;
+        server = std::make_unique<FtpServer>(options);
+        server->makeFolder("srv/cstrike/logs");
+        context.store().writeString("game", "HOST", server->host());
+        context.store().writeInt("game", "PORT", server->port());
+        context.store().writeString("game", "USER", server->user());
+        context.store().writeString("game", "PASS", server->password());
+        context.store().writeString("game", "HLDS", "/srv");
+    }
+    // A log on the server, dated 20 Oct 2003 20:13 UTC.
+    void serverLog(const std::string& name, const std::string& bytes) const
+    {
+        server->write(kLogsOnServer + name, bytes);
+        const utimbuf when{ 1066680780, 1066680780 };
+        utime((server->root() + kLogsOnServer + name).c_str(), &when);
+    }
+
+    bool waitIdle() const
+    {
+        return QTest::qWaitFor([&] { return !page->isTransferring(); }, 30000);
+    }
+    void connectPage()
+    {
+        QTest::mouseClick(page->BConnect, Qt::LeftButton);
+        ASSERT_TRUE(waitIdle());
+    }
+    QStringList rows() const
+    {
+        QStringList result;
+        for (int i = 0; i < page->FTPFiles->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = page->FTPFiles->topLevelItem(i);
+            result << item->text(0) + u'|' + item->text(1) + u'|' + item->text(2);
+        }
+        return result;
+    }
+    // Double-clicks the row of this name, as the user does.
+    void doubleClick(const QString& name, bool wait = true)
+    {
+        const auto found = page->FTPFiles->findItems(name, Qt::MatchExactly, 0);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        page->MainControl->setCurrentIndex(0);
+        page->FTPFiles->setCurrentItem(found.first());
+        const QRect rect = page->FTPFiles->visualItemRect(found.first());
+        // A double click as the window system delivers it: press, release,
+        // then the double-click event.
+        QTest::mouseClick(page->FTPFiles->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(page->FTPFiles->viewport(), Qt::LeftButton, {}, rect.center());
+        if (wait) {
+            ASSERT_TRUE(waitIdle());
+        }
+    }
+    std::string local(const std::string& name) const { return folder.read("logs/" + name); }
+    std::set<std::string> logsFolder() const { return tree(folder.file("logs")); }
+    QString connectText() const { return QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server->port()); }
+};
+
+TEST_F(ChatFrameFtpTest, ConnectListsTheLogsOfTheServer)
+{
+    startServer();
+    serverLog("L1020000.log", kLog);
+    serverLog("L1021000.log", "L 10/21/2003 - 08:00:00: Log file started\r\n");
+    serverLog("notes.txt", "not a log");
+    server->makeFolder("srv/cstrike/logs/old.log");
+
+    connectPage();
+    EXPECT_EQ(rows(),
+        QStringList({ QStringLiteral("L1020000.log|Oct 20  2003 |%1").arg(kLog.size()),
+            QStringLiteral("L1021000.log|Oct 20  2003 |43") }));
+    EXPECT_EQ(status.history,
+        QStringList({ connectText(), QStringLiteral("Downloading logdir."), QStringLiteral("Ready.") }));
+    EXPECT_EQ(server->commands({ "CWD", "LIST" }), std::vector<std::string>({ "CWD /srv/cstrike/logs", "LIST *.log" }));
+    EXPECT_TRUE(page->IdFTP1->isConnected());
+
+    // Connected, Connect is refused, also for the same profile.
+    prompts.expectErrorBox(kBusy);
+    QTest::mouseClick(page->BConnect, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return prompts.shown().size() == 1; }, 10000));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(rows().size(), 2);
+    EXPECT_EQ(status.history.size(), 3);
+}
+
+// pyftpdlib, like other servers, answers 550 to "LIST *.log": the page lists
+// the folder then and keeps the names ending in ".log" in any letter case.
+TEST_F(ChatFrameFtpTest, ServerWithoutPatternsInList)
+{
+    FtpServer::Options options;
+    options.globList = false;
+    startServer(options);
+    serverLog("L1.log", "a");
+    serverLog("L2.LOG", "bb");
+    serverLog("notes.txt", "ccc");
+
+    connectPage();
+    EXPECT_EQ(
+        rows(), QStringList({ QStringLiteral("L1.log|Oct 20  2003 |1"), QStringLiteral("L2.LOG|Oct 20  2003 |2") }));
+    EXPECT_EQ(server->commands({ "LIST" }), std::vector<std::string>({ "LIST *.log", "LIST" }));
+    EXPECT_EQ(status.status(), QStringLiteral("Ready."));
+}
+
+struct LayoutCase
+{
+    const char* label;
+    std::vector<std::string> listing;
+    QStringList rows;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+struct ListingLayoutTest : ChatFrameFtpTest, ::testing::WithParamInterface<LayoutCase>
+{ };
+
+// Listings as other servers write them reach the list by their fields.
+TEST_P(ListingLayoutTest, RowsByFields)
+{
+    const LayoutCase& c = GetParam();
+    FtpServer::Options options;
+    options.listing = c.listing;
+    startServer(options);
+    connectPage();
+    EXPECT_EQ(rows(), c.rows) << c.label;
+    EXPECT_EQ(status.status(), QStringLiteral("Ready."));
+}
+
+const LayoutCase kLayouts[] = {
+    { "documented layout", { "-rw-r--r--   1 owner    group       48213 Oct 20 20:13 L1020000.log" },
+        { QStringLiteral("L1020000.log|Oct 20 20:13 |48213") } },
+    { "vsftpd",
+        { "-rw-r--r--    1 1001     1001           70 Oct 21  2003 L0101000.log",
+            "-rw-r--r--    1 1000     1000        48213 Oct 20 20:13 L1020000.log" },
+        { QStringLiteral("L0101000.log|Oct 21  2003 |70"), QStringLiteral("L1020000.log|Oct 20 20:13 |48213") } },
+    { "DOS", { "10-21-03  08:13PM                   70 L0101000.log", "10-21-03  08:14PM       <DIR>          old" },
+        { QStringLiteral("L0101000.log|10-21-03  08:13PM|70") } },
+    { "names with spaces and a total line",
+        { "total 12", "-rw-r--r--   1 ftptest  ftptest        57 Dec  7 23:33 my log.log", "",
+            "-rw-r--r--   1 ftptest  ftptest       130 Dec  7 23:35 L1020000.log" },
+        { QStringLiteral("my log.log|Dec  7 23:33 |57"), QStringLiteral("L1020000.log|Dec  7 23:35 |130") } },
+    { "hostile names",
+        { "-rw-r--r--   1 a b 5 Oct 20 20:13 ../x.log", "-rw-r--r--   1 a b 5 Oct 20 20:13 a/b.log",
+            "-rw-r--r--   1 a b 5 Oct 20 20:13 ..", "-rw-r--r--   1 a b 5 Oct 20 20:13 a\\b.log",
+            "-rw-r--r--   1 a b 5 Oct 20 20:13 L1.log" },
+        { QStringLiteral("L1.log|Oct 20 20:13 |5") } },
+    { "empty listing", {}, {} },
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, ListingLayoutTest, ::testing::ValuesIn(kLayouts));
+
+// A name the server lists is written into the logs folder only when it cannot
+// lead out of it; downloading what is offered writes nowhere else.
+TEST_F(ChatFrameFtpTest, HostileListingWritesNothingOutsideTheLogs)
+{
+    FtpServer::Options options;
+    options.listing = { "-rw-r--r--   1 a b 5 Oct 20 20:13 ../x.log", "-rw-r--r--   1 a b 5 Oct 20 20:13 a/b.log",
+        "-rw-r--r--   1 a b 3 Oct 20 20:13 L1.log" };
+    startServer(options);
+    server->write("srv/cstrike/x.log", "outside");
+    server->makeFolder("srv/cstrike/logs/a");
+    server->write("srv/cstrike/logs/a/b.log", "nested");
+    serverLog("L1.log", kLog);
+    const std::set<std::string> before = tree(folder.path());
+
+    connectPage();
+    ASSERT_EQ(rows(), QStringList{ QStringLiteral("L1.log|Oct 20 20:13 |3") });
+    doubleClick(QStringLiteral("L1.log"));
+    std::set<std::string> expected = before;
+    expected.insert("logs/L1.log");
+    EXPECT_EQ(tree(folder.path()), expected);
+    EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>{ "RETR L1.log" });
+}
+
+TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
+{
+    startServer();
+    serverLog("L1020000.log", kLog);
+    connectPage();
+    status.history.clear();
+
+    doubleClick(QStringLiteral("L1020000.log"));
+    EXPECT_EQ(local("L1020000.log"), kLog);
+    EXPECT_EQ(status.history,
+        QStringList({ QStringLiteral("Downloading L1020000.log."), QStringLiteral("Scanning: L1020000.log."),
+            QStringLiteral("Finished scanning L1020000.log.") }));
+    EXPECT_EQ(page->MainControl->currentIndex(), 2);
+    EXPECT_EQ(page->Views->MapLabel->text(), QStringLiteral("Map: de_dust2"));
+    EXPECT_EQ(page->Views->TChat->toPlainText(), QStringLiteral("Bob: \"rush\""));
+    EXPECT_EQ(page->Views->CTView->topLevelItemCount(), 2);
+    EXPECT_TRUE(page->IdFTP1->isConnected());
+    EXPECT_EQ(logsFolder(), std::set<std::string>{ "L1020000.log" });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return page->LocalFiles->names() == QStringList{ QStringLiteral("L1020000.log") }; }, 10000));
+}
+
+// Downloads run one after another over the one connection; each replaces the
+// local log of its name.
+TEST_F(ChatFrameFtpTest, RepeatedDownloadsOverOneConnection)
+{
+    startServer();
+    serverLog("L1.log", "L 10/20/2003 - 20:13:52: one\r\n");
+    serverLog("L2.log", "L 10/20/2003 - 21:13:52: two\r\n");
+    folder.write("logs/L1.log", "old local copy");
+    connectPage();
+
+    doubleClick(QStringLiteral("L1.log"));
+    EXPECT_EQ(local("L1.log"), "L 10/20/2003 - 20:13:52: one\r\n");
+    server->write(std::string(kLogsOnServer) + "L1.log", "L 10/20/2003 - 20:13:52: one, grown\r\n");
+    QTest::mouseClick(page->BDownload, Qt::LeftButton); // the selected row again
+    ASSERT_TRUE(waitIdle());
+    doubleClick(QStringLiteral("L2.log"));
+
+    EXPECT_EQ(local("L1.log"), "L 10/20/2003 - 20:13:52: one, grown\r\n");
+    EXPECT_EQ(local("L2.log"), "L 10/20/2003 - 21:13:52: two\r\n");
+    EXPECT_EQ(server->commands({ "USER" }).size(), 1u);
+    EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>({ "RETR L1.log", "RETR L1.log", "RETR L2.log" }));
+    EXPECT_EQ(logsFolder(), std::set<std::string>({ "L1.log", "L2.log" }));
+    EXPECT_EQ(status.status(), QStringLiteral("Finished scanning L2.log."));
+}
+
+// A failed download is reported and leaves the old local log as it was.
+TEST_F(ChatFrameFtpTest, FailedDownloadKeepsTheLocalLog)
+{
+    for (const auto fault : { FtpServer::Fault::MissingRetr, FtpServer::Fault::DropTransfer }) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        FtpServer::Options options;
+        options.fault = fault;
+        startServer(options);
+        serverLog("L1.log", std::string(300000, 'x'));
+        folder.write("logs/L1.log", "old local copy");
+        if (page->IdFTP1->isConnected())
+            QTest::mouseClick(page->BDisconnect, Qt::LeftButton);
+        connectPage();
+        status.history.clear();
+
+        prompts.expectErrorReport();
+        doubleClick(QStringLiteral("L1.log"));
+        prompts.verify();
+        EXPECT_EQ(local("L1.log"), "old local copy");
+        EXPECT_EQ(logsFolder(), std::set<std::string>{ "L1.log" });
+        EXPECT_EQ(status.history, QStringList{ QStringLiteral("Downloading L1.log.") });
+        EXPECT_FALSE(page->TransferBar->isVisible());
+    }
+}
+
+// While a download runs the window shows its progress without touching the
+// status line; a second transfer, Connect and Disconnect are refused; Cancel
+// ends it and leaves the old local log untouched.
+TEST_F(ChatFrameFtpTest, CancelledDownloadKeepsTheLocalLog)
+{
+    FtpServer::Options options;
+    options.fault = FtpServer::Fault::StallTransfer;
+    startServer(options);
+    serverLog("L1.log", std::string(1000000, 'x'));
+    serverLog("L2.log", "two");
+    folder.write("logs/L1.log", "old local copy");
+    connectPage();
+    status.history.clear();
+
+    doubleClick(QStringLiteral("L1.log"), false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->TransferProgress->value() > 0; }, 20000))
+        << page->TransferLabel->text().toStdString();
+    EXPECT_TRUE(page->TransferBar->isVisible());
+    EXPECT_TRUE(page->TransferLabel->text().contains(QStringLiteral(" of 1,000,000 bytes (")))
+        << page->TransferLabel->text().toStdString();
+    EXPECT_EQ(status.history, QStringList{ QStringLiteral("Downloading L1.log.") });
+
+    doubleClick(QStringLiteral("L2.log"), false);
+    QTest::mouseClick(page->BDisconnect, Qt::LeftButton);
+    prompts.expectErrorBox(kBusy);
+    QTest::mouseClick(page->BConnect, Qt::LeftButton);
+    prompts.verify();
+    EXPECT_TRUE(page->isTransferring());
+    EXPECT_TRUE(page->IdFTP1->isConnected());
+
+    QTest::mouseClick(page->BCancel, Qt::LeftButton);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(
+        status.history, QStringList({ QStringLiteral("Downloading L1.log."), QStringLiteral("Transfer cancelled.") }));
+    EXPECT_EQ(local("L1.log"), "old local copy");
+    EXPECT_EQ(logsFolder(), std::set<std::string>{ "L1.log" });
+    EXPECT_FALSE(page->TransferBar->isVisible());
+    EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>{ "RETR L1.log" });
+
+    // An aborted transfer leaves the connection unusable: the client closed
+    // it, so Connect runs again without a Disconnect.
+    EXPECT_FALSE(page->IdFTP1->isConnected());
+    connectPage();
+    EXPECT_EQ(status.status(), QStringLiteral("Ready."));
+    EXPECT_EQ(page->FTPFiles->topLevelItemCount(), 2);
+}
+
+TEST_F(ChatFrameFtpTest, DisconnectClosesAndEmptiesTheList)
+{
+    startServer();
+    serverLog("L1.log", "a");
+    connectPage();
+    status.history.clear();
+
+    QTest::mouseClick(page->BDisconnect, Qt::LeftButton);
+    EXPECT_FALSE(page->IdFTP1->isConnected());
+    EXPECT_EQ(page->FTPFiles->topLevelItemCount(), 0);
+    EXPECT_EQ(status.history, QStringList{ QStringLiteral("Disconnected.") });
+    QTest::mouseClick(page->BDisconnect, Qt::LeftButton);
+    QTest::mouseClick(page->BDownload, Qt::LeftButton);
+    EXPECT_EQ(status.history, QStringList{ QStringLiteral("Disconnected.") });
+
+    // Connect works again after a Disconnect.
+    connectPage();
+    EXPECT_EQ(rows(), QStringList{ QStringLiteral("L1.log|Oct 20  2003 |1") });
+}
+
+// The server closes the connection: the next download says so and leaves the
+// page disconnected; Connect then works without a Disconnect and replaces the
+// rows instead of appending a second copy.
+TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByDownload)
+{
+    startServer();
+    serverLog("L1.log", "a");
+    connectPage();
+    server->stop();
+
+    prompts.expectErrorReport(QStringLiteral("closed the connection"));
+    doubleClick(QStringLiteral("L1.log"));
+    prompts.verify();
+    EXPECT_FALSE(page->IdFTP1->isConnected());
+    EXPECT_EQ(status.status(), QStringLiteral("Downloading L1.log."));
+
+    startServer();
+    serverLog("L1.log", "a");
+    serverLog("L2.log", "b");
+    connectPage();
+    EXPECT_EQ(
+        rows(), QStringList({ QStringLiteral("L1.log|Oct 20  2003 |1"), QStringLiteral("L2.log|Oct 20  2003 |1") }));
+}
+
+TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByConnect)
+{
+    startServer();
+    serverLog("L1.log", "a");
+    connectPage();
+    server->stop();
+
+    startServer();
+    serverLog("L9.log", "nine");
+    status.history.clear();
+    connectPage();
+    EXPECT_EQ(rows(), QStringList{ QStringLiteral("L9.log|Oct 20  2003 |4") });
+    EXPECT_EQ(status.history,
+        QStringList({ connectText(), QStringLiteral("Downloading logdir."), QStringLiteral("Ready.") }));
+    EXPECT_TRUE(page->IdFTP1->isConnected());
+}
+
+// A refused login leaves the page disconnected with the connect message; a
+// refused folder leaves "Downloading logdir." and no rows.
+TEST_F(ChatFrameFtpTest, ConnectFailures)
+{
+    FtpServer::Options options;
+    options.fault = FtpServer::Fault::RefuseLogin;
+    startServer(options);
+    prompts.expectErrorReport(QStringLiteral("530"));
+    connectPage();
+    prompts.verify();
+    EXPECT_EQ(status.status(), connectText());
+    EXPECT_FALSE(page->IdFTP1->isConnected());
+
+    options.fault = FtpServer::Fault::RefuseCwd;
+    startServer(options);
+    status.history.clear();
+    prompts.expectErrorReport(QStringLiteral("550"));
+    connectPage();
+    prompts.verify();
+    EXPECT_EQ(status.history, QStringList({ connectText(), QStringLiteral("Downloading logdir.") }));
+    EXPECT_EQ(page->FTPFiles->topLevelItemCount(), 0);
+    // The client closes a connection whose folder change was refused, so
+    // Connect is not refused as busy: it tries again.
+    EXPECT_FALSE(page->IdFTP1->isConnected());
+    prompts.expectErrorReport(QStringLiteral("550"));
+    connectPage();
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Downloading logdir."));
+}
+
+} // namespace
