@@ -69,14 +69,16 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
 
     TBNArea1 = new TTBNArea(this);
     TBNArea1->setObjectName(QStringLiteral("TBNArea1"));
+    TBNArea1->loadIcon(QIcon(skinPicture("tray.png")));
     TBNArea1->setTip(QStringLiteral("Velth Control Center v1.0"));
-    TBNArea1->setIcon(QIcon(skinPicture("tray.png")));
-    connect(TBNArea1, &TTBNArea::LeftClick, this, &TMainForm::TBNArea1LeftClick);
+    connect(TBNArea1, &TTBNArea::OnLeftClick, this, &TMainForm::TBNArea1LeftClick);
 
     TitleBar = new TCoolForm(this);
     TitleBar->setObjectName(QStringLiteral("TitleBar"));
     TitleBar->setGeometry(0, 0, 590, 25);
     TitleBar->setPicture(skinPicture("titlebar.png"));
+    // The title picture carries no outline: the window stays rectangular.
+    TitleBar->loadMask2(QByteArray(4, '\0'));
     LeftBar = makeBar(this, "LeftBar", "leftbar.png", QRect(0, 47, 63, 425));
     StatusBar = makeBar(this, "StatusBar", "statusbar.png", QRect(0, 472, 590, 28));
     TopBar = makeBar(this, "TopBar", "topbar.png", QRect(0, 25, 590, 22));
@@ -139,6 +141,7 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     connect(BAbout, &TCoolButton::clicked, this, &TMainForm::BAboutClick);
     connect(BExit, &TCoolButton::clicked, this, &TMainForm::BExitClick);
 
+    TBNArea1->Loaded();
     FormCreate();
 
     // Centred on the screen when first shown.
