@@ -7,6 +7,15 @@
 #include <QPainter>
 #include <QShortcutEvent>
 
+// The skin pictures live in a resource file of the static GUI library; its
+// registration has to be pulled in by code that every skinned window links.
+static int registerSkinResources()
+{
+    Q_INIT_RESOURCE(skin);
+    return 0;
+}
+[[maybe_unused]] static const int skinResourcesRegistered = registerSkinResources();
+
 namespace velth {
 
 namespace {

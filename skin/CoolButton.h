@@ -113,7 +113,7 @@ private:
 
     QImage m_strip;
     std::optional<QColor> m_fixedKey;
-    QColor m_keyColor { 128, 128, 0 };
+    QColor m_keyColor{ 128, 128, 0 };
     int m_numGlyphs = 4;
     std::array<std::optional<QPixmap>, 4> m_prepared;
 

@@ -61,7 +61,7 @@ std::optional<Outline> parseOutline(std::string_view bytes)
     outline.hasRegion = true;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::size_t at = kHeaderSize + static_cast<std::size_t>(i) * kRectSize;
-        const Rect r { readI32(data, at), readI32(data, at + 4), readI32(data, at + 8), readI32(data, at + 12) };
+        const Rect r{ readI32(data, at), readI32(data, at + 4), readI32(data, at + 8), readI32(data, at + 12) };
         if (r.left < r.right && r.top < r.bottom)
             outline.rects.push_back(r);
     }

@@ -17,8 +17,8 @@ public:
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             return;
         m_tray = std::make_unique<QSystemTrayIcon>();
-        QObject::connect(m_tray.get(), &QSystemTrayIcon::activated, &owner,
-            [&owner](QSystemTrayIcon::ActivationReason reason) {
+        QObject::connect(
+            m_tray.get(), &QSystemTrayIcon::activated, &owner, [&owner](QSystemTrayIcon::ActivationReason reason) {
                 switch (reason) {
                 case QSystemTrayIcon::Trigger:
                     owner.LeftClick();
@@ -94,8 +94,8 @@ TTBNArea::TTBNArea(std::unique_ptr<NotificationArea> area, QObject* parent)
 TTBNArea::~TTBNArea()
 {
     if (m_enabled)
-        send(NotifyIconRequest::Operation::Delete, NotifyIconRequest::kMessage | NotifyIconRequest::kIcon
-                | NotifyIconRequest::kTip);
+        send(NotifyIconRequest::Operation::Delete,
+            NotifyIconRequest::kMessage | NotifyIconRequest::kIcon | NotifyIconRequest::kTip);
 }
 
 void TTBNArea::send(NotifyIconRequest::Operation operation, unsigned flags)
@@ -113,8 +113,8 @@ void TTBNArea::send(NotifyIconRequest::Operation operation, unsigned flags)
 void TTBNArea::Loaded()
 {
     if (m_enabled)
-        send(NotifyIconRequest::Operation::Add, NotifyIconRequest::kMessage | NotifyIconRequest::kIcon
-                | NotifyIconRequest::kTip);
+        send(NotifyIconRequest::Operation::Add,
+            NotifyIconRequest::kMessage | NotifyIconRequest::kIcon | NotifyIconRequest::kTip);
 }
 
 void TTBNArea::setEnabled(bool value)
