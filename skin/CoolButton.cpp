@@ -474,7 +474,7 @@ TCoolButton::Placement TCoolButton::currentPlacement() const
         gw = m_strip.width() / m_numGlyphs;
         gh = m_strip.height();
     }
-    QSize text;
+    QSize text(0, 0);
     if (!m_caption.isEmpty())
         text = fontMetrics().size(Qt::TextShowMnemonic, m_caption);
     return place(width(), height(), gw, gh, text.width(), text.height(), m_layout, m_margin, m_spacing);
