@@ -61,8 +61,24 @@ void TCoolForm::mousePressEvent(QMouseEvent* event)
 {
     // The press is the window's: no press handling of the picture itself.
     event->accept();
-    if (event->button() == Qt::LeftButton && m_draggable)
-        startDrag();
+    if (event->button() != Qt::LeftButton || !m_draggable)
+        return;
+    if (!startDrag())
+        m_dragOffset = event->globalPosition().toPoint() - window()->pos();
+}
+
+void TCoolForm::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (m_dragOffset && (event->buttons() & Qt::LeftButton))
+        window()->move(event->globalPosition().toPoint() - *m_dragOffset);
+}
+
+void TCoolForm::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() == Qt::LeftButton)
+        m_dragOffset.reset();
 }
 
 bool TCoolForm::startDrag()

@@ -66,6 +66,8 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     // Hands the window to the window system's move; false where it cannot.
@@ -77,6 +79,9 @@ private:
     QPixmap m_picture;
     TRegionType m_mask;
     bool m_draggable = true;
+    // Set while the window follows the pointer itself, where the window
+    // system has no move of its own (an X server without window manager).
+    std::optional<QPoint> m_dragOffset;
 };
 
 } // namespace velth

@@ -34,12 +34,13 @@ class CountingForm final : public TCoolForm
 public:
     using TCoolForm::TCoolForm;
     int drags = 0;
+    bool systemMove = true;
 
 protected:
     bool startDrag() override
     {
         ++drags;
-        return true;
+        return systemMove;
     }
 };
 
@@ -159,6 +160,22 @@ TEST_F(CoolFormTest, OnlyALeftPressDragsTheWindow)
     form->setDraggable(false);
     pressWith(Qt::LeftButton);
     EXPECT_EQ(form->drags, 1);
+}
+
+TEST_F(CoolFormTest, WindowFollowsThePointerWhereTheSystemCannotMoveIt)
+{
+    window->move(200, 100);
+    form->systemMove = false;
+    auto send = [&](QEvent::Type type, QPoint global, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(20, 10), QPointF(global), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(form, &event);
+    };
+    send(QEvent::MouseButtonPress, QPoint(220, 110), Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, QPoint(320, 160), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(window->pos(), QPoint(300, 150));
+    send(QEvent::MouseButtonRelease, QPoint(320, 160), Qt::LeftButton, Qt::NoButton);
+    send(QEvent::MouseMove, QPoint(400, 400), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(window->pos(), QPoint(300, 150)) << "the drag ends with the release";
 }
 
 } // namespace
