@@ -170,6 +170,9 @@ QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, bo
     QFont f = font();
     f.setPixelSize(12);
     f.setBold(true);
+    // Metrics of the classic sans (Arial/Helvetica widths): the links must fit
+    // between their separators on the top bar.
+    f.setFamilies({ QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans") });
     label->setFont(f);
     label->setCursor(Qt::PointingHandCursor);
     // The system's window colour, which is white on the usual desktop themes.
