@@ -5,6 +5,7 @@
 #include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QShortcutEvent>
 
 // The skin pictures live in a resource file of the static GUI library; its
@@ -338,7 +339,7 @@ void TCoolButton::mouseMoveEvent(QMouseEvent* event)
     m_mouseOver = x >= 0 && x < m_strip.width() && y >= 0 && y < m_strip.height()
         && m_strip.pixel(x, y) != m_strip.pixel(0, m_strip.height() - 1) && topmostAt(at);
 
-    QWidget::mouseMoveEvent(event);
+    event->accept();
 
     if (m_pressing) {
         State next = m_down ? State::Hot : State::Up;
@@ -363,13 +364,15 @@ void TCoolButton::press(QMouseEvent* event)
 
 void TCoolButton::mousePressEvent(QMouseEvent* event)
 {
-    QWidget::mousePressEvent(event);
+    // The button handles its presses; nothing goes on to the window below.
+    event->accept();
     press(event);
 }
 
 void TCoolButton::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // The second press of a double click acts like a first one.
+    event->accept();
     press(event);
     if (event->button() == Qt::LeftButton && m_down)
         Q_EMIT doubleClicked();
@@ -377,7 +380,7 @@ void TCoolButton::mouseDoubleClickEvent(QMouseEvent* event)
 
 void TCoolButton::mouseReleaseEvent(QMouseEvent* event)
 {
-    QWidget::mouseReleaseEvent(event);
+    event->accept();
     if (!m_pressing)
         return;
     m_pressing = false;
@@ -396,8 +399,13 @@ void TCoolButton::mouseReleaseEvent(QMouseEvent* event)
             m_state = State::Hot;
         repaint();
     }
-    if (inside)
+    if (inside) {
+        // The click may close or tear down the window this button is on.
+        const QPointer<TCoolButton> alive(this);
         Click();
+        if (!alive)
+            return;
+    }
     trackingUpdate();
 }
 

@@ -230,6 +230,32 @@ TEST_F(CoolButtonTest, PressInsideReleaseOutsideDoesNotClick)
     EXPECT_EQ(clicks[button], 1);
 }
 
+// Counts the pointer events that reach a widget.
+class PointerCounter final : public QObject
+{
+public:
+    int events = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease
+            || event->type() == QEvent::MouseMove)
+            ++events;
+        return false;
+    }
+};
+
+TEST_F(CoolButtonTest, PointerEventsStopAtTheButton)
+{
+    PointerCounter counter;
+    window->installEventFilter(&counter);
+    moveTo(button, QPoint(2, 2));
+    press(button, QPoint(25, 25));
+    release(button, QPoint(25, 25));
+    EXPECT_EQ(counter.events, 0);
+}
+
 TEST_F(CoolButtonTest, DoubleClickOnAPlainButtonClicksTwice)
 {
     int doubles = 0;
