@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -159,6 +160,7 @@ void TcfgFrame::buildEditTab()
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPixelSize(12);
     Config->setFont(fixed);
+    Config->setTabStopDistance(QFontMetricsF(fixed).horizontalAdvance(u' ') * 8);
     Config->setLineWrapMode(QPlainTextEdit::NoWrap);
     Config->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Config->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

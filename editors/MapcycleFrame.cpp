@@ -21,6 +21,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace velth {
 namespace {
 
@@ -152,7 +154,8 @@ void TmapcycleFrame::buildTab()
 void TmapcycleFrame::placeBottomBar()
 {
     const int shift = BottomBar->width() - kBarDesignWidth;
-    FTPServerLabel->move(99 + shift, 9);
+    // The label ends before the selector whatever width the font gives it.
+    FTPServerLabel->move(std::min(99, 190 - 4 - FTPServerLabel->width()) + shift, 9);
     FTPServer->setGeometry(190 + shift, 5, 145, 21);
     BUpload->setGeometry(341 + shift, 5, 75, 21);
     BDownload->setGeometry(421 + shift, 5, 75, 21);
