@@ -66,15 +66,6 @@ INSTANTIATE_TEST_SUITE_P(ServerCfg, ComposeTest,
             block("r", "s") + std::string("\x00\x01\xff\x80", 4) + "\r\n" }),
     [](const ::testing::TestParamInfo<ComposeCase>& info) { return std::string(info.param.name); });
 
-TEST(ServerCfg, BlockLinesAreFortyFourCharacters)
-{
-    const std::vector<std::string> lines = readConfigLines(composeServerCfg("r", "s", ""));
-    ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[0], std::string(44, '/'));
-    EXPECT_EQ(lines[1].size(), 44u);
-    EXPECT_EQ(lines[2], std::string(44, '/'));
-}
-
 TEST(ServerCfg, WriteComposesFromTheConfigFile)
 {
     test::TempDir dir;
@@ -110,16 +101,6 @@ TEST(ServerCfg, ListsConfigsOfAnyLetterCaseButNotServerCfg)
     std::filesystem::create_directory(dir.file("folder.cfg"));
     EXPECT_EQ(listConfigs(dir.path()), (std::vector<std::string>{ ".hidden.cfg", "a.cfg", "b.CFG" }));
     EXPECT_TRUE(listConfigs(dir.file("missing")).empty());
-}
-
-TEST(ServerCfg, RemoveFileQuietly)
-{
-    test::TempDir dir;
-    dir.write("a.cfg", "x");
-    EXPECT_TRUE(removeFileQuietly(dir.file("a.cfg")));
-    EXPECT_FALSE(dir.exists("a.cfg"));
-    EXPECT_FALSE(removeFileQuietly(dir.file("a.cfg")));
-    EXPECT_FALSE(removeFileQuietly(""));
 }
 
 struct MapcycleCase
