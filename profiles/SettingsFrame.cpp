@@ -199,6 +199,10 @@ bool TsettingsFrame::isValidProfileName(const QString& name)
 {
     if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
         return false;
+    // The store reads section names without their outer blanks, so such a
+    // name would not find its own section again, nor its folder.
+    if (name.front() == u' ' || name.back() == u' ')
+        return false;
     return std::none_of(name.cbegin(), name.cend(), [](QChar ch) {
         return ch == u'/' || ch == u'\\' || ch == u'[' || ch == u']' || ch.category() == QChar::Other_Control;
     });
