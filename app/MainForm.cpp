@@ -48,6 +48,13 @@ QLabel* makeBar(QWidget* parent, const char* name, const char* picture, const QR
     return bar;
 }
 
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, color);
+    widget->setPalette(pal);
+}
+
 } // namespace
 
 QIcon TMainForm::tabIcon(int index)
@@ -112,7 +119,7 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     statusFont.setBold(true);
     StatusLabel->setFont(statusFont);
     StatusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    StatusLabel->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    setTextColor(StatusLabel, palette().color(QPalette::Base));
     setStatus(QString());
 
     Shape1 = new QWidget(this);
@@ -162,7 +169,8 @@ QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, bo
     f.setBold(true);
     label->setFont(f);
     label->setCursor(Qt::PointingHandCursor);
-    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    // The system's window colour, which is white on the usual desktop themes.
+    setTextColor(label, palette().color(QPalette::Base));
     label->adjustSize();
     label->move(x, 30);
     if (link)
@@ -334,12 +342,12 @@ void TMainForm::HelpLabelClick()
 
 void TMainForm::HPLabelMouseEnter(QLabel* label)
 {
-    label->setStyleSheet(QStringLiteral("color: #FFFF00; background: transparent;"));
+    setTextColor(label, QColor(0xFF, 0xFF, 0x00));
 }
 
 void TMainForm::HPLabelMouseLeave(QLabel* label)
 {
-    label->setStyleSheet(QStringLiteral("color: #FFFFFF; background: transparent;"));
+    setTextColor(label, QColor(0xFF, 0xFF, 0xFF));
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
