@@ -3,8 +3,13 @@
 #include "app/AppContext.h"
 #include "app/ErrorReport.h"
 #include "app/FileIo.h"
+#include "app/MainForm.h"
 #include "app/ProfileSelector.h"
 #include "app/TextCodec.h"
+#include "editors/CfgFrame.h"
+#include "editors/MapcycleFrame.h"
+#include "editors/UserFrame.h"
+#include "loganalysis/ChatFrame.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -12,6 +17,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -537,6 +543,38 @@ TEST_F(SettingsFrameTest, FailedAddAndDeleteLeaveListFolderAndStatus)
     EXPECT_EQ(ini(), file);
     EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Beta") }));
     EXPECT_EQ(status.status(), QString());
+}
+
+// Added and deleted profiles reach the other pages' selectors at the next start.
+TEST_F(SettingsFrameTest, OtherSelectorsFollowOnlyAfterRestart)
+{
+    folder.write("ftpserver.ini", "[Old]\r\nHOST=o\r\n");
+    const auto selectorTexts = [](TMainForm& w) {
+        QList<QStringList> all;
+        for (QComboBox* box :
+            { w.chatFrame->FTPServer, w.cfgFrame->FTPServer, w.userFrame->FTPServer, w.mapcycleFrame->FTPServer }) {
+            QStringList texts;
+            for (int i = 0; i < box->count(); ++i)
+                texts << box->itemText(i);
+            all << texts;
+        }
+        return all;
+    };
+    {
+        TMainForm w(folder.path(), prompts);
+        TsettingsFrame& settings = *w.settingsFrame;
+        prompts.expectInput(kCaption, QStringLiteral("New"));
+        runGuarded([&] { settings.BAddClick(); });
+        settings.ServerList->setCurrentRow(0);
+        prompts.expectConfirm(QStringLiteral("Do you want to delete Old ?"), true);
+        runGuarded([&] { settings.BDeleteClick(); });
+        prompts.verify();
+        EXPECT_EQ(w.status(), kRestart);
+        EXPECT_EQ(settings.ServerList->count(), 1);
+        EXPECT_EQ(selectorTexts(w), QList<QStringList>(4, QStringList{ QStringLiteral("Old") }));
+    }
+    TMainForm restarted(folder.path(), prompts);
+    EXPECT_EQ(selectorTexts(restarted), QList<QStringList>(4, QStringList{ QStringLiteral("New") }));
 }
 
 } // namespace
