@@ -18,7 +18,8 @@ class AppContext;
 
 // The integer spin field of the port. The text may hold what the user types
 // (digits, signs, the decimal separator) even out of range; leaving the field
-// pulls it into the range, and reading it takes the text as it stands.
+// pulls it into the range, and reading it takes the text as it stands,
+// pulled into the range too, so no port outside it is ever saved.
 class TPortEdit final : public QSpinBox
 {
     Q_OBJECT
