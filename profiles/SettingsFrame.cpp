@@ -6,6 +6,7 @@
 #include "app/ProfileSelector.h"
 #include "app/Prompts.h"
 #include "app/TextCodec.h"
+#include "profiles/IniFile.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -252,15 +253,20 @@ void TsettingsFrame::BAddClick()
         prompts.errorBox(QStringLiteral("Please enter a valid servername!"));
         return;
     }
+    const std::string name = fromDisplay(*typed);
     const QLocale locale;
     const QString upper = locale.toUpper(*typed);
+    const std::vector<std::string> existing = profileNames(ServerList);
     for (int i = 0; i < ServerList->count(); ++i) {
-        if (locale.toUpper(ServerList->item(i)->text()) == upper) {
+        // The store matches sections by ASCII case alone, which the locale's
+        // upper case does not always cover (Turkish "i"); writing to a section
+        // it matches would clear an existing profile's host.
+        if (locale.toUpper(ServerList->item(i)->text()) == upper
+            || iniNamesEqual(existing[static_cast<std::size_t>(i)], name)) {
             prompts.errorBox(QStringLiteral("This servername already exists!"));
             return;
         }
     }
-    const std::string name = fromDisplay(*typed);
     m_context.store().writeString(name, "HOST", "");
     reloadServerList();
     // A folder that cannot be made is not reported: the profile exists anyway.

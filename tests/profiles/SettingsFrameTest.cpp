@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -239,6 +240,22 @@ TEST_F(SettingsFrameTest, AddRefusesDuplicatesInAnyLetterCase)
     EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Müller") }));
     EXPECT_EQ(status.status(), QString());
     EXPECT_FALSE(folder.exists("cfgs"));
+}
+
+// Under Turkish rules "admin" does not upper-case to "ADMIN", but the store
+// would still write into that section and clear its host.
+TEST_F(SettingsFrameTest, AddRefusesNamesTheStoreWouldMatch)
+{
+    const std::string file = "[ADMIN]\r\nHOST=keep.example.org\r\n";
+    folder.write("ftpserver.ini", file);
+    open();
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
+    prompts.expectInput(kCaption, QStringLiteral("admin")).expectErrorBox(kExists);
+    click(page->BAdd);
+    QLocale::setDefault(saved);
+    prompts.verify();
+    EXPECT_EQ(ini(), file);
 }
 
 TEST_F(SettingsFrameTest, CancelledAddChangesNothing)
