@@ -1,6 +1,7 @@
 #include "profiles/SettingsFrame.h"
 
 #include "app/AppContext.h"
+#include "app/ErrorReport.h"
 #include "app/FileIo.h"
 #include "app/MainForm.h"
 #include "app/ProfileSelector.h"
@@ -188,12 +189,18 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     m_password.edit = Password;
     m_hldsPath.edit = hldsPath;
 
-    connect(ServerList, &QListWidget::itemSelectionChanged, this, &TsettingsFrame::ServerListClick);
+    // Each handler runs under the error guard right at its signal, so an error
+    // ends it there instead of unwinding through Qt's event delivery, which is
+    // not written for exceptions (it leaks the event's data on the way out).
+    const auto guarded = [this](void (TsettingsFrame::*handler)()) {
+        return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(&TsettingsFrame::ServerListClick));
     // A click on the entry already selected reads the profile again too.
-    connect(ServerList, &QListWidget::itemClicked, this, &TsettingsFrame::ServerListClick);
-    connect(BAdd, &QPushButton::clicked, this, &TsettingsFrame::BAddClick);
-    connect(BDelete, &QPushButton::clicked, this, &TsettingsFrame::BDeleteClick);
-    connect(BSave, &QPushButton::clicked, this, &TsettingsFrame::BSaveClick);
+    connect(ServerList, &QListWidget::itemClicked, this, guarded(&TsettingsFrame::ServerListClick));
+    connect(BAdd, &QPushButton::clicked, this, guarded(&TsettingsFrame::BAddClick));
+    connect(BDelete, &QPushButton::clicked, this, guarded(&TsettingsFrame::BDeleteClick));
+    connect(BSave, &QPushButton::clicked, this, guarded(&TsettingsFrame::BSaveClick));
 }
 
 bool TsettingsFrame::isValidProfileName(const QString& name)
