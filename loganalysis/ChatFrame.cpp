@@ -461,10 +461,12 @@ void TchatFrame::showProgress(qint64 done, qint64 total)
         const int permille = static_cast<int>(std::min<qint64>(1000, done * 1000 / total));
         TransferProgress->setRange(0, 1000);
         TransferProgress->setValue(permille);
-        text += QStringLiteral(" of ") + locale.toString(total) + QStringLiteral(" bytes (")
-            + QString::number(permille / 10) + QStringLiteral("%)");
+        TransferProgress->setFormat(QString::number(permille / 10) + u'%');
+        TransferProgress->setTextVisible(true);
+        text += QStringLiteral(" of ") + locale.toString(total) + QStringLiteral(" bytes");
     } else {
         TransferProgress->setRange(0, 0);
+        TransferProgress->setTextVisible(false);
         text += QStringLiteral(" bytes");
     }
     TransferLabel->setText(text);

@@ -379,8 +379,11 @@ TEST_F(ChatFrameFtpTest, CancelledDownloadKeepsTheLocalLog)
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->TransferProgress->value() > 0; }, 20000))
         << page->TransferLabel->text().toStdString();
     EXPECT_TRUE(page->TransferBar->isVisible());
-    EXPECT_TRUE(page->TransferLabel->text().contains(QStringLiteral(" of 1,000,000 bytes (")))
+    EXPECT_TRUE(page->TransferLabel->text().startsWith(QStringLiteral("Receiving L1.log: ")));
+    EXPECT_TRUE(page->TransferLabel->text().endsWith(QStringLiteral(" of 1,000,000 bytes")))
         << page->TransferLabel->text().toStdString();
+    // The percentage comes from the size the listing gave.
+    EXPECT_EQ(page->TransferProgress->text(), QString::number(page->TransferProgress->value() / 10) + u'%');
     EXPECT_EQ(status.history, QStringList{ QStringLiteral("Downloading L1.log.") });
 
     doubleClick(QStringLiteral("L2.log"), false);
