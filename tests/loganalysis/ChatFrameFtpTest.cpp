@@ -503,3 +503,26 @@ TEST_F(ChatFrameFtpTest, ConnectFailures)
 }
 
 } // namespace
+
+namespace {
+
+// Closing the window in the middle of a download: no callback reaches the
+// destroyed page and no half-written file stays behind.
+TEST_F(ChatFrameFtpTest, ClosingThePageMidDownloadLeavesNoPartialFile)
+{
+    FtpServer::Options options;
+    options.fault = FtpServer::Fault::StallTransfer;
+    startServer(options);
+    serverLog("L1.log", std::string(1000000, 'x'));
+    folder.write("logs/L1.log", "old local copy");
+    connectPage();
+    doubleClick(QStringLiteral("L1.log"), false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->TransferProgress->value() > 0; }, 20000));
+
+    page.reset();
+    QTest::qWait(200);
+    EXPECT_EQ(local("L1.log"), "old local copy");
+    EXPECT_EQ(logsFolder(), std::set<std::string>{ "L1.log" });
+}
+
+} // namespace
