@@ -120,9 +120,9 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     attachChatMenu(Views->PublicChat, PublicMenu);
     attachChatMenu(Views->TChat, TMenu);
     attachChatMenu(Views->CTChat, CTMenu);
-    connect(SaveChatas1, &QAction::triggered, this, &TchatFrame::SaveChatas1Click);
-    connect(MenuItem1, &QAction::triggered, this, &TchatFrame::MenuItem1Click);
-    connect(MenuItem2, &QAction::triggered, this, &TchatFrame::MenuItem2Click);
+    connect(SaveChatas1, &QAction::triggered, this, guarded(this, &TchatFrame::SaveChatas1Click));
+    connect(MenuItem1, &QAction::triggered, this, guarded(this, &TchatFrame::MenuItem1Click));
+    connect(MenuItem2, &QAction::triggered, this, guarded(this, &TchatFrame::MenuItem2Click));
 
     connect(IdFTP1, &FtpClient::progress, this, &TchatFrame::showProgress);
     MainControl->setCurrentIndex(1);
@@ -203,11 +203,11 @@ void TchatFrame::buildDownloadTab()
 
     MainControl->addTab(DownloadTab, TMainForm::tabIcon(0), QStringLiteral("Download"));
 
-    connect(BConnect, &QPushButton::clicked, this, &TchatFrame::BConnectClick);
-    connect(BDownload, &QPushButton::clicked, this, &TchatFrame::FTPFilesDblClick);
-    connect(BDisconnect, &QPushButton::clicked, this, &TchatFrame::BDisconnectClick);
-    connect(BCancel, &QPushButton::clicked, this, &TchatFrame::BCancelClick);
-    connect(FTPFiles, &QTreeWidget::itemDoubleClicked, this, &TchatFrame::FTPFilesDblClick);
+    connect(BConnect, &QPushButton::clicked, this, guarded(this, &TchatFrame::BConnectClick));
+    connect(BDownload, &QPushButton::clicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
+    connect(BDisconnect, &QPushButton::clicked, this, guarded(this, &TchatFrame::BDisconnectClick));
+    connect(BCancel, &QPushButton::clicked, this, guarded(this, &TchatFrame::BCancelClick));
+    connect(FTPFiles, &QTreeWidget::itemDoubleClicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
 }
 
 void TchatFrame::buildLocalFileTab()
@@ -228,10 +228,10 @@ void TchatFrame::buildLocalFileTab()
     layout->addWidget(LocalBox);
 
     LocalFileMenu = makeMenu("LocalFileMenu", "DeleteFile1", QStringLiteral("Delete File"), this, DeleteFile1);
-    connect(DeleteFile1, &QAction::triggered, this, &TchatFrame::DeleteFile1Click);
+    connect(DeleteFile1, &QAction::triggered, this, guarded(this, &TchatFrame::DeleteFile1Click));
     connect(LocalFiles, &QWidget::customContextMenuRequested, this,
         [this](const QPoint& pos) { LocalFileMenu->exec(LocalFiles->viewport()->mapToGlobal(pos)); });
-    connect(LocalFiles, &QAbstractItemView::doubleClicked, this, &TchatFrame::LocalFilesDblClick);
+    connect(LocalFiles, &QAbstractItemView::doubleClicked, this, guarded(this, &TchatFrame::LocalFilesDblClick));
 
     MainControl->addTab(LocalFileTab, TMainForm::tabIcon(1), QStringLiteral("Local Files"));
 }
