@@ -39,13 +39,13 @@ ScriptedPrompts::~ScriptedPrompts()
 
 ScriptedPrompts& ScriptedPrompts::expectErrorBox(const QString& text)
 {
-    m_steps.push_back({ Kind::ErrorBox, text });
+    m_steps.push_back({ Kind::ErrorBox, text, false, std::nullopt });
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectConfirm(const QString& question, bool yes)
 {
-    m_steps.push_back({ Kind::Confirm, question, yes });
+    m_steps.push_back({ Kind::Confirm, question, yes, std::nullopt });
     return *this;
 }
 
@@ -63,7 +63,7 @@ ScriptedPrompts& ScriptedPrompts::expectSaveFile(std::optional<QString> fileName
 
 ScriptedPrompts& ScriptedPrompts::expectErrorReport(const QString& contains)
 {
-    m_steps.push_back({ Kind::ErrorReport, contains });
+    m_steps.push_back({ Kind::ErrorReport, contains, false, std::nullopt });
     return *this;
 }
 

@@ -1,0 +1,373 @@
+#include "loganalysis/LogParser.h"
+
+#include "app/Error.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace velth {
+namespace {
+
+constexpr std::string_view kEmpty;
+constexpr std::size_t kNone = std::string_view::npos;
+
+// Removes everything from the start through the first `c`; nothing when there
+// is none.
+std::string_view dropThrough(std::string_view s, char c)
+{
+    const std::size_t pos = s.find(c);
+    return pos == kNone ? s : s.substr(pos + 1);
+}
+
+// Everything before the first `c`; empty when there is none.
+std::string_view takeBefore(std::string_view s, char c)
+{
+    const std::size_t pos = s.find(c);
+    return pos == kNone ? std::string_view() : s.substr(0, pos);
+}
+
+std::string_view playerField(std::string_view line, int k)
+{
+    for (int i = 0; i < k; ++i)
+        line = dropThrough(line, '"');
+    return takeBefore(line, '"');
+}
+
+// The seven event patterns, in the order they are tested. Each holds a double
+// quote; `anchor` is the offset of its first one, so a single walk over the
+// quotes of a line finds the first occurrence of every pattern.
+struct Pattern
+{
+    std::string_view text;
+    std::size_t anchor;
+};
+
+enum PatternId { PublicSay, CtSayTeam, TSayTeam, LoadingMap, ServerCvar, Win, Killed, PatternCount };
+
+constexpr std::array<Pattern, PatternCount> kPatterns = { {
+    { ">\" say \"", 1 },
+    { "<CT>\" say_team \"", 4 },
+    { "<TERRORIST>\" say_team \"", 11 },
+    { "Loading map \"", 12 },
+    { "Server cvar \"", 12 },
+    { "_Win\"", 4 },
+    { "\" killed \"", 0 },
+} };
+
+bool matchesAt(std::string_view line, std::size_t quote, PatternId id)
+{
+    const Pattern& p = kPatterns[id];
+    if (quote < p.anchor)
+        return false;
+    const std::size_t start = quote - p.anchor;
+    return line.size() - start >= p.text.size() && std::memcmp(line.data() + start, p.text.data(), p.text.size()) == 0;
+}
+
+// First start of each pattern in `line`, or kNone. One pass over its quotes,
+// checking only the patterns whose byte before (or after) the quote fits.
+std::array<std::size_t, PatternCount> findPatterns(std::string_view line)
+{
+    std::array<std::size_t, PatternCount> found;
+    found.fill(kNone);
+    const char* const data = line.data();
+    const std::size_t size = line.size();
+    std::size_t from = 0;
+    while (from < size) {
+        const void* hit = std::memchr(data + from, '"', size - from);
+        if (!hit)
+            break;
+        const std::size_t q = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+        from = q + 1;
+        auto check = [&](PatternId id) {
+            if (found[id] == kNone && matchesAt(line, q, id))
+                found[id] = q - kPatterns[id].anchor;
+        };
+        if (q > 0) {
+            switch (data[q - 1]) {
+            case '>':
+                check(PublicSay);
+                check(CtSayTeam);
+                check(TSayTeam);
+                break;
+            case ' ':
+                check(LoadingMap);
+                check(ServerCvar);
+                break;
+            case 'n':
+                check(Win);
+                break;
+            default:
+                break;
+            }
+        }
+        if (q + 1 < size && data[q + 1] == ' ')
+            check(Killed);
+    }
+    return found;
+}
+
+} // namespace
+
+std::string_view GetPlayerName(std::string_view line, int k)
+{
+    const std::string_view field = playerField(line, k);
+    int seen = 0;
+    for (std::size_t i = field.size(); i-- > 0;) {
+        if (field[i] == '<' && ++seen == 3)
+            return field.substr(0, i);
+    }
+    return kEmpty;
+}
+
+std::string_view GetPlayerTeam(std::string_view line, int k)
+{
+    std::string_view field = playerField(line, k);
+    if (field.empty())
+        return kEmpty;
+    field.remove_suffix(1);
+    const std::size_t lt = field.rfind('<');
+    return lt == kNone ? kEmpty : field.substr(lt + 1);
+}
+
+std::string_view GetPlayerWonID(std::string_view line, int k)
+{
+    std::string_view field = playerField(line, k);
+    const std::size_t last = field.rfind('<');
+    if (last == kNone || last < 1)
+        return kEmpty;
+    field = field.substr(0, last - 1); // drops that '<' and the '>' before it
+    const std::size_t lt = field.rfind('<');
+    return lt == kNone ? kEmpty : field.substr(lt + 1);
+}
+
+LogParser::LogParser() = default;
+
+ScanResult LogParser::takeResult()
+{
+    ScanResult out = std::move(m_result);
+    m_result = ScanResult();
+    m_ctIndex.clear();
+    m_tIndex.clear();
+    m_lineCount = 0;
+    return out;
+}
+
+void LogParser::addLine(std::string_view line)
+{
+    if (m_lineCount++ == 0) {
+        // "L MM/DD/YYYY - hh:mm:ss: ..." gives "MM/DD/YYYY - hh:mm:ss".
+        line.remove_prefix(std::min<std::size_t>(2, line.size()));
+        m_result.time.assign(line.substr(0, 21));
+        return;
+    }
+    addEventLine(line);
+}
+
+void LogParser::addEventLine(std::string_view line)
+{
+    const std::array<std::size_t, PatternCount> first = findPatterns(line);
+    // The tests run on the line as the earlier handlers left it; while it is
+    // uncut the positions of the quote walk hold, afterwards a pattern found
+    // there is searched again in what is left.
+    std::string_view cur = line;
+    bool cut = false;
+    auto find = [&](PatternId id) {
+        if (first[id] == kNone)
+            return kNone;
+        return cut ? cur.find(kPatterns[id].text) : first[id];
+    };
+    auto chat = [&](PatternId id, std::vector<ChatEntry>& to, ChatColor color) {
+        const std::size_t at = find(id);
+        if (at == kNone)
+            return;
+        const std::string_view name = GetPlayerName(cur, 1);
+        cur.remove_prefix(at + kPatterns[id].text.size() - 1);
+        cut = true;
+        ChatEntry& entry = to.emplace_back();
+        entry.text.reserve(name.size() + 2 + cur.size());
+        entry.text.append(name).append(": ").append(cur);
+        entry.color = color;
+    };
+
+    if (first[PublicSay] != kNone)
+        chat(PublicSay, m_result.publicChat, line.find("<CT>") != kNone ? ChatColor::Blue : ChatColor::Red);
+    chat(CtSayTeam, m_result.ctChat, ChatColor::Blue);
+    chat(TSayTeam, m_result.tChat, ChatColor::Red);
+
+    if (find(LoadingMap) != kNone) {
+        cur = takeBefore(dropThrough(cur, '"'), '"');
+        cut = true;
+        m_result.map.emplace(cur);
+    }
+
+    if (find(ServerCvar) != kNone && cur.find("public_slots_free") == kNone && cur.find("sv_restartround") == kNone) {
+        std::string_view s = dropThrough(cur, '"');
+        const std::string_view name = takeBefore(s, '"');
+        s = dropThrough(dropThrough(s, '"'), '"');
+        cur = takeBefore(s, '"');
+        cut = true;
+        m_result.cvars.emplace_back(name, cur);
+    }
+
+    if (const std::size_t at = find(Win); at != kNone) {
+        std::string_view s = cur.substr(at + 1);
+        s = dropThrough(dropThrough(s, '"'), '"');
+        m_result.ctWins.emplace(takeBefore(s, '"'));
+        s = dropThrough(dropThrough(s, '"'), '"');
+        m_result.tWins.emplace(takeBefore(s, '"'));
+        cur = s;
+        cut = true;
+    }
+
+    if (find(Killed) != kNone)
+        addKill(cur);
+}
+
+void LogParser::addKill(std::string_view line)
+{
+    const std::string_view killerTeam = GetPlayerTeam(line, 1);
+    std::vector<TeamRow>* rows = nullptr;
+    RowIndex* index = nullptr;
+    if (killerTeam == "CT") {
+        rows = &m_result.ctRows;
+        index = &m_ctIndex;
+    } else if (killerTeam == "TERRORIST") {
+        rows = &m_result.tRows;
+        index = &m_tIndex;
+    } else {
+        return;
+    }
+    const bool teamKill = killerTeam == GetPlayerTeam(line, 3);
+    updateRows(*rows, *index, GetPlayerName(line, 1), GetPlayerWonID(line, 1), teamKill);
+}
+
+void LogParser::updateRows(
+    std::vector<TeamRow>& rows, RowIndex& index, std::string_view name, std::string_view wonId, bool teamKill)
+{
+    if (const auto it = index.find(wonId); it != index.end()) {
+        TeamRow& row = rows[it->second];
+        row.name.assign(name);
+        if (teamKill)
+            ++row.tks;
+        return;
+    }
+    index.emplace(std::string(wonId), rows.size());
+    rows.push_back(TeamRow{ std::string(name), std::string(wonId), teamKill ? 1 : 0 });
+}
+
+ScanResult parseLog(const std::vector<std::string>& lines)
+{
+    LogParser parser;
+    for (const std::string& line : lines)
+        parser.addLine(line);
+    return parser.takeResult();
+}
+
+LogFileReader::LogFileReader(const std::string& path, std::size_t bufferSize)
+    : m_path(path)
+    , m_buffer(std::max<std::size_t>(bufferSize, 2))
+{
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        throwFileError("Cannot open", path, errno);
+    m_ownsFd = true;
+    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+LogFileReader::LogFileReader(int fd, std::string path, std::size_t bufferSize)
+    : m_path(std::move(path))
+    , m_fd(fd)
+    , m_buffer(std::max<std::size_t>(bufferSize, 2))
+{ }
+
+LogFileReader::~LogFileReader()
+{
+    if (m_ownsFd)
+        ::close(m_fd);
+}
+
+bool LogFileReader::fill()
+{
+    if (m_begin > 0) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_nextCr -= m_begin;
+        m_nextLf -= m_begin;
+        m_begin = 0;
+    }
+    if (m_end == m_buffer.size())
+        m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
+    ssize_t n;
+    do
+        n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        throwFileError("Cannot read", m_path, errno);
+    if (n == 0) {
+        m_eof = true;
+        return false;
+    }
+    const std::size_t old = m_end;
+    m_end += static_cast<std::size_t>(n);
+    auto rescan = [&](std::size_t& next, char c) {
+        if (next == old) {
+            const void* hit = std::memchr(m_buffer.data() + old, c, m_end - old);
+            next = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.data()) : m_end;
+        }
+    };
+    rescan(m_nextCr, '\r');
+    rescan(m_nextLf, '\n');
+    return true;
+}
+
+bool LogFileReader::nextLine(std::string_view& line)
+{
+    for (;;) {
+        const std::size_t end = std::min(m_nextCr, m_nextLf);
+        if (end < m_end) {
+            std::size_t terminator = 1;
+            if (m_buffer[end] == '\r') {
+                if (end + 1 == m_end && !m_eof) {
+                    fill(); // is the CR followed by an LF?
+                    continue;
+                }
+                if (end + 1 < m_end && m_buffer[end + 1] == '\n')
+                    terminator = 2;
+            }
+            line = std::string_view(m_buffer.data() + m_begin, end - m_begin);
+            m_begin = end + terminator;
+            auto advance = [&](std::size_t& next, char c) {
+                if (next < m_begin) {
+                    const void* hit = std::memchr(m_buffer.data() + m_begin, c, m_end - m_begin);
+                    next = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.data()) : m_end;
+                }
+            };
+            advance(m_nextCr, '\r');
+            advance(m_nextLf, '\n');
+            return true;
+        }
+        if (m_eof) {
+            if (m_begin == m_end)
+                return false;
+            line = std::string_view(m_buffer.data() + m_begin, m_end - m_begin);
+            m_begin = m_nextCr = m_nextLf = m_end;
+            return true;
+        }
+        fill();
+    }
+}
+
+void scanLogFile(const std::string& path, LogParser& parser)
+{
+    LogFileReader reader(path);
+    std::string_view line;
+    while (reader.nextLine(line))
+        parser.addLine(line);
+}
+
+} // namespace velth
