@@ -1,0 +1,84 @@
+// Times the log page's scan with every view filled against the parser alone,
+// on one log, and reports the peak memory of each.
+//   velth-bench-scanlog FILE
+#include "app/AppContext.h"
+#include "app/Prompts.h"
+#include "loganalysis/ChatViews.h"
+#include "loganalysis/LogParser.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTabWidget>
+
+#include <cstdio>
+#include <filesystem>
+
+#include <sys/resource.h>
+
+namespace {
+
+class NoStatus final : public velth::StatusLine
+{
+public:
+    void setStatus(const QString& text) override { m_text = text; }
+    QString status() const override { return m_text; }
+
+private:
+    QString m_text;
+};
+
+long peakRssKiB()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3 || (std::string(argv[1]) != "parser" && std::string(argv[1]) != "scanlog")) {
+        std::fprintf(stderr, "usage: velth-bench-scanlog parser|scanlog FILE\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const std::filesystem::path file = std::filesystem::absolute(argv[2]);
+    QApplication app(argc, argv);
+    const long baseKiB = peakRssKiB();
+    QElapsedTimer timer;
+    if (mode == "parser") {
+        timer.start();
+        velth::LogParser parser;
+        velth::scanLogFile(file.string(), parser);
+        const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        std::printf("parser %.3f s peak %ld KiB (base %ld KiB) chat %zu\n", seconds, peakRssKiB(), baseKiB,
+            parser.result().publicChat.size() + parser.result().tChat.size() + parser.result().ctChat.size());
+        return 0;
+    }
+    // A program folder whose logs folder holds the file.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "velth-bench-program";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder / "logs");
+    std::filesystem::create_symlink(file, folder / "logs" / "bench.log");
+    velth::QtPrompts prompts;
+    NoStatus status;
+    velth::AppContext context(folder.string(), prompts, status);
+    QTabWidget tabs;
+    tabs.addTab(new QWidget, QStringLiteral("Download"));
+    tabs.addTab(new QWidget, QStringLiteral("Local Files"));
+    velth::ChatViews views(context, &tabs);
+    tabs.resize(520, 407);
+    tabs.setCurrentIndex(1);
+    tabs.show();
+    QApplication::processEvents();
+
+    timer.start();
+    views.ScanLog(QStringLiteral("bench.log"));
+    QApplication::processEvents(); // the page repaints with "Global info" in front
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    std::printf("scanlog %.3f s peak %ld KiB (base %ld KiB) status \"%s\"\n", seconds, peakRssKiB(), baseKiB,
+        qPrintable(status.status()));
+    std::filesystem::remove_all(folder);
+    return 0;
+}
