@@ -27,6 +27,15 @@ private:
     QString m_text;
 };
 
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds
+        = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 long peakRssKiB()
 {
     rusage usage{};
@@ -48,11 +57,13 @@ int main(int argc, char** argv)
     const long baseKiB = peakRssKiB();
     QElapsedTimer timer;
     if (mode == "parser") {
+        const double cpu0 = cpuSeconds();
         timer.start();
         velth::LogParser parser;
         velth::scanLogFile(file.string(), parser);
         const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-        std::printf("parser %.3f s peak %ld KiB (base %ld KiB) chat %zu\n", seconds, peakRssKiB(), baseKiB,
+        std::printf("parser %.3f s cpu %.3f s peak %ld KiB (base %ld KiB) chat %zu\n", seconds, cpuSeconds() - cpu0,
+            peakRssKiB(), baseKiB,
             parser.result().publicChat.size() + parser.result().tChat.size() + parser.result().ctChat.size());
         return 0;
     }
@@ -73,12 +84,13 @@ int main(int argc, char** argv)
     tabs.show();
     QApplication::processEvents();
 
+    const double cpu0 = cpuSeconds();
     timer.start();
     views.ScanLog(QStringLiteral("bench.log"));
     QApplication::processEvents(); // the page repaints with "Global info" in front
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-    std::printf("scanlog %.3f s peak %ld KiB (base %ld KiB) status \"%s\"\n", seconds, peakRssKiB(), baseKiB,
-        qPrintable(status.status()));
+    std::printf("scanlog %.3f s cpu %.3f s peak %ld KiB (base %ld KiB) status \"%s\"\n", seconds, cpuSeconds() - cpu0,
+        peakRssKiB(), baseKiB, qPrintable(status.status()));
     std::filesystem::remove_all(folder);
     return 0;
 }
