@@ -10,6 +10,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velth {
 namespace {
 
@@ -68,24 +72,62 @@ bool matchesAt(std::string_view line, std::size_t quote, PatternId id)
     return line.size() - start >= p.text.size() && std::memcmp(line.data() + start, p.text.data(), p.text.size()) == 0;
 }
 
-// First start of each pattern in `line`, or kNone. One pass over its quotes,
-// checking only the patterns whose byte before (or after) the quote fits.
-std::array<std::size_t, PatternCount> findPatterns(std::string_view line)
+// Calls f(position) for every double quote of `line`, in order, sixteen bytes
+// at a time where the processor allows, never reading outside the line.
+template <typename F>
+void forEachQuote(std::string_view line, F&& f)
 {
-    std::array<std::size_t, PatternCount> found;
-    found.fill(kNone);
     const char* const data = line.data();
     const std::size_t size = line.size();
-    std::size_t from = 0;
-    while (from < size) {
-        const void* hit = std::memchr(data + from, '"', size - from);
-        if (!hit)
-            break;
-        const std::size_t q = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-        from = q + 1;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, quote)));
+        while (mask) {
+            f(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < size; ++i)
+        if (data[i] == '"')
+            f(i);
+}
+
+// What one walk over the quotes of a line finds: the first start of each
+// pattern (or kNone) and the first four quotes, which bound the two player
+// fields.
+struct LineScan
+{
+    std::array<std::size_t, PatternCount> first;
+    std::array<std::size_t, 4> quotes;
+    std::size_t quoteCount = 0;
+
+    // The text between the k-th and the (k+1)-th quote (k = 1 or 3).
+    std::string_view field(std::string_view line, int k) const
+    {
+        const auto at = static_cast<std::size_t>(k);
+        if (quoteCount <= at)
+            return {};
+        return line.substr(quotes[at - 1] + 1, quotes[at] - quotes[at - 1] - 1);
+    }
+};
+
+LineScan scanLine(std::string_view line)
+{
+    LineScan scan;
+    scan.first.fill(kNone);
+    const char* const data = line.data();
+    const std::size_t size = line.size();
+    forEachQuote(line, [&](std::size_t q) {
+        if (scan.quoteCount < scan.quotes.size())
+            scan.quotes[scan.quoteCount] = q;
+        ++scan.quoteCount;
         auto check = [&](PatternId id) {
-            if (found[id] == kNone && matchesAt(line, q, id))
-                found[id] = q - kPatterns[id].anchor;
+            if (scan.first[id] == kNone && matchesAt(line, q, id))
+                scan.first[id] = q - kPatterns[id].anchor;
         };
         if (q > 0) {
             switch (data[q - 1]) {
@@ -107,15 +149,13 @@ std::array<std::size_t, PatternCount> findPatterns(std::string_view line)
         }
         if (q + 1 < size && data[q + 1] == ' ')
             check(Killed);
-    }
-    return found;
+    });
+    return scan;
 }
 
-} // namespace
-
-std::string_view GetPlayerName(std::string_view line, int k)
+// The parts of a player field Name<UserID><WonID><Team>, counted from its end.
+std::string_view nameOf(std::string_view field)
 {
-    const std::string_view field = playerField(line, k);
     int seen = 0;
     for (std::size_t i = field.size(); i-- > 0;) {
         if (field[i] == '<' && ++seen == 3)
@@ -124,9 +164,8 @@ std::string_view GetPlayerName(std::string_view line, int k)
     return kEmpty;
 }
 
-std::string_view GetPlayerTeam(std::string_view line, int k)
+std::string_view teamOf(std::string_view field)
 {
-    std::string_view field = playerField(line, k);
     if (field.empty())
         return kEmpty;
     field.remove_suffix(1);
@@ -134,15 +173,31 @@ std::string_view GetPlayerTeam(std::string_view line, int k)
     return lt == kNone ? kEmpty : field.substr(lt + 1);
 }
 
-std::string_view GetPlayerWonID(std::string_view line, int k)
+std::string_view wonIdOf(std::string_view field)
 {
-    std::string_view field = playerField(line, k);
     const std::size_t last = field.rfind('<');
     if (last == kNone || last < 1)
         return kEmpty;
     field = field.substr(0, last - 1); // drops that '<' and the '>' before it
     const std::size_t lt = field.rfind('<');
     return lt == kNone ? kEmpty : field.substr(lt + 1);
+}
+
+} // namespace
+
+std::string_view GetPlayerName(std::string_view line, int k)
+{
+    return nameOf(playerField(line, k));
+}
+
+std::string_view GetPlayerTeam(std::string_view line, int k)
+{
+    return teamOf(playerField(line, k));
+}
+
+std::string_view GetPlayerWonID(std::string_view line, int k)
+{
+    return wonIdOf(playerField(line, k));
 }
 
 LogParser::LogParser() = default;
@@ -170,7 +225,8 @@ void LogParser::addLine(std::string_view line)
 
 void LogParser::addEventLine(std::string_view line)
 {
-    const std::array<std::size_t, PatternCount> first = findPatterns(line);
+    const LineScan scan = scanLine(line);
+    const std::array<std::size_t, PatternCount>& first = scan.first;
     // The tests run on the line as the earlier handlers left it; while it is
     // uncut the positions of the quote walk hold, afterwards a pattern found
     // there is searched again in what is left.
@@ -181,11 +237,13 @@ void LogParser::addEventLine(std::string_view line)
             return kNone;
         return cut ? cur.find(kPatterns[id].text) : first[id];
     };
+    // Player fields of the line as it stands now.
+    auto field = [&](int k) { return cut ? playerField(cur, k) : scan.field(line, k); };
     auto chat = [&](PatternId id, std::vector<ChatEntry>& to, ChatColor color) {
         const std::size_t at = find(id);
         if (at == kNone)
             return;
-        const std::string_view name = GetPlayerName(cur, 1);
+        const std::string_view name = nameOf(field(1));
         cur.remove_prefix(at + kPatterns[id].text.size() - 1);
         cut = true;
         ChatEntry& entry = to.emplace_back();
@@ -225,12 +283,12 @@ void LogParser::addEventLine(std::string_view line)
     }
 
     if (find(Killed) != kNone)
-        addKill(cur);
+        addKill(field(1), field(3));
 }
 
-void LogParser::addKill(std::string_view line)
+void LogParser::addKill(std::string_view killer, std::string_view victim)
 {
-    const std::string_view killerTeam = GetPlayerTeam(line, 1);
+    const std::string_view killerTeam = teamOf(killer);
     std::vector<TeamRow>* rows = nullptr;
     RowIndex* index = nullptr;
     if (killerTeam == "CT") {
@@ -242,8 +300,8 @@ void LogParser::addKill(std::string_view line)
     } else {
         return;
     }
-    const bool teamKill = killerTeam == GetPlayerTeam(line, 3);
-    updateRows(*rows, *index, GetPlayerName(line, 1), GetPlayerWonID(line, 1), teamKill);
+    const bool teamKill = killerTeam == teamOf(victim);
+    updateRows(*rows, *index, nameOf(killer), wonIdOf(killer), teamKill);
 }
 
 void LogParser::updateRows(

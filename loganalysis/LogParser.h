@@ -83,7 +83,8 @@ private:
     using RowIndex = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
 
     void addEventLine(std::string_view line);
-    void addKill(std::string_view line);
+    // The killer's and the victim's player fields.
+    void addKill(std::string_view killer, std::string_view victim);
     static void updateRows(
         std::vector<TeamRow>& rows, RowIndex& index, std::string_view name, std::string_view wonId, bool teamKill);
 
@@ -106,7 +107,7 @@ ScanResult parseLog(const std::vector<std::string>& lines);
 class LogFileReader
 {
 public:
-    static constexpr std::size_t kDefaultBufferSize = 1 << 20;
+    static constexpr std::size_t kDefaultBufferSize = 1 << 17;
 
     explicit LogFileReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize);
     // Reads from an open descriptor (not closed here); `path` names it in errors.
