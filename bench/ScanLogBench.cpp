@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPixmap>
 #include <QTabWidget>
 
 #include <cstdio>
@@ -47,8 +48,11 @@ long peakRssKiB()
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 || (std::string(argv[1]) != "parser" && std::string(argv[1]) != "scanlog")) {
-        std::fprintf(stderr, "usage: velth-bench-scanlog parser|scanlog FILE\n");
+    const std::string command = argc >= 3 ? argv[1] : "";
+    if (!(argc == 3 && (command == "parser" || command == "scanlog")) && !(argc == 4 && command == "grab")) {
+        std::fprintf(stderr,
+            "usage: velth-bench-scanlog parser|scanlog FILE\n"
+            "       velth-bench-scanlog grab FILE FOLDER   (pictures of the four tabs)\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -89,6 +93,13 @@ int main(int argc, char** argv)
     views.ScanLog(QStringLiteral("bench.log"));
     QApplication::processEvents(); // the page repaints with "Global info" in front
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    if (mode == "grab") {
+        for (int i = 2; i < tabs.count(); ++i) {
+            tabs.setCurrentIndex(i);
+            QApplication::processEvents();
+            tabs.grab().save(QString::fromLocal8Bit(argv[3]) + QStringLiteral("/tab%1.png").arg(i));
+        }
+    }
     std::printf("scanlog %.3f s cpu %.3f s peak %ld KiB (base %ld KiB) status \"%s\"\n", seconds, cpuSeconds() - cpu0,
         peakRssKiB(), baseKiB, qPrintable(status.status()));
     std::filesystem::remove_all(folder);
