@@ -146,12 +146,12 @@ TEST(LogParser, ChatChannelsAndColours)
         R"("T1<4><5><TERRORIST>" say "I saw <CT> here")", // blue: the line holds <CT>
         R"("Spec<6><7><SPECTATOR>" say "hi")",
         R"("Spec<6><7><SPECTATOR>" say_team "lost")", // no team chat for outsiders
-        R"("Bot<-1><BOT><>" say "")",
-        R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
+        R"("Bot<-1><BOT><>" say "")", R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
+        "\"Cut<1><2><TERRORIST>\" say \"" + std::string(1000, 'x'), // cut at the engine's line limit
     });
     EXPECT_EQ(r.publicChat,
         (std::vector<ChatEntry>{ { R"(a<b: "x")", Blue }, { R"(T1: "I saw <CT> here")", Blue },
-            { R"(Spec: "hi")", Red }, { R"(Bot: "")", Red } }));
+            { R"(Spec: "hi")", Red }, { R"(Bot: "")", Red }, { "Cut: \"" + std::string(1000, 'x'), Red } }));
     EXPECT_TRUE(r.ctChat.empty());
     EXPECT_EQ(r.tChat, (std::vector<ChatEntry>{ { R"(Trail: "gg" (dead))", Red } }));
 }
@@ -216,6 +216,11 @@ TEST(LogParser, MapLines)
     EXPECT_EQ(parse({ R"(Loading map "de_dust2")", R"(Loading map "cs_office")" }).map, "cs_office");
     EXPECT_EQ(parse({ R"(Loading map "de_cut)" }).map, "");
     EXPECT_EQ(parse({ R"(Started map "de_dust2")" }).map, std::nullopt);
+    // Logs joined in one file: the later start line is an ordinary line.
+    const ScanResult joined = parse({ R"(Loading map "de_dust2")", "", R"(Log file closed)",
+        R"(L 10/21/2003 - 08:00:00: Log file started (file "logs/L1021000.log"))", R"(Loading map "de_nuke")" });
+    EXPECT_EQ(joined.time, "10/20/2003 - 20:13:52");
+    EXPECT_EQ(joined.map, "de_nuke");
 }
 
 TEST(LogParser, WinLines)
