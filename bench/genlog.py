@@ -58,6 +58,7 @@ class Generator:
         self.next_uid = 1
         self.next_steam = 100000
         self.players = []
+        self.known = {}  # name -> Steam id, kept across reconnects unless --unique-ids
         self.out = []
         self.bytes = 0
         self.ct_wins = 0
@@ -89,11 +90,9 @@ class Generator:
         rng = self.rng
         uid = self.next_uid
         self.next_uid += 1
-        p = Player(slot, name, uid, self.steam_id(bot), bot)
-        if not bot and not self.unique_ids and hasattr(self, "known") and name in self.known:
-            p.steam = self.known[name]
+        steam = self.known.get(name) if not bot and not self.unique_ids else None
+        p = Player(slot, name, uid, steam or self.steam_id(bot), bot)
         if not bot:
-            self.known = getattr(self, "known", {})
             self.known.setdefault(name, p.steam)
             self.emit(f'{p.field()} connected, address "192.168.{rng.randint(0, 255)}.{rng.randint(1, 254)}:27005"')
             self.emit(f'{p.field()} STEAM USERID validated')
