@@ -29,5 +29,5 @@ if [ -z "$bin" ] || [ ! -x "$bin" ]; then
 fi
 corpus="$work/corpus"
 mkdir -p "$corpus"
-exec "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
+exec "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$work/" \
     -dict="$here/logparser.dict" "$corpus" "$here/fuzz-seeds"
