@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -307,15 +310,60 @@ void LogParser::addKill(std::string_view killer, std::string_view victim)
 void LogParser::updateRows(
     std::vector<TeamRow>& rows, RowIndex& index, std::string_view name, std::string_view wonId, bool teamKill)
 {
-    if (const auto it = index.find(wonId); it != index.end()) {
-        TeamRow& row = rows[it->second];
+    if (const std::size_t at = index.findOrAdd(wonId, rows.size(), rows); at != RowIndex::kNoRow) {
+        TeamRow& row = rows[at];
         row.name.assign(name);
         if (teamKill)
             ++row.tks;
         return;
     }
-    index.emplace(std::string(wonId), rows.size());
     rows.push_back(TeamRow{ std::string(name), std::string(wonId), teamKill ? 1 : 0 });
+}
+
+std::size_t LogParser::RowIndex::findOrAdd(std::string_view wonId, std::size_t newRow, const std::vector<TeamRow>& rows)
+{
+    if (2 * (m_used + 1) > m_slots.size())
+        grow();
+    const std::uint64_t hash = std::hash<std::string_view>()(wonId);
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        Slot& slot = m_slots[i];
+        if (slot.row == kNoRow) {
+            slot.hash = hash;
+            slot.row = newRow;
+            slot.length = static_cast<std::uint32_t>(std::min<std::size_t>(wonId.size(), UINT32_MAX));
+            std::memcpy(slot.key, wonId.data(), std::min(wonId.size(), kInlineKey));
+            ++m_used;
+            return kNoRow;
+        }
+        if (slot.hash != hash || slot.length != std::min<std::size_t>(wonId.size(), UINT32_MAX))
+            continue;
+        const bool same = wonId.size() <= kInlineKey ? std::memcmp(slot.key, wonId.data(), wonId.size()) == 0
+                                                     : rows[slot.row].wonId == wonId;
+        if (same)
+            return slot.row;
+    }
+}
+
+void LogParser::RowIndex::grow()
+{
+    std::vector<Slot> old = std::move(m_slots);
+    m_slots.assign(std::max<std::size_t>(64, old.size() * 2), Slot());
+    const std::size_t mask = m_slots.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.row == kNoRow)
+            continue;
+        std::size_t i = slot.hash & mask;
+        while (m_slots[i].row != kNoRow)
+            i = (i + 1) & mask;
+        m_slots[i] = slot;
+    }
+}
+
+void LogParser::RowIndex::clear()
+{
+    m_slots.clear();
+    m_used = 0;
 }
 
 ScanResult parseLog(const std::vector<std::string>& lines)

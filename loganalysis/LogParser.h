@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -75,12 +75,34 @@ public:
     ScanResult takeResult();
 
 private:
-    struct Hash
+    // WonID -> position in a team's rows: the row a search from the first
+    // would find, without the search. Open addressing over one flat array
+    // that holds each key's hash and, when short, the key itself, so a lookup
+    // touches one slot even with many thousands of rows.
+    class RowIndex
     {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>()(s); }
+    public:
+        // The position of the row keyed `wonId`; when there is none, records
+        // `newRow` for it and returns kNoRow.
+        std::size_t findOrAdd(std::string_view wonId, std::size_t newRow, const std::vector<TeamRow>& rows);
+        void clear();
+
+        static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+
+    private:
+        static constexpr std::size_t kInlineKey = 28;
+        struct Slot
+        {
+            std::uint64_t hash = 0;
+            std::size_t row = kNoRow;
+            std::uint32_t length = 0;
+            char key[kInlineKey] = {};
+        };
+        void grow();
+
+        std::vector<Slot> m_slots;
+        std::size_t m_used = 0;
     };
-    using RowIndex = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
 
     void addEventLine(std::string_view line);
     // The killer's and the victim's player fields.
@@ -89,8 +111,6 @@ private:
         std::vector<TeamRow>& rows, RowIndex& index, std::string_view name, std::string_view wonId, bool teamKill);
 
     ScanResult m_result;
-    // WonID -> position in the team's rows: the row a search from the first
-    // would find, without the search.
     RowIndex m_ctIndex;
     RowIndex m_tIndex;
     std::size_t m_lineCount = 0;

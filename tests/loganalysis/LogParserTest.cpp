@@ -264,10 +264,12 @@ TEST(LogParser, ManyRowsMatchLinearSearch)
     Lines lines{ "L 10/20/2003 - 20:13:52: Log file started" };
     for (int i = 0; i < 4000; ++i) {
         const int killer = static_cast<int>(rng() % 1500);
+        // Short ids, ids of exactly the inline key size, long ids.
+        const std::string id = std::to_string(killer) + std::string(static_cast<std::size_t>(killer % 3) * 14, 'x');
         const char* team = rng() % 2 ? "CT" : "TERRORIST";
         const char* victimTeam = rng() % 3 ? "CT" : "TERRORIST";
-        lines.push_back(L("\"P" + std::to_string(i) + "<1><" + std::to_string(killer) + "><" + team
-            + ">\" killed \"V<2><3><" + victimTeam + ">\" with \"m4a1\""));
+        lines.push_back(L("\"P" + std::to_string(i) + "<1><" + id + "><" + team + ">\" killed \"V<2><3><" + victimTeam
+            + ">\" with \"m4a1\""));
     }
     const ScanResult r = parseLog(lines);
     EXPECT_GT(r.ctRows.size(), 500u);
