@@ -100,7 +100,7 @@ QWidget* addTab(QTabWidget* tabs, const char* name, const QString& caption, int 
 
 // One paragraph per entry in its colour, through one cursor in one edit
 // block: plain text insertion never reads a line as markup.
-void fillChat(QTextEdit* view, const std::vector<ChatEntry>& entries)
+void fillChat(QTextEdit* view, const ChatLog& entries)
 {
     QTextDocument* document = view->document();
     QTextCursor cursor(document);
@@ -110,7 +110,7 @@ void fillChat(QTextEdit* view, const std::vector<ChatEntry>& entries)
     QTextCharFormat blue;
     blue.setForeground(chatColor(ChatColor::Blue));
     bool first = true;
-    for (const ChatEntry& entry : entries) {
+    for (const ChatEntry entry : entries) {
         const QTextCharFormat& format = entry.color == ChatColor::Blue ? blue : red;
         if (first)
             cursor.setBlockCharFormat(format);

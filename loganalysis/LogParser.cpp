@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <new>
+#include <utility>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #if defined(__SSE2__)
@@ -203,6 +206,127 @@ std::string_view GetPlayerWonID(std::string_view line, int k)
     return wonIdOf(playerField(line, k));
 }
 
+ChatLog::Block::Block(std::size_t size)
+    : m_size(size)
+{
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    m_data = static_cast<char*>(p);
+}
+
+ChatLog::Block::~Block()
+{
+    if (m_data)
+        ::munmap(m_data, m_size);
+}
+
+ChatLog::Block::Block(Block&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr))
+    , m_size(std::exchange(other.m_size, 0))
+{ }
+
+ChatLog::ChatLog(const ChatLog& other)
+{
+    for (const ChatEntry entry : other)
+        add(entry.text, entry.color);
+}
+
+ChatLog& ChatLog::operator=(const ChatLog& other)
+{
+    if (this != &other) {
+        ChatLog copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+ChatLog::ChatLog(ChatLog&& other) noexcept
+    : m_lineChunks(std::move(other.m_lineChunks))
+    , m_size(std::exchange(other.m_size, 0))
+    , m_textBlocks(std::move(other.m_textBlocks))
+    , m_free(std::exchange(other.m_free, nullptr))
+    , m_left(std::exchange(other.m_left, 0))
+{
+    other.m_lineChunks.clear();
+    other.m_textBlocks.clear();
+}
+
+ChatLog& ChatLog::operator=(ChatLog&& other) noexcept
+{
+    if (this != &other) {
+        m_lineChunks = std::move(other.m_lineChunks);
+        m_size = std::exchange(other.m_size, 0);
+        m_textBlocks = std::move(other.m_textBlocks);
+        m_free = std::exchange(other.m_free, nullptr);
+        m_left = std::exchange(other.m_left, 0);
+        other.m_lineChunks.clear();
+        other.m_textBlocks.clear();
+    }
+    return *this;
+}
+
+char* ChatLog::reserve(std::size_t size)
+{
+    if (size > m_left) {
+        // Blocks grow with the chat, from 64 KiB to 4 MiB.
+        const std::size_t grown
+            = std::min<std::size_t>(std::size_t(64 * 1024) << std::min<std::size_t>(m_textBlocks.size(), 6), 4 << 20);
+        const std::size_t blockSize = std::max(grown, size);
+        m_textBlocks.emplace_back(blockSize);
+        m_free = m_textBlocks.back().data();
+        m_left = blockSize;
+    }
+    char* at = m_free;
+    m_free += size;
+    m_left -= size;
+    return at;
+}
+
+void ChatLog::push(const char* data, std::size_t size, ChatColor color)
+{
+    if (m_size == m_lineChunks.size() * kLinesPerChunk)
+        m_lineChunks.emplace_back(kLinesPerChunk * sizeof(Line));
+    new (m_lineChunks.back().as<Line>() + m_size % kLinesPerChunk) Line{ data, size, color };
+    ++m_size;
+}
+
+void ChatLog::add(std::string_view name, std::string_view message, ChatColor color)
+{
+    const std::size_t size = name.size() + 2 + message.size();
+    char* at = reserve(size);
+    std::memcpy(at, name.data(), name.size());
+    std::memcpy(at + name.size(), ": ", 2);
+    std::memcpy(at + name.size() + 2, message.data(), message.size());
+    push(at, size, color);
+}
+
+void ChatLog::add(std::string_view text, ChatColor color)
+{
+    char* at = reserve(text.size());
+    std::memcpy(at, text.data(), text.size());
+    push(at, text.size(), color);
+}
+
+std::vector<ChatEntry> ChatLog::entries() const
+{
+    std::vector<ChatEntry> out;
+    out.reserve(size());
+    for (const ChatEntry entry : *this)
+        out.push_back(entry);
+    return out;
+}
+
+bool ChatLog::operator==(const ChatLog& other) const
+{
+    if (size() != other.size())
+        return false;
+    for (std::size_t i = 0; i < size(); ++i)
+        if (!((*this)[i] == other[i]))
+            return false;
+    return true;
+}
+
 LogParser::LogParser() = default;
 
 ScanResult LogParser::takeResult()
@@ -242,17 +366,14 @@ void LogParser::addEventLine(std::string_view line)
     };
     // Player fields of the line as it stands now.
     auto field = [&](int k) { return cut ? playerField(cur, k) : scan.field(line, k); };
-    auto chat = [&](PatternId id, std::vector<ChatEntry>& to, ChatColor color) {
+    auto chat = [&](PatternId id, ChatLog& to, ChatColor color) {
         const std::size_t at = find(id);
         if (at == kNone)
             return;
         const std::string_view name = nameOf(field(1));
         cur.remove_prefix(at + kPatterns[id].text.size() - 1);
         cut = true;
-        ChatEntry& entry = to.emplace_back();
-        entry.text.reserve(name.size() + 2 + cur.size());
-        entry.text.append(name).append(": ").append(cur);
-        entry.color = color;
+        to.add(name, cur, color);
     };
 
     if (first[PublicSay] != kNone)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,12 +15,107 @@ namespace velth {
 // (0, 0, 255); the parser only tells which.
 enum class ChatColor { Red, Blue };
 
+// One chat line: "<name>: <message from its opening quote to the line end>".
+// The text is a view into the ChatLog that holds it.
 struct ChatEntry
 {
-    std::string text; // "<name>: <message from its opening quote to the line end>"
+    std::string_view text;
     ChatColor color = ChatColor::Red;
 
     bool operator==(const ChatEntry&) const = default;
+};
+
+// The lines of one chat in file order. The texts live in large blocks, so a
+// chat line costs no allocation of its own.
+class ChatLog
+{
+public:
+    ChatLog() = default;
+    ChatLog(const ChatLog& other);
+    ChatLog& operator=(const ChatLog& other);
+    ChatLog(ChatLog&& other) noexcept;
+    ChatLog& operator=(ChatLog&& other) noexcept;
+
+    // Appends name + ": " + message.
+    void add(std::string_view name, std::string_view message, ChatColor color);
+    // Appends a whole line.
+    void add(std::string_view text, ChatColor color);
+
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    ChatEntry operator[](std::size_t i) const
+    {
+        const Line& line = m_lineChunks[i / kLinesPerChunk].as<Line>()[i % kLinesPerChunk];
+        return { { line.data, line.size }, line.color };
+    }
+    std::vector<ChatEntry> entries() const;
+
+    class const_iterator
+    {
+    public:
+        ChatEntry operator*() const { return (*m_log)[m_index]; }
+        const_iterator& operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        bool operator==(const const_iterator&) const = default;
+
+    private:
+        friend class ChatLog;
+        const_iterator(const ChatLog* log, std::size_t index)
+            : m_log(log)
+            , m_index(index)
+        { }
+        const ChatLog* m_log;
+        std::size_t m_index;
+    };
+    const_iterator begin() const { return { this, 0 }; }
+    const_iterator end() const { return { this, m_size }; }
+
+    bool operator==(const ChatLog& other) const;
+
+private:
+    // Memory taken from the system in one piece, its pages mapped at once
+    // (one call instead of a page fault per page).
+    class Block
+    {
+    public:
+        explicit Block(std::size_t size);
+        ~Block();
+        Block(Block&& other) noexcept;
+        Block& operator=(Block&&) = delete;
+        Block(const Block&) = delete;
+        Block& operator=(const Block&) = delete;
+
+        char* data() const { return m_data; }
+        template <typename T>
+        T* as() const
+        {
+            return reinterpret_cast<T*>(m_data);
+        }
+
+    private:
+        char* m_data;
+        std::size_t m_size;
+    };
+
+    struct Line
+    {
+        const char* data;
+        std::size_t size;
+        ChatColor color;
+    };
+    static constexpr std::size_t kLinesPerChunk = 16384;
+
+    char* reserve(std::size_t size);
+    void push(const char* data, std::size_t size, ChatColor color);
+
+    std::vector<Block> m_lineChunks;
+    std::size_t m_size = 0;
+    std::vector<Block> m_textBlocks;
+    char* m_free = nullptr;
+    std::size_t m_left = 0;
 };
 
 struct TeamRow
@@ -36,9 +132,9 @@ struct ScanResult
 {
     std::string time; // 21 characters of the first line after "L "
     std::optional<std::string> map; // the last "Loading map" line
-    std::vector<ChatEntry> publicChat;
-    std::vector<ChatEntry> tChat;
-    std::vector<ChatEntry> ctChat;
+    ChatLog publicChat;
+    ChatLog tChat;
+    ChatLog ctChat;
     std::vector<std::pair<std::string, std::string>> cvars; // file order, repeats kept
     std::vector<TeamRow> ctRows; // order of first appearance
     std::vector<TeamRow> tRows;

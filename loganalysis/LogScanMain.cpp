@@ -66,7 +66,7 @@ private:
     int m_members = 0;
 };
 
-json chatEntry(const velth::ChatEntry& entry)
+json chatEntry(velth::ChatEntry entry)
 {
     json out = json::object();
     out["text"] = text(entry.text);

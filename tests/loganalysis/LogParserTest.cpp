@@ -18,6 +18,11 @@ void PrintTo(const ChatEntry& e, std::ostream* os)
     *os << testing::PrintToString(e.text) << (e.color == ChatColor::Blue ? " blue" : " red");
 }
 
+void PrintTo(const ChatLog& log, std::ostream* os)
+{
+    *os << testing::PrintToString(log.entries());
+}
+
 void PrintTo(const TeamRow& r, std::ostream* os)
 {
     *os << testing::PrintToString(r.name) << " " << testing::PrintToString(r.wonId) << " " << r.tks;
@@ -79,9 +84,10 @@ TEST(LogParser, WorkedExample)
     expected.time = "10/20/2003 - 20:13:52";
     expected.map = "de_dust2";
     expected.cvars = { { "mp_friendlyfire", "1" } };
-    expected.publicChat = { { R"(Alice: "hello all")", Blue }, { R"(Bob: "hi" (dead))", Red } };
-    expected.ctChat = { { R"(Alice: "go B")", Blue } };
-    expected.tChat = { { R"(Bob: "rush")", Red } };
+    expected.publicChat.add(R"(Alice: "hello all")", Blue);
+    expected.publicChat.add("Bob", R"("hi" (dead))", Red);
+    expected.ctChat.add(R"(Alice: "go B")", Blue);
+    expected.tChat.add(R"(Bob: "rush")", Red);
     expected.ctRows = { { "Alice", "111111", 0 }, { "Carl", "333333", 1 } };
     expected.ctWins = "1";
     expected.tWins = "0";
@@ -149,25 +155,26 @@ TEST(LogParser, ChatChannelsAndColours)
         R"("Bot<-1><BOT><>" say "")", R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
         "\"Cut<1><2><TERRORIST>\" say \"" + std::string(1000, 'x'), // cut at the engine's line limit
     });
-    EXPECT_EQ(r.publicChat,
+    const std::string cut = "Cut: \"" + std::string(1000, 'x');
+    EXPECT_EQ(r.publicChat.entries(),
         (std::vector<ChatEntry>{ { R"(a<b: "x")", Blue }, { R"(T1: "I saw <CT> here")", Blue },
-            { R"(Spec: "hi")", Red }, { R"(Bot: "")", Red }, { "Cut: \"" + std::string(1000, 'x'), Red } }));
+            { R"(Spec: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red } }));
     EXPECT_TRUE(r.ctChat.empty());
-    EXPECT_EQ(r.tChat, (std::vector<ChatEntry>{ { R"(Trail: "gg" (dead))", Red } }));
+    EXPECT_EQ(r.tChat.entries(), (std::vector<ChatEntry>{ { R"(Trail: "gg" (dead))", Red } }));
 }
 
 // Later tests search the line as the earlier handlers cut it.
 TEST(LogParser, CutLineCascades)
 {
     ScanResult r = parse({ R"("Eve<7><777><CT>" say "Loading map "x"")" });
-    EXPECT_EQ(r.publicChat, (std::vector<ChatEntry>{ { R"(Eve: "Loading map "x"")", Blue } }));
+    EXPECT_EQ(r.publicChat.entries(), (std::vector<ChatEntry>{ { R"(Eve: "Loading map "x"")", Blue } }));
     EXPECT_EQ(r.map, "Loading map ");
 
     // A public message holding a team chat pattern: the name comes from the
     // cut line, which has no player field.
     r = parse({ R"("A<1><2><TERRORIST>" say "<CT>" say_team "psst"")" });
     EXPECT_EQ(r.publicChat.size(), 1u);
-    EXPECT_EQ(r.ctChat, (std::vector<ChatEntry>{ { R"(: "psst"")", Blue } }));
+    EXPECT_EQ(r.ctChat.entries(), (std::vector<ChatEntry>{ { R"(: "psst"")", Blue } }));
 
     // A chat message with " killed " hands the kill test a field without
     // brackets: no row.
@@ -295,6 +302,32 @@ TEST(LogParser, RandomFragmentsMatchReference)
         }
         ASSERT_EQ(parseLog(lines), test::referenceParse(lines)) << "round " << round;
     }
+}
+
+// The texts live in shared blocks: copies must own theirs, moves must leave
+// a usable empty log, and lines must survive new blocks.
+TEST(ChatLog, CopiesMovesAndBlocks)
+{
+    ChatLog log;
+    for (int i = 0; i < 700; ++i)
+        log.add("P" + std::to_string(i), "\"" + std::string(static_cast<std::size_t>(i), 'm') + "\"",
+            i % 2 ? ChatColor::Blue : ChatColor::Red);
+    log.add(std::string(300 * 1024, 'L'), ChatColor::Red); // larger than a block
+    ASSERT_EQ(log.size(), 701u);
+    EXPECT_EQ(log[5], (ChatEntry{ "P5: \"mmmmm\"", ChatColor::Blue }));
+    EXPECT_EQ(log[700].text.size(), 300u * 1024);
+
+    ChatLog copy = log;
+    ChatLog moved = std::move(log);
+    EXPECT_TRUE(log.empty());
+    log.add("again", ChatColor::Blue);
+    EXPECT_EQ(log.entries(), (std::vector<ChatEntry>{ { "again", ChatColor::Blue } }));
+    EXPECT_EQ(copy, moved);
+    EXPECT_NE(copy.begin(), copy.end());
+    for (std::size_t i = 0; i < copy.size(); ++i)
+        EXPECT_NE(copy[i].text.data(), moved[i].text.data());
+    moved = ChatLog();
+    EXPECT_EQ(copy[699].text, "P699: \"" + std::string(699, 'm') + "\"");
 }
 
 class LogFileReaderTest : public ::testing::TestWithParam<std::size_t>

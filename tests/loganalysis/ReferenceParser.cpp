@@ -59,14 +59,14 @@ string wonId(const string& line, int k)
     return lt == string::npos ? string() : f.substr(lt + 1);
 }
 
-void chat(string& line, const string& pattern, std::vector<ChatEntry>& to, ChatColor color)
+void chat(string& line, const string& pattern, ChatLog& to, ChatColor color)
 {
     const auto at = line.find(pattern);
     if (at == string::npos)
         return;
     const string n = name(line, 1);
     line = line.substr(at + pattern.size() - 1);
-    to.push_back({ n + ": " + line, color });
+    to.add(n + ": " + line, color);
 }
 
 void kill(std::vector<TeamRow>& rows, const string& n, const string& id, bool teamKill)
