@@ -291,20 +291,34 @@ void ChatLog::push(const char* data, std::size_t size, ChatColor color)
     ++m_size;
 }
 
+namespace {
+
+// Copies bytes and returns the end; an empty view may carry no pointer.
+char* put(char* to, std::string_view bytes)
+{
+    if (!bytes.empty())
+        std::memcpy(to, bytes.data(), bytes.size());
+    return to + bytes.size();
+}
+
+} // namespace
+
 void ChatLog::add(std::string_view name, std::string_view message, ChatColor color)
 {
     const std::size_t size = name.size() + 2 + message.size();
     char* at = reserve(size);
-    std::memcpy(at, name.data(), name.size());
-    std::memcpy(at + name.size(), ": ", 2);
-    std::memcpy(at + name.size() + 2, message.data(), message.size());
+    put(put(put(at, name), ": "), message);
     push(at, size, color);
 }
 
 void ChatLog::add(std::string_view text, ChatColor color)
 {
+    if (text.empty()) {
+        push("", 0, color);
+        return;
+    }
     char* at = reserve(text.size());
-    std::memcpy(at, text.data(), text.size());
+    put(at, text);
     push(at, text.size(), color);
 }
 
@@ -453,14 +467,16 @@ std::size_t LogParser::RowIndex::findOrAdd(std::string_view wonId, std::size_t n
             slot.hash = hash;
             slot.row = newRow;
             slot.length = static_cast<std::uint32_t>(std::min<std::size_t>(wonId.size(), UINT32_MAX));
-            std::memcpy(slot.key, wonId.data(), std::min(wonId.size(), kInlineKey));
+            if (!wonId.empty())
+                std::memcpy(slot.key, wonId.data(), std::min(wonId.size(), kInlineKey));
             ++m_used;
             return kNoRow;
         }
         if (slot.hash != hash || slot.length != std::min<std::size_t>(wonId.size(), UINT32_MAX))
             continue;
-        const bool same = wonId.size() <= kInlineKey ? std::memcmp(slot.key, wonId.data(), wonId.size()) == 0
-                                                     : rows[slot.row].wonId == wonId;
+        const bool same = wonId.size() <= kInlineKey
+            ? wonId.empty() || std::memcmp(slot.key, wonId.data(), wonId.size()) == 0
+            : rows[slot.row].wonId == wonId;
         if (same)
             return slot.row;
     }
