@@ -124,7 +124,7 @@ TEST(LogParser, PlayerFields)
         { R"("a<b<3><111><CT>")", 1, "a<b", "CT", "111" },
         { R"("A<1><2><CT>" killed "B><<4><STEAM_0:1:123><TERRORIST>")", 3, "B><", "TERRORIST", "STEAM_0:1:123" },
         { R"("Bot<-1><BOT><>")", 1, "Bot", "", "BOT" },
-        { R"("Spec<5><><>")", 1, "Spec", "", "" },
+        { R"("Watcher<5><><>")", 1, "Spec", "", "" },
         // Malformed fields: empty texts, never outside the field.
         { R"("NoBrackets")", 1, "", "", "" },
         { R"("Two<1><CT>")", 1, "", "CT", "1" },
@@ -150,15 +150,15 @@ TEST(LogParser, ChatChannelsAndColours)
     const ScanResult r = parse({
         R"("a<b<3><111><CT>" say "x")",
         R"("T1<4><5><TERRORIST>" say "I saw <CT> here")", // blue: the line holds <CT>
-        R"("Spec<6><7><SPECTATOR>" say "hi")",
-        R"("Spec<6><7><SPECTATOR>" say_team "lost")", // no team chat for outsiders
+        R"("Watcher<6><7><SPECTATOR>" say "hi")",
+        R"("Watcher<6><7><SPECTATOR>" say_team "lost")", // no team chat for outsiders
         R"("Bot<-1><BOT><>" say "")", R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
         "\"Cut<1><2><TERRORIST>\" say \"" + std::string(1000, 'x'), // cut at the engine's line limit
     });
     const std::string cut = "Cut: \"" + std::string(1000, 'x');
     EXPECT_EQ(r.publicChat.entries(),
         (std::vector<ChatEntry>{ { R"(a<b: "x")", Blue }, { R"(T1: "I saw <CT> here")", Blue },
-            { R"(Spec: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red } }));
+            { R"(Watcher: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red } }));
     EXPECT_TRUE(r.ctChat.empty());
     EXPECT_EQ(r.tChat.entries(), (std::vector<ChatEntry>{ { R"(Trail: "gg" (dead))", Red } }));
 }
@@ -254,7 +254,7 @@ TEST(LogParser, TeamRows)
         R"("Zero2<9><0><CT>" killed "Mate<8><9><CT>" with "usp")",
         R"("Carl2<5><333><CT>" killed "Mate<8><9><CT>" with "usp")", // renamed, team kill
         R"("Carl2<5><333><TERRORIST>" killed "Mate<8><9><TERRORIST>" with "ak47")", // switched teams
-        R"("Spec<1><2><SPECTATOR>" killed "Mate<8><9><CT>" with "usp")",
+        R"("Watcher<1><2><SPECTATOR>" killed "Mate<8><9><CT>" with "usp")",
         R"("World<0><><>" killed "X<1><2><CT>" with "worldspawn")",
         R"("BOT<-1><BOT><TERRORIST>" killed "Y<2><STEAM_0:1:2><CT>" with "glock")", R"(["Plugin"] Carl killed Dave)",
         R"("Carl<5><333><CT>" killed "world" with "x")", // victim without brackets: no team kill
