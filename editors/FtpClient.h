@@ -23,6 +23,10 @@ namespace velth {
 //
 // One operation runs at a time; starting another while one runs is a
 // programming error (the pages' busy checks prevent it).
+//
+// libcurl reads the server's confirmation after an upload's data with a
+// blocking wait; it lasts as long as the server takes to confirm (one round
+// trip for the small files of the pages) and never longer than the idle limit.
 class FtpClient final : public QObject
 {
     Q_OBJECT
@@ -46,12 +50,16 @@ public:
 
     // The connected query: true from the moment a connect starts until the
     // connection is closed (by disconnect(), by a failed connect or login, or
-    // when an operation finds the server gone).
+    // when an operation finds the server gone or times out). When an
+    // operation's failure closes the connection, the client reports itself
+    // disconnected from the moment that operation's callback runs.
     bool isConnected() const;
     // True while an operation runs.
     bool isBusy() const;
 
-    // Connect and log in (greeting, USER, PASS, TYPE I, SYST).
+    // Connect and log in (greeting, USER, PASS, TYPE I, SYST). Names, the
+    // folder and the LIST argument holding a line break are refused before
+    // anything is sent.
     void connectToHost(Done done);
     // One CWD to the folder exactly as given; later names are relative to it.
     void changeDirectory(const std::string& folder, Done done);
@@ -61,12 +69,14 @@ public:
     // renamed over localPath only when complete; after a failure the old local
     // file is unchanged and no temporary file is left.
     void retrieve(const std::string& remoteName, const std::string& localPath, Done done);
-    // LIST with an argument such as "*.log": the server's raw lines.
+    // LIST with an argument such as "*.log": the server's raw lines, without
+    // their line ends. (libcurl asks for TYPE A before a listing.)
     void list(const std::string& argument, Listed done);
     // Closes the connection (no QUIT); a running operation ends without
     // calling its callback.
     void disconnect();
     // Ends the running transfer; its callback gets an error "Transfer cancelled".
+    // The connection is closed too: the server may still be sending.
     void cancel();
 
 Q_SIGNALS:

@@ -1,9 +1,48 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program.
+# Installs what is missing, builds, and starts the program beside a local demo
+# FTP server that serves a sample Counter-Strike server installation.
+#
+# Everything it writes stays in demo/: demo/program (the program folder: the
+# executable, the map list, logs/, cfgs/, ftpserver.ini) and demo/server (the
+# demo server's files, laid anew at every start). The demo server stops when
+# the program ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build="${VELTH_BUILD_DIR:-$root/build}"
+demo="${VELTH_DEMO_DIR:-$root/demo}"
+program="$demo/program"
+server="$demo/server"
+user=demo
+password=demo
+
+echo "Checking the Debian packages ..."
 "$root/scripts/install-deps.sh"
-echo "Building ..."
+echo "Building (log: $build/build.log) ..."
 "$root/scripts/build.sh"
-echo "Starting Velth Control Center."
-exec "${VELTH_BUILD_DIR:-$root/build}/velth-control-center"
+
+mkdir -p "$program"
+cp "$build/velth-control-center" "$program/"
+[ -e "$program/mapcycle.txt" ] || cp "$build/mapcycle.txt" "$program/"
+/usr/bin/python3 "$root/scripts/demo/prepare.py" --server "$server"
+
+# The demo server lives as long as its standard input stays open.
+coproc DEMO_SERVER { exec /usr/bin/python3 "$root/tests/support/ftpserver.py" --root "$server" \
+    --user "$user" --password "$password" --glob --exit-on-eof 2>"$demo/server.log"; }
+server_pid=$DEMO_SERVER_PID
+stop_server() { exec {DEMO_SERVER[1]}>&- 2>/dev/null || true; kill "$server_pid" 2>/dev/null || true; }
+trap stop_server EXIT
+port=""
+while read -r -t 10 line <&"${DEMO_SERVER[0]}"; do
+    case "$line" in PORT\ *) port=${line#PORT }; break ;; esac
+done
+if [ -z "$port" ]; then
+    echo "The demo FTP server did not start (see $demo/server.log)." >&2
+    exit 1
+fi
+/usr/bin/python3 "$root/scripts/demo/prepare.py" --program "$program" --port "$port" --user "$user" --password "$password"
+
+echo "Demo FTP server on 127.0.0.1:$port (user $user, password $password), serving $server."
+echo "Starting Velth Control Center from $program; pick the profile \"Demo server\" on any page."
+"$program/velth-control-center" || status=$?
+echo "Velth Control Center ended; the demo server stops."
+exit "${status:-0}"

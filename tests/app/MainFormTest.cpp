@@ -1,1 +1,238 @@
+#include "app/MainForm.h"
+#include "app/AboutFrame.h"
+#include "editors/CfgFrame.h"
+#include "editors/MapcycleFrame.h"
+#include "editors/UserFrame.h"
+#include "loganalysis/ChatFrame.h"
+#include "loganalysis/LocalFileList.h"
+#include "profiles/SettingsFrame.h"
+#include "skin/CoolButton.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QTest>
+#include <QUrl>
+
+using namespace velth;
+using velth::test::ProgramFolder;
+using velth::test::ScriptedPrompts;
+
+namespace {
+
+QStringList itemsOf(const QComboBox* box)
+{
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
+}
+
+QStringList itemsOf(const QListWidget* list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->item(i)->text();
+    return items;
+}
+
+// Receives the addresses the program hands to the desktop.
+class UrlRecorder final : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlRecorder()
+    {
+        for (const char* scheme : { "https", "http", "mailto" })
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "openUrl");
+    }
+    ~UrlRecorder() override
+    {
+        for (const char* scheme : { "https", "http", "mailto" })
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QStringList opened;
+
+public Q_SLOTS:
+    void openUrl(const QUrl& url) { opened << url.toString(); }
+};
+
+struct MainFormTest : ::testing::Test
+{
+    ProgramFolder folder;
+    ScriptedPrompts prompts;
+
+    std::unique_ptr<TMainForm> start() { return std::make_unique<TMainForm>(folder.path(), prompts); }
+
+    static std::vector<QWidget*> pages(TMainForm& w)
+    {
+        return { w.chatFrame, w.cfgFrame, w.userFrame, w.mapcycleFrame, w.settingsFrame, w.aboutFrame };
+    }
+};
+
+} // namespace
+
+TEST_F(MainFormTest, StartsOnTheAboutPageWithEverythingEmpty)
+{
+    auto w = start();
+    w->show();
+    EXPECT_EQ(w->size(), QSize(590, 500));
+    EXPECT_TRUE(w->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Velth Control Center"));
+    for (QWidget* page : pages(*w))
+        EXPECT_EQ(page->isVisible(), page == w->aboutFrame) << page->objectName().toStdString();
+    EXPECT_EQ(w->TopBarLabel->text(), QString());
+    EXPECT_EQ(w->StatusLabel->text(), QString());
+    for (TCoolButton* b : { w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout, w->BExit })
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    // Pages fill the page area, less the dark strip on the right.
+    EXPECT_EQ(w->aboutFrame->geometry(), QRect(63, 47, 517, 425));
+    EXPECT_EQ(w->aboutFrame->Logo->geometry(), QRect(517 / 2 - 104, 425 / 2 - 104, 208, 208));
+
+    EXPECT_TRUE(folder.exists("logs"));
+    EXPECT_TRUE(folder.exists("cfgs"));
+    EXPECT_TRUE(itemsOf(w->settingsFrame->ServerList).isEmpty());
+    for (QComboBox* box :
+        { w->chatFrame->FTPServer, w->cfgFrame->FTPServer, w->userFrame->FTPServer, w->mapcycleFrame->FTPServer })
+        EXPECT_EQ(box->count(), 0);
+    const QString logs = QString::fromStdString(folder.path()) + QStringLiteral("logs");
+    EXPECT_EQ(w->chatFrame->LocalBox->title(), QStringLiteral("Local Files: ") + logs);
+    EXPECT_EQ(w->chatFrame->LocalFiles->rootFolder(), logs);
+    EXPECT_EQ(itemsOf(w->mapcycleFrame->MapList),
+        (QStringList{ QStringLiteral("de_dust2"), QStringLiteral("cs_office"), QStringLiteral("de_aztec") }));
+}
+
+TEST_F(MainFormTest, ProfileNamesReachEverySelectorAsCopies)
+{
+    folder.write("ftpserver.ini", "[Zeta]\r\nHOST=z\r\n[alpha]\r\nHOST=a\r\n[J\xf6rg's]\r\nHOST=\r\n");
+    auto w = start();
+    const QStringList expected{ QStringLiteral("Zeta"), QStringLiteral("alpha"), QStringLiteral("J\u00f6rg's") };
+    EXPECT_EQ(itemsOf(w->settingsFrame->ServerList), expected);
+    for (QComboBox* box :
+        { w->chatFrame->FTPServer, w->cfgFrame->FTPServer, w->userFrame->FTPServer, w->mapcycleFrame->FTPServer }) {
+        EXPECT_EQ(itemsOf(box), expected);
+        EXPECT_EQ(box->currentIndex(), -1);
+    }
+    // Later changes of the Settings list stay there until the next start.
+    w->settingsFrame->ServerList->clear();
+    EXPECT_EQ(itemsOf(w->userFrame->FTPServer), expected);
+}
+
+TEST_F(MainFormTest, MissingMapListIsReportedAndTheProgramRunsOn)
+{
+    ProgramFolder bare(false);
+    prompts.expectErrorReport(QString::fromStdString(bare.path() + "mapcycle.txt"));
+    TMainForm w(bare.path(), prompts);
+    prompts.verify();
+    EXPECT_EQ(w.mapcycleFrame->MapList->count(), 0);
+    ASSERT_FALSE(prompts.shown().isEmpty());
+    // The report ends in a period, as the general error report adds one.
+    EXPECT_TRUE(prompts.shown().back().endsWith(u'.')) << prompts.shown().back().toStdString();
+    w.show();
+    QTest::mouseClick(w.BSettings, Qt::LeftButton);
+    EXPECT_TRUE(w.settingsFrame->isVisible());
+}
+
+TEST_F(MainFormTest, NavigationShowsExactlyOnePage)
+{
+    auto w = start();
+    w->show();
+    struct Step
+    {
+        TCoolButton* button;
+        QWidget* page;
+        QString caption;
+    };
+    const Step steps[] = {
+        { w->BChat, w->chatFrame, QStringLiteral("Chat parser") },
+        { w->BCfg, w->cfgFrame, QStringLiteral("CFG updater") },
+        { w->BUser, w->userFrame, QStringLiteral("User edit") },
+        { w->BMapCycle, w->mapcycleFrame, QStringLiteral("Mapcycle edit") },
+        { w->BSettings, w->settingsFrame, QStringLiteral("Velth Control Center Settings") },
+        { w->BAbout, w->aboutFrame, QStringLiteral("About us ...") },
+        { w->BChat, w->chatFrame, QStringLiteral("Chat parser") },
+    };
+    const std::vector<TCoolButton*> buttons{ w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout };
+    for (const Step& step : steps) {
+        QTest::mouseClick(step.button, Qt::LeftButton, {}, step.button->rect().center());
+        for (QWidget* page : pages(*w))
+            EXPECT_EQ(page->isVisible(), page == step.page) << step.caption.toStdString();
+        for (TCoolButton* b : buttons)
+            EXPECT_EQ(b->isEnabled(), b != step.button) << step.caption.toStdString();
+        EXPECT_TRUE(w->BExit->isEnabled());
+        EXPECT_EQ(w->TopBarLabel->text(), step.caption);
+    }
+    // The button of the page on show ignores clicks.
+    QTest::mouseClick(w->BChat, Qt::LeftButton);
+    EXPECT_TRUE(w->chatFrame->isVisible());
+    EXPECT_FALSE(w->BChat->isEnabled());
+}
+
+TEST_F(MainFormTest, StatusLineGrowsToTheLeftFromAFixedRightEdge)
+{
+    auto w = start();
+    w->show();
+    w->setStatus(QStringLiteral("Ready."));
+    const QRect shortText = w->StatusLabel->geometry();
+    w->setStatus(QStringLiteral("Your changes will take effect after a restart of Velth Control Center."));
+    const QRect longText = w->StatusLabel->geometry();
+    EXPECT_EQ(shortText.x() + shortText.width(), TMainForm::kStatusRight);
+    EXPECT_EQ(longText.x() + longText.width(), TMainForm::kStatusRight);
+    EXPECT_LT(longText.x(), shortText.x());
+    EXPECT_EQ(longText.y(), TMainForm::kStatusTop);
+    EXPECT_EQ(w->status(), QStringLiteral("Your changes will take effect after a restart of Velth Control Center."));
+}
+
+TEST_F(MainFormTest, LinksTurnYellowUnderThePointerAndOpenTheirAddress)
+{
+    auto w = start();
+    w->show();
+    UrlRecorder urls;
+    for (QLabel* label : { w->HPLabel, w->UpdateLabel, w->FeedbackLabel, w->HelpLabel }) {
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(label, &enter);
+        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0x00));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(label, &leave);
+        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0xFF));
+        QTest::mouseClick(label, Qt::LeftButton);
+    }
+    QTest::mouseClick(w->aboutFrame->projectVelthLink, Qt::LeftButton);
+    ASSERT_EQ(urls.opened.size(), 5);
+    EXPECT_TRUE(urls.opened[0].endsWith(QStringLiteral("/index.html")));
+    EXPECT_TRUE(urls.opened[1].endsWith(QStringLiteral("/updates.html")));
+    EXPECT_TRUE(urls.opened[2].startsWith(QStringLiteral("mailto:")));
+    EXPECT_TRUE(urls.opened[3].endsWith(QStringLiteral("/help.html")));
+    EXPECT_EQ(urls.opened[4], w->aboutFrame->projectVelthLink->text());
+}
+
+TEST_F(MainFormTest, HideRestoreAndExit)
+{
+    auto w = start();
+    w->show();
+    w->BChatClick();
+    QTest::mouseClick(w->BHide, Qt::LeftButton);
+    EXPECT_FALSE(w->isVisible());
+    w->TBNArea1LeftClick();
+    EXPECT_TRUE(w->isVisible());
+    // Restoring keeps the page that was on show.
+    EXPECT_TRUE(w->chatFrame->isVisible());
+    w->TBNArea1LeftClick();
+    EXPECT_TRUE(w->isVisible());
+
+    QPointer<QWidget> chat = w->chatFrame;
+    QTest::mouseClick(w->BExit, Qt::LeftButton);
+    EXPECT_FALSE(w->isVisible());
+    w.reset();
+    EXPECT_TRUE(chat.isNull());
+}
+
+#include "MainFormTest.moc"

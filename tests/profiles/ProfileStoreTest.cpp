@@ -1,1 +1,201 @@
+#include "profiles/ProfileStore.h"
+#include "app/Error.h"
+#include "profiles/IniFile.h"
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <sys/stat.h>
+
+using namespace velth;
+using velth::test::TempDir;
+using Names = std::vector<std::string>;
+
+namespace {
+
+// The way Windows' own INI functions leave a file that a user also edited.
+const std::string kWindowsFile = "; servers of the clan\r\n"
+                                 "[Clan Server]\r\n"
+                                 "HOST=ftp.example.net\r\n"
+                                 "PORT=2121\r\n"
+                                 "USER=admin\r\n"
+                                 "PASS=s3cret\r\n"
+                                 "HLDS=/home/hlds\r\n"
+                                 "Comment=kept by hand\r\n"
+                                 "\r\n"
+                                 "[Fun]\r\n"
+                                 "HOST=10.0.0.5\r\n"
+                                 "\r\n";
+
+struct StoreTest : ::testing::Test
+{
+    TempDir dir;
+    ProfileStore store{ dir.file("ftpserver.ini") };
+};
+
+} // namespace
+
+TEST_F(StoreTest, ReadsAWindowsWrittenFile)
+{
+    dir.write("ftpserver.ini", kWindowsFile);
+    EXPECT_EQ(store.profileNames(), (Names{ "Clan Server", "Fun" }));
+    EXPECT_EQ(store.readString("clan server", "host"), "ftp.example.net");
+    EXPECT_EQ(store.readInt("CLAN SERVER", "PORT", 21), 2121);
+    EXPECT_EQ(store.readString("Clan Server", "comment"), "kept by hand");
+    EXPECT_EQ(store.readString("Fun", "USER", "dflt"), "dflt");
+    EXPECT_EQ(store.readString("Nope", "HOST"), "");
+    EXPECT_EQ(store.readInt("Fun", "PORT", 21), 21);
+}
+
+TEST_F(StoreTest, MissingFileReadsDefaultsAndFirstWriteCreatesIt)
+{
+    EXPECT_EQ(store.profileNames(), Names{});
+    EXPECT_EQ(store.readInt("x", "PORT", 21), 21);
+    store.writeString("New One", "HOST", "");
+    EXPECT_EQ(dir.read("ftpserver.ini"), "[New One]\r\nHOST=\r\n");
+    EXPECT_EQ(store.readInt("New One", "PORT", 21), 21);
+    EXPECT_EQ(store.readString("New One", "USER"), "");
+}
+
+// Everything the program does not write survives its writes byte for byte.
+TEST_F(StoreTest, WritesChangeOnlyTheirKey)
+{
+    dir.write("ftpserver.ini", kWindowsFile);
+    store.writeString("CLAN SERVER", "pass", "n3w");
+    std::string expected = kWindowsFile;
+    expected.replace(expected.find("PASS=s3cret"), 11, "PASS=n3w");
+    EXPECT_EQ(dir.read("ftpserver.ini"), expected);
+
+    // A new key goes after the section's last key, before its blank line.
+    store.writeString("Fun", "rconpass", "r1");
+    expected.insert(expected.find("HOST=10.0.0.5\r\n") + 15, "rconpass=r1\r\n");
+    EXPECT_EQ(dir.read("ftpserver.ini"), expected);
+
+    // A new section goes at the end.
+    store.writeString("Third", "HOST", "h");
+    expected += "[Third]\r\nHOST=h\r\n";
+    EXPECT_EQ(dir.read("ftpserver.ini"), expected);
+    EXPECT_EQ(store.profileNames(), (Names{ "Clan Server", "Fun", "Third" }));
+}
+
+TEST_F(StoreTest, KeysOfASectionStayInFirstWrittenOrder)
+{
+    for (const char* key : { "HOST", "PORT", "USER", "PASS", "HLDS" })
+        store.writeString("S", key, "v");
+    store.writeString("S", "HOST", "again");
+    store.writeString("S", "rconpass", "r");
+    store.writeString("S", "serverpass", "s");
+    EXPECT_EQ(dir.read("ftpserver.ini"),
+        "[S]\r\nHOST=again\r\nPORT=v\r\nUSER=v\r\nPASS=v\r\nHLDS=v\r\nrconpass=r\r\nserverpass=s\r\n");
+}
+
+TEST_F(StoreTest, EraseRemovesTheWholeSectionOnly)
+{
+    dir.write("ftpserver.ini", kWindowsFile);
+    store.eraseProfile("clan server");
+    EXPECT_EQ(dir.read("ftpserver.ini"), "; servers of the clan\r\n[Fun]\r\nHOST=10.0.0.5\r\n\r\n");
+    store.eraseProfile("not there");
+    EXPECT_EQ(store.profileNames(), Names{ "Fun" });
+}
+
+// Files edited on Linux: LF ends, a last line without end, blanks around '='.
+TEST_F(StoreTest, ToleratesHandEditedFiles)
+{
+    dir.write("ftpserver.ini", "[a]\nHOST = h \n  [ b ]\nPORT=0x15");
+    EXPECT_EQ(store.profileNames(), (Names{ "a", "b" }));
+    EXPECT_EQ(store.readString("a", "HOST"), "h");
+    EXPECT_EQ(store.readInt("b", "PORT", 21), 21);
+    store.writeString("b", "USER", "u");
+    EXPECT_EQ(dir.read("ftpserver.ini"), "[a]\nHOST = h \n  [ b ]\nPORT=0x15\r\nUSER=u\r\n");
+}
+
+TEST(ProfileInt, ParsesDecimalAndHexOnly)
+{
+    struct Case
+    {
+        const char* text;
+        std::optional<int> value;
+    };
+    const Case cases[] = {
+        { "2121", 2121 },
+        { "0x15", 21 },
+        { "0X1f", 31 },
+        { "+7", 7 },
+        { "-5", -5 },
+        { "0x", std::nullopt },
+        { "", std::nullopt },
+        { "21a", std::nullopt },
+        { "abc", std::nullopt },
+        { "0", 0 },
+        { "99999999999", std::nullopt },
+        { "0x-1", std::nullopt },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseProfileInt(c.text), c.value) << c.text;
+}
+
+TEST_F(StoreTest, LongValuesAreCutAt2047)
+{
+    store.writeString("s", "PASS", std::string(3000, 'p'));
+    EXPECT_EQ(store.readString("s", "PASS").size(), 2047u);
+}
+
+TEST_F(StoreTest, NameListStopsAt16KiB)
+{
+    // 200 names of 99 bytes take 20,000 bytes with their zero bytes.
+    std::string file;
+    for (int i = 0; i < 200; ++i) {
+        std::string name = std::to_string(1000 + i);
+        name.resize(99, 'n');
+        file += "[" + name + "]\r\nHOST=\r\n";
+    }
+    dir.write("ftpserver.ini", file);
+    const Names names = store.profileNames();
+    ASSERT_EQ(names.size(), 164u);
+    EXPECT_EQ(names[162].size(), 99u);
+    // 163 full entries take 16,300 bytes; 82 bytes of the next name remain.
+    EXPECT_EQ(names[163].size(), 82u);
+}
+
+// A line break in a name or value would inject keys or sections.
+TEST_F(StoreTest, RefusesTextThatWouldBreakTheFile)
+{
+    dir.write("ftpserver.ini", kWindowsFile);
+    EXPECT_THROW(store.writeString("Fun", "PASS", "a\r\n[evil]"), Error);
+    EXPECT_THROW(store.writeString("a\nb", "HOST", ""), Error);
+    EXPECT_THROW(store.writeString("x]y", "HOST", ""), Error);
+    EXPECT_THROW(store.writeString("", "HOST", ""), Error);
+    EXPECT_THROW(store.writeString("Fun", "PASS", std::string("a\0b", 3)), Error);
+    EXPECT_EQ(dir.read("ftpserver.ini"), kWindowsFile);
+    // Anything else is stored verbatim.
+    store.writeString("Fun", "PASS", " spaced \"quoted\" = ");
+    EXPECT_EQ(store.readString("Fun", "PASS"), "spaced \"quoted\" =");
+}
+
+TEST_F(StoreTest, FailedWriteNamesTheFileAndKeepsIt)
+{
+    dir.write("ftpserver.ini", kWindowsFile);
+    if (test::permissionsApply()) {
+        ::chmod(dir.path().c_str(), 0500);
+        try {
+            store.writeString("Fun", "USER", "x");
+            FAIL() << "no error";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(store.path()), std::string::npos) << e.what();
+        }
+        ::chmod(dir.path().c_str(), 0700);
+        EXPECT_EQ(dir.read("ftpserver.ini"), kWindowsFile);
+    }
+    // Fails for root too: the store's folder is a regular file.
+    dir.write("plain", "x");
+    ProfileStore broken(dir.file("plain/ftpserver.ini"));
+    try {
+        broken.writeString("Fun", "USER", "x");
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find(broken.path()), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(broken.profileNames(), Names{});
+}

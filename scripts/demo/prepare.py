@@ -1,0 +1,134 @@
+#!/usr/bin/python3
+"""Lays out the demo: a sample server installation for the local FTP server,
+and a program folder whose profile store points at it.
+
+    prepare.py --server DIR                 lay the server's files (anew)
+    prepare.py --program DIR --port N [--user U --password P]
+
+The server folder is laid anew every time (sample data only). In the program
+folder only what is missing is added, and the "Demo server" profile's
+connection keys are set; everything else the user did there stays.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+PROFILE = "Demo server"
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def crlf(lines):
+    return "".join(line + "\r\n" for line in lines).encode("utf-8")
+
+
+def lay_server(server):
+    shutil.rmtree(server, ignore_errors=True)
+    cstrike = os.path.join(server, "hlds", "cstrike")
+    logs = os.path.join(cstrike, "logs")
+    os.makedirs(logs)
+    # Three logs of different sizes and days, from the project's generator.
+    for name, size, seed in (("L1206000.log", "60K", 3), ("L1207000.log", "120K", 7), ("L1208000.log", "40K", 11)):
+        subprocess.run([sys.executable, os.path.join(ROOT, "bench", "genlog.py"), "--size", size,
+                        "--seed", str(seed), "--crlf", "-o", os.path.join(logs, name)], check=True)
+    write(os.path.join(cstrike, "users.ini"), crlf([
+        "; users.ini: admins of this server",
+        "; name or Steam id, password, access flags, account flags",
+        '"STEAM_0:1:4711" "" "abcdefghijklmnopqrstu" "ce"',
+        '"Jürgen" "letmein" "abcdefghijklmnopqrstu" "a"',
+        '"Moderator" "modpass" "bcefij" "a"',
+    ]))
+    write(os.path.join(cstrike, "mapcycle.txt"), crlf(["de_dust2", "de_inferno", "cs_office", "de_nuke"]))
+    write(os.path.join(cstrike, "server.cfg"), crlf([
+        'hostname "Velth demo server"',
+        'rcon_password "changeme"',
+        "mp_timelimit 25",
+        "mp_friendlyfire 1",
+    ]))
+
+
+def set_keys(ini_path, section, values):
+    """Sets keys of one INI section in place; every other line stays as it is."""
+    try:
+        with open(ini_path, "rb") as f:
+            lines = f.read().decode("latin-1").splitlines(keepends=True)
+    except FileNotFoundError:
+        lines = []
+    start = None
+    for i, line in enumerate(lines):
+        text = line.strip()
+        if text.startswith("[") and "]" in text and text[1:text.index("]")].strip().lower() == section.lower():
+            start = i
+            break
+    if start is None:
+        if lines and not lines[-1].endswith(("\n", "\r")):
+            lines[-1] += "\r\n"
+        lines.append("[%s]\r\n" % section)
+        lines += ["%s=%s\r\n" % kv for kv in values]
+    else:
+        end = start + 1
+        while end < len(lines) and not lines[end].strip().startswith("["):
+            end += 1
+        for key, value in values:
+            for i in range(start + 1, end):
+                k = lines[i].split("=", 1)[0].strip()
+                if "=" in lines[i] and k.lower() == key.lower():
+                    ending = lines[i][len(lines[i].rstrip("\r\n")):] or "\r\n"
+                    lines[i] = "%s=%s%s" % (k, value, ending)
+                    break
+            else:
+                last = start
+                for i in range(start + 1, end):
+                    if "=" in lines[i]:
+                        last = i
+                lines.insert(last + 1, "%s=%s\r\n" % (key, value))
+                end += 1
+    tmp = ini_path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write("".join(lines).encode("latin-1"))
+    os.replace(tmp, ini_path)
+
+
+def prepare_program(program, port, user, password):
+    for sub in ("logs", "cfgs"):
+        os.makedirs(os.path.join(program, sub), exist_ok=True)
+    set_keys(os.path.join(program, "ftpserver.ini"), PROFILE, [
+        ("HOST", "127.0.0.1"), ("PORT", str(port)), ("USER", user), ("PASS", password), ("HLDS", "hlds")])
+    cfgs = os.path.join(program, "cfgs", PROFILE)
+    os.makedirs(cfgs, exist_ok=True)
+    examples = {
+        "public.cfg": ['hostname "Velth demo - public"', "mp_timelimit 30", "mp_friendlyfire 0",
+                       "mp_autoteambalance 1", "sv_alltalk 0"],
+        "match.cfg": ['hostname "Velth demo - match"', "mp_timelimit 0", "mp_maxrounds 30",
+                      "mp_friendlyfire 1", "mp_freezetime 8", "mp_startmoney 800"],
+    }
+    for name, lines in examples.items():
+        path = os.path.join(cfgs, name)
+        if not os.path.exists(path):
+            write(path, crlf(lines))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server", help="lay the sample server installation here")
+    parser.add_argument("--program", help="program folder to prepare (needs --port)")
+    parser.add_argument("--port", type=int)
+    parser.add_argument("--user", default="demo")
+    parser.add_argument("--password", default="demo")
+    args = parser.parse_args()
+    if args.server:
+        lay_server(args.server)
+    if args.program:
+        prepare_program(args.program, args.port, args.user, args.password)
+
+
+if __name__ == "__main__":
+    main()

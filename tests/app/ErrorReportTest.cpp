@@ -1,0 +1,54 @@
+#include "app/ErrorReport.h"
+#include "app/Error.h"
+#include "support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace velth;
+using velth::test::ScriptedPrompts;
+
+TEST(ErrorReport, AddsAPeriodOnlyAfterCharactersSortingAfterIt)
+{
+    EXPECT_EQ(errorReportText(QStringLiteral("Cannot open file x")), QStringLiteral("Cannot open file x."));
+    EXPECT_EQ(errorReportText(QStringLiteral("530 Login incorrect.")), QStringLiteral("530 Login incorrect."));
+    EXPECT_EQ(errorReportText(QStringLiteral("Connection failed!")), QStringLiteral("Connection failed!"));
+    EXPECT_EQ(errorReportText(QStringLiteral("code (42)")), QStringLiteral("code (42)"));
+    EXPECT_EQ(errorReportText(QStringLiteral("file /tmp/")), QStringLiteral("file /tmp/."));
+    EXPECT_EQ(errorReportText(QStringLiteral("port 21")), QStringLiteral("port 21."));
+    EXPECT_EQ(errorReportText(QString()), QString());
+}
+
+// Handlers throw; the guard around every event turns that into the report,
+// and the program goes on handling events.
+TEST(ErrorReport, AnErrorFromAnyHandlerEndsInTheReport)
+{
+    ScriptedPrompts prompts;
+    prompts.expectErrorReport(QStringLiteral("Cannot write file /x/users.ini: Permission denied."));
+    prompts.expectErrorReport(QStringLiteral("Cannot write file /x/users.ini: Permission denied."));
+    prompts.expectErrorReport(QStringLiteral("from a timer."));
+
+    QPushButton button(QStringLiteral("go"));
+    int clicks = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] {
+        ++clicks;
+        throw Error("Cannot write file /x/users.ini: Permission denied");
+    });
+    button.show();
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicks, 2);
+
+    bool fired = false;
+    QTimer::singleShot(0, [&] {
+        fired = true;
+        throw Error("from a timer");
+    });
+    QTRY_VERIFY(fired);
+    prompts.verify();
+    EXPECT_EQ(prompts.shown().size(), 3);
+    EXPECT_EQ(prompts.shown().back(), QStringLiteral("error report: from a timer."));
+}

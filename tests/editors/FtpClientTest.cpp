@@ -1,0 +1,410 @@
+// The FTP client against a real server: what the server receives and holds,
+// what the caller is told, and what stays on the local disk after a failure.
+// Runs against VELTH_TEST_FTP when it is set (tests that need the local
+// server's files, command log or fault modes skip then).
+#include "FtpTestHelpers.h"
+
+#include "app/FileIo.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace velth::test {
+namespace {
+
+using Fault = FtpServer::Fault;
+using namespace std::chrono_literals;
+
+FtpServer::Options localServer(Fault fault = Fault::None)
+{
+    FtpServer::Options options;
+    options.fault = fault;
+    options.allowExternal = false;
+    return options;
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+class FtpClientTest : public ::testing::Test
+{
+protected:
+    // Connects and changes to the folder; fails the test on an error.
+    void open(FtpClient& client, const FtpServer& server, const std::string& folder)
+    {
+        pointAt(client, server);
+        Outcome connected;
+        client.connectToHost(connected.done());
+        ASSERT_EQ(connected.wait(), "");
+        ASSERT_TRUE(client.isConnected());
+        Outcome changed;
+        client.changeDirectory(folder, changed.done());
+        ASSERT_EQ(changed.wait(), "");
+    }
+
+    TempDir local;
+};
+
+TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
+{
+    FtpServer server;
+    const std::string folder = server.folder() + "velth-client-test";
+    if (!server.external())
+        server.makeFolder("velth-client-test");
+    const std::string bytes = allBytes();
+    local.write("users.ini", bytes);
+
+    FtpClient client;
+    open(client, server, folder);
+    std::vector<std::pair<qint64, qint64>> progress;
+    QObject::connect(
+        &client, &FtpClient::progress, [&](qint64 done, qint64 total) { progress.emplace_back(done, total); });
+    Outcome stored;
+    client.store(local.file("users.ini"), "users.ini", stored.done());
+    EXPECT_TRUE(client.isBusy());
+    ASSERT_EQ(stored.wait(), "");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), std::make_pair(qint64(bytes.size()), qint64(bytes.size())));
+
+    local.write("copy.ini", "old copy");
+    Outcome retrieved;
+    client.retrieve("users.ini", local.file("copy.ini"), retrieved.done());
+    ASSERT_EQ(retrieved.wait(), "");
+    EXPECT_EQ(local.read("copy.ini"), bytes);
+    EXPECT_EQ(filesStartingWith(local.path(), "copy.ini."), std::vector<std::string>());
+    client.disconnect();
+    EXPECT_FALSE(client.isConnected());
+    if (server.external())
+        return;
+
+    EXPECT_EQ(server.read("velth-client-test/users.ini"), bytes);
+    const auto commands = server.commands();
+    EXPECT_TRUE(contains(commands, "EPRT ") || contains(commands, "PORT ")) << "active mode";
+    EXPECT_FALSE(contains(commands, "PASV") || contains(commands, "EPSV"));
+    EXPECT_TRUE(contains(commands, "TYPE I"));
+    EXPECT_FALSE(contains(commands, "TYPE A"));
+    EXPECT_EQ(server.commands({ "CWD", "XCWD", "CDUP" }), std::vector<std::string>{ "CWD " + folder });
+    EXPECT_EQ(
+        server.commands({ "STOR", "RETR", "QUIT" }), (std::vector<std::string>{ "STOR users.ini", "RETR users.ini" }));
+}
+
+// The folder goes to the server exactly as given, and names after it are
+// relative to it.
+TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
+{
+    struct Row
+    {
+        std::string folder;
+        std::string landsIn;
+    };
+    const std::vector<Row> rows{
+        { "/cstrike", "cstrike/" },
+        { "/srv/hlds//cstrike", "srv/hlds/cstrike/" },
+        { "hlds/cstrike", "hlds/cstrike/" },
+        { "/my server/cstrike", "my server/cstrike/" },
+    };
+    FtpServer server(localServer());
+    local.write("users.ini", "x\r\n");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.folder);
+        server.makeFolder(row.landsIn);
+        server.clearCommands();
+        FtpClient client;
+        open(client, server, row.folder);
+        Outcome stored;
+        client.store(local.file("users.ini"), "users.ini", stored.done());
+        EXPECT_EQ(stored.wait(), "");
+        client.disconnect();
+        EXPECT_EQ(server.commands({ "CWD", "XCWD" }), std::vector<std::string>{ "CWD " + row.folder });
+        EXPECT_EQ(server.read(row.landsIn + "users.ini"), "x\r\n");
+    }
+}
+
+TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
+{
+    FtpServer server(localServer());
+    server.write("cstrike/logs/L1020000.log", "130 bytes");
+    server.write("cstrike/logs/my log.log", "x");
+    server.write("cstrike/logs/notes.txt", "y");
+    FtpClient client;
+    open(client, server, "/cstrike/logs");
+    Outcome listed;
+    client.list("*.log", listed.listed());
+    ASSERT_EQ(listed.wait(), "");
+    ASSERT_EQ(listed.lines.size(), 2u);
+    EXPECT_EQ(listed.lines[0].substr(0, 10), "-rw-r--r--");
+    EXPECT_NE(listed.lines[0].find(" 9 "), std::string::npos);
+    EXPECT_EQ(listed.lines[0].substr(listed.lines[0].size() - 13), " L1020000.log");
+    EXPECT_EQ(listed.lines[1].substr(listed.lines[1].size() - 11), " my log.log");
+    EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
+    EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
+
+    // The same connection goes on working after a listing.
+    Outcome retrieved;
+    client.retrieve("my log.log", local.file("my log.log"), retrieved.done());
+    EXPECT_EQ(retrieved.wait(), "");
+    EXPECT_EQ(local.read("my log.log"), "x");
+    EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
+}
+
+TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
+{
+    FtpServer::Options options = localServer();
+    options.globList = false;
+    FtpServer server(options);
+    server.write("cstrike/logs/L1.log", "x");
+    FtpClient client;
+    open(client, server, "/cstrike/logs");
+    Outcome listed;
+    client.list("*.log", listed.listed());
+    EXPECT_EQ(listed.wait(), "Cannot list *.log: 550 No such file or directory.");
+    EXPECT_TRUE(listed.lines.empty());
+}
+
+// Each fault ends in an error naming what failed with the server's reply
+// where there is one; a failed download leaves the old local copy and no
+// temporary file.
+TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
+{
+    enum class Step { Connect, Cwd, Store, Retrieve };
+    struct Row
+    {
+        const char* name;
+        Fault fault;
+        Step failsAt;
+        std::string remoteFile; // what the server holds in /cstrike
+        std::string message; // %P is the port
+        bool staysConnected;
+    };
+    const std::string big(4 * 1024 * 1024, 'b');
+    const std::vector<Row> rows{
+        { "login refused", Fault::RefuseLogin, Step::Connect, "", "Login to 127.0.0.1 refused: 530 Login incorrect.",
+            false },
+        { "no greeting", Fault::MuteGreeting, Step::Connect, "",
+            "Cannot connect to 127.0.0.1 on port %P: no connection within 0.5 seconds", false },
+        { "cwd refused", Fault::RefuseCwd, Step::Cwd, "",
+            "Cannot change to the folder /cstrike: 550 Permission denied.", false },
+        { "no reply after login", Fault::MuteAfterLogin, Step::Connect, "",
+            "Cannot connect to 127.0.0.1 on port %P: no answer from the server for 0.7 seconds", false },
+        { "no reply to cwd", Fault::MuteAtCwd, Step::Cwd, "",
+            "Cannot change to the folder /cstrike: no answer from the server for 0.7 seconds", false },
+        { "missing file", Fault::None, Step::Retrieve, "", "Cannot download users.ini: 550 No such file or directory.",
+            true },
+        { "retrieve refused", Fault::MissingRetr, Step::Retrieve, "users.ini",
+            "Cannot download users.ini: 550 No such file or directory.", true },
+        { "dropped download", Fault::DropTransfer, Step::Retrieve, big,
+            "Cannot download users.ini: the server closed the connection", false },
+        { "dropped upload", Fault::DropTransfer, Step::Store, "",
+            "Cannot upload users.ini: the server closed the connection", false },
+        { "stalled download", Fault::StallTransfer, Step::Retrieve, big,
+            "Cannot download users.ini: no answer from the server for 0.7 seconds", false },
+        { "stalled upload", Fault::StallTransfer, Step::Store, "",
+            "Cannot upload users.ini: no answer from the server for 0.7 seconds", false },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FtpServer server(localServer(row.fault));
+        server.makeFolder("cstrike");
+        if (!row.remoteFile.empty())
+            server.write("cstrike/users.ini", row.remoteFile);
+        local.write("upload.ini", "line\r\n");
+        local.write("users.ini", "old local copy");
+
+        FtpClient client;
+        client.setTimeouts(500ms, 700ms);
+        pointAt(client, server);
+        std::string message;
+        {
+            Outcome outcome;
+            client.connectToHost(outcome.done());
+            message = outcome.wait();
+        }
+        if (row.failsAt != Step::Connect) {
+            ASSERT_EQ(message, "");
+            Outcome outcome;
+            client.changeDirectory("/cstrike", outcome.done());
+            message = outcome.wait();
+        }
+        if (row.failsAt == Step::Store || row.failsAt == Step::Retrieve) {
+            ASSERT_EQ(message, "");
+            Outcome outcome;
+            if (row.failsAt == Step::Store)
+                client.store(local.file("upload.ini"), "users.ini", outcome.done());
+            else
+                client.retrieve("users.ini", local.file("users.ini"), outcome.done());
+            message = outcome.wait();
+        }
+        std::string expected = row.message;
+        if (const auto at = expected.find("%P"); at != std::string::npos)
+            expected.replace(at, 2, std::to_string(server.port()));
+        EXPECT_EQ(message, expected);
+        EXPECT_EQ(client.isConnected(), row.staysConnected);
+        EXPECT_FALSE(client.isBusy());
+        EXPECT_EQ(local.read("users.ini"), "old local copy");
+        EXPECT_EQ(filesStartingWith(local.path(), "users.ini."), std::vector<std::string>());
+        client.disconnect();
+    }
+}
+
+TEST_F(FtpClientTest, ConnectFailuresCloseWhatTheyOpened)
+{
+    int deadPort = 0;
+    {
+        FtpServer server(localServer());
+        deadPort = server.port();
+    }
+    struct Row
+    {
+        std::string host;
+        int port;
+        std::string message;
+    };
+    const std::vector<Row> rows{
+        { "127.0.0.1", deadPort,
+            "Cannot connect to 127.0.0.1 on port " + std::to_string(deadPort) + ": Connection refused" },
+        { "", 21, "Cannot connect to  on port 21: no host name given" },
+        { "127.0.0.1\r\nSITE x", 21,
+            "Cannot connect to 127.0.0.1\r\nSITE x on port 21: the host name, user name or "
+            "password holds a line break" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.host);
+        FtpClient client;
+        client.setHost(row.host);
+        client.setPort(row.port);
+        Outcome outcome;
+        client.connectToHost(outcome.done());
+        EXPECT_TRUE(client.isConnected()) << "counts as connected from the start of the connect";
+        EXPECT_FALSE(outcome.called) << "never calls back from inside the call";
+        EXPECT_EQ(outcome.wait(), row.message);
+        EXPECT_FALSE(client.isConnected()) << "closed before the callback ran";
+    }
+}
+
+TEST_F(FtpClientTest, AServerThatClosedTheConnectionIsReportedByTheNextOperation)
+{
+    auto server = std::make_unique<FtpServer>(localServer());
+    server->makeFolder("cstrike");
+    FtpClient client;
+    open(client, *server, "/cstrike");
+    server->stop();
+    ASSERT_TRUE(client.isConnected());
+    Outcome outcome;
+    client.retrieve("users.ini", local.file("users.ini"), outcome.done());
+    EXPECT_EQ(outcome.wait(), "Cannot download users.ini: the server closed the connection");
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(filesStartingWith(local.path(), "users.ini"), std::vector<std::string>());
+}
+
+TEST_F(FtpClientTest, DisconnectSendsNoQuitAndDropsTheRunningOperation)
+{
+    FtpServer::Options options = localServer();
+    options.rate = 64 * 1024;
+    FtpServer server(options);
+    server.write("cstrike/big.bin", std::string(1024 * 1024, 'x'));
+    local.write("big.bin", "old");
+    FtpClient client;
+    open(client, server, "/cstrike");
+    Outcome outcome;
+    qint64 moved = 0;
+    QObject::connect(&client, &FtpClient::progress, [&](qint64 done, qint64) { moved = done; });
+    client.retrieve("big.bin", local.file("big.bin"), outcome.done());
+    ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
+    client.disconnect();
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_FALSE(client.isBusy());
+    // Give a wrongly delivered callback every chance to arrive.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(outcome.called);
+    EXPECT_EQ(local.read("big.bin"), "old");
+    EXPECT_EQ(filesStartingWith(local.path(), "big.bin."), std::vector<std::string>());
+    EXPECT_EQ(server.commands({ "QUIT" }), std::vector<std::string>());
+}
+
+// Exit during a transfer destroys the page's client: that must end at once,
+// leave the old local copy and no half-written file.
+TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
+{
+    FtpServer::Options options = localServer();
+    options.rate = 64 * 1024;
+    FtpServer server(options);
+    server.write("cstrike/users.ini", std::string(1024 * 1024, 'u'));
+    local.write("users.ini", "the user's copy");
+    local.write("up.bin", std::string(1024 * 1024, 'p'));
+    for (const bool upload : { false, true }) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        auto client = std::make_unique<FtpClient>();
+        open(*client, server, "/cstrike");
+        Outcome outcome;
+        qint64 moved = 0;
+        QObject::connect(client.get(), &FtpClient::progress, [&](qint64 done, qint64) { moved = done; });
+        if (upload)
+            client->store(local.file("up.bin"), "up.bin", outcome.done());
+        else
+            client->retrieve("users.ini", local.file("users.ini"), outcome.done());
+        ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
+        client.reset();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(outcome.called);
+        EXPECT_EQ(local.read("users.ini"), "the user's copy");
+        EXPECT_EQ(filesStartingWith(local.path(), "users.ini."), std::vector<std::string>());
+    }
+}
+
+TEST_F(FtpClientTest, CancelEndsTheTransferWithItsOwnError)
+{
+    FtpServer::Options options = localServer();
+    options.rate = 64 * 1024;
+    FtpServer server(options);
+    server.write("cstrike/big.bin", std::string(1024 * 1024, 'x'));
+    FtpClient client;
+    open(client, server, "/cstrike");
+    Outcome outcome;
+    qint64 moved = 0;
+    QObject::connect(&client, &FtpClient::progress, [&](qint64 done, qint64) { moved = done; });
+    client.retrieve("big.bin", local.file("big.bin"), outcome.done());
+    ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
+    client.cancel();
+    EXPECT_EQ(outcome.wait(), "Transfer cancelled");
+    EXPECT_FALSE(local.exists("big.bin"));
+    EXPECT_EQ(filesStartingWith(local.path(), "big.bin"), std::vector<std::string>());
+}
+
+TEST_F(FtpClientTest, LocalProblemsAndUnsafeNamesAreRefusedBeforeTheServerSeesThem)
+{
+    FtpServer server(localServer());
+    server.write("cstrike/users.ini", "remote");
+    FtpClient client;
+    open(client, server, "/cstrike");
+    server.clearCommands();
+
+    Outcome missingLocal;
+    client.store(local.file("absent.ini"), "users.ini", missingLocal.done());
+    EXPECT_EQ(missingLocal.wait(),
+        "Cannot upload users.ini: cannot read " + local.file("absent.ini") + ": No such file or directory");
+
+    Outcome noFolder;
+    client.retrieve("users.ini", local.file("no/such/folder/users.ini"), noFolder.done());
+    EXPECT_NE(noFolder.wait().find("no/such/folder/users.ini"), std::string::npos);
+
+    Outcome injected;
+    client.changeDirectory("/cstrike\r\nDELE users.ini", injected.done());
+    EXPECT_EQ(injected.wait(), "Cannot change to the folder /cstrike\r\nDELE users.ini: the name holds a line break");
+
+    EXPECT_EQ(server.commands(), std::vector<std::string>());
+    EXPECT_EQ(server.read("cstrike/users.ini"), "remote");
+    // The connection is still good.
+    Outcome retrieved;
+    client.retrieve("users.ini", local.file("users.ini"), retrieved.done());
+    EXPECT_EQ(retrieved.wait(), "");
+    EXPECT_EQ(local.read("users.ini"), "remote");
+}
+
+} // namespace
+} // namespace velth::test

@@ -1,0 +1,129 @@
+#pragma once
+
+// Shared helpers of the FTP tests: waiting in the event loop for a client's
+// callback and reading the error it got.
+
+#include "app/AppContext.h"
+#include "editors/FtpClient.h"
+#include "support/FtpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velth::test {
+
+inline std::string messageOf(const std::exception_ptr& error)
+{
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+// Runs the event loop until the condition holds; false after a generous
+// limit (a hang is a failure, not a measurement).
+template <class Condition>
+bool waitUntil(Condition condition, int limitMs = 60000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// One callback's outcome.
+struct Outcome
+{
+    bool called = false;
+    std::exception_ptr error;
+    std::vector<std::string> lines;
+
+    FtpClient::Done done()
+    {
+        return [this](std::exception_ptr e) {
+            called = true;
+            error = e;
+        };
+    }
+    FtpClient::Listed listed()
+    {
+        return [this](std::exception_ptr e, std::vector<std::string> l) {
+            called = true;
+            error = e;
+            lines = std::move(l);
+        };
+    }
+    // Waits for the callback: "" on success, else the error's message.
+    std::string wait()
+    {
+        EXPECT_TRUE(waitUntil([this] { return called; })) << "the callback never came";
+        return messageOf(error);
+    }
+};
+
+inline void pointAt(FtpClient& client, const FtpServer& server)
+{
+    client.setHost(server.host());
+    client.setPort(server.port());
+    client.setUser(server.user());
+    client.setPassword(server.password());
+}
+
+// Every byte value, some lines with CR LF, LF and CR ends, no end at the end.
+inline std::string allBytes()
+{
+    std::string bytes = "admin1 \"STEAM_0:1\"\r\nlf only\nlone cr\r";
+    for (int i = 0; i < 256; ++i)
+        bytes += static_cast<char>(i);
+    bytes += "\r\nlast line";
+    return bytes;
+}
+
+// Files in a folder whose name starts with the prefix (left-over temporaries).
+inline std::vector<std::string> filesStartingWith(const std::string& folder, const std::string& prefix)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// A status line that keeps every text it was given, in order.
+class RecordingStatus final : public StatusLine
+{
+public:
+    void setStatus(const QString& text) override { texts << text; }
+    QString status() const override { return texts.isEmpty() ? QString() : texts.back(); }
+    QStringList texts;
+};
+
+// Writes a profile pointing at the server into the program folder's store.
+inline void addProfile(AppContext& context, const std::string& name, const FtpServer& server, const std::string& hlds)
+{
+    ProfileStore& store = context.store();
+    store.writeString(name, "HOST", server.host());
+    store.writeInt(name, "PORT", server.port());
+    store.writeString(name, "USER", server.user());
+    store.writeString(name, "PASS", server.password());
+    store.writeString(name, "HLDS", hlds);
+}
+
+} // namespace velth::test

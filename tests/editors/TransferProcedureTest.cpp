@@ -1,0 +1,327 @@
+// The one transfer procedure, with a Users-like variant, against a real
+// server: the order of its steps and texts, where it stops on each failure,
+// and that a page is never left busy.
+#include "FtpTestHelpers.h"
+
+#include "app/Error.h"
+#include "app/ErrorReport.h"
+#include "app/FileIo.h"
+#include "app/ProfileSelector.h"
+#include "editors/TransferProcedure.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+
+namespace velth::test {
+namespace {
+
+using Fault = FtpServer::Fault;
+using namespace std::chrono_literals;
+
+FtpServer::Options localServer(Fault fault = Fault::None)
+{
+    FtpServer::Options options;
+    options.fault = fault;
+    options.allowExternal = false;
+    return options;
+}
+
+class TransferProcedureTest : public ::testing::Test
+{
+protected:
+    TransferProcedureTest()
+    {
+        makeFolders(folder.path() + "cfgs/srv");
+        setProfileNames(&selector, { "srv", "other" });
+        selector.setCurrentIndex(0);
+    }
+
+    // Stores the local copy of the selected profile under the remote name;
+    // records how far it got.
+    TransferVariant upload(const std::string& localName = "users.ini")
+    {
+        TransferVariant v;
+        v.checks = [this] {
+            if (currentProfile(&selector))
+                return true;
+            prompts.errorBox(QStringLiteral("Please select a FTP Server!"));
+            return false;
+        };
+        v.prepare = [this](const std::string& profile) {
+            steps << QStringLiteral("prepare");
+            writeFileAtomic(context.localCopy(profile, "users.ini"), editorBytes);
+        };
+        v.progressText = QStringLiteral("Uploading userfile.");
+        v.transfer = [this, localName](FtpClient& c, const std::string& profile, FtpClient::Done done) {
+            steps << QStringLiteral("transfer");
+            c.store(context.localCopy(profile, localName), "users.ini", std::move(done));
+        };
+        v.finalText = QStringLiteral("Finished.");
+        v.after = [this](const std::string&) { steps << QStringLiteral("after"); };
+        return v;
+    }
+
+    TransferVariant download()
+    {
+        TransferVariant v = upload();
+        v.prepare = nullptr;
+        v.progressText = QStringLiteral("Downloading userfile.");
+        v.transfer = [this](FtpClient& c, const std::string& profile, FtpClient::Done done) {
+            steps << QStringLiteral("transfer");
+            c.retrieve("users.ini", context.localCopy(profile, "users.ini"), std::move(done));
+        };
+        return v;
+    }
+
+    // Starts an action as a button press would, under the error guard.
+    void press(TransferVariant variant, FtpClient& on)
+    {
+        runGuarded([&] { runTransfer(context, on, &selector, std::move(variant)); });
+    }
+
+    // Waits until the action has ended: every way out of it closes the
+    // connection before its last step runs in the same callback.
+    void waitForEnd()
+    {
+        ASSERT_TRUE(waitUntil([&] { return !client.isConnected(); }));
+    }
+
+    ProgramFolder folder;
+    ScriptedPrompts prompts;
+    RecordingStatus status;
+    AppContext context{ folder.path(), prompts, status };
+    QComboBox selector;
+    FtpClient client;
+    std::string editorBytes = "admin \"x\"\r\nlast";
+    QStringList steps;
+};
+
+TEST_F(TransferProcedureTest, UploadRunsItsStepsInOrderAndLeavesTheClientDisconnected)
+{
+    FtpServer server(localServer());
+    server.makeFolder("srv/hlds/cstrike");
+    addProfile(context, "srv", server, "/srv/hlds");
+    press(upload(), client);
+    EXPECT_TRUE(client.isConnected());
+    waitForEnd();
+    const QStringList expected{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
+        QStringLiteral("Uploading userfile."), QStringLiteral("Finished.") };
+    EXPECT_EQ(status.texts, expected);
+    EXPECT_EQ(steps, (QStringList{ QStringLiteral("prepare"), QStringLiteral("transfer"), QStringLiteral("after") }));
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(server.read("srv/hlds/cstrike/users.ini"), editorBytes);
+    EXPECT_EQ(server.commands({ "CWD" }), std::vector<std::string>{ "CWD /srv/hlds/cstrike" });
+    EXPECT_EQ(server.commands({ "QUIT" }), std::vector<std::string>());
+}
+
+// The server folder is HLDS and "/cstrike" joined as they stand.
+TEST_F(TransferProcedureTest, ServerFolderIsHldsPlusCstrike)
+{
+    const std::vector<std::pair<std::string, std::string>> rows{
+        { "", "CWD /cstrike" },
+        { "/srv/hlds/", "CWD /srv/hlds//cstrike" },
+        { "/home/hlds", "CWD /home/hlds/cstrike" },
+        { "hlds", "CWD hlds/cstrike" },
+    };
+    FtpServer server(localServer());
+    for (const auto& [hlds, cwd] : rows) {
+        SCOPED_TRACE(hlds);
+        server.makeFolder(hlds + "/cstrike");
+        server.clearCommands();
+        addProfile(context, "srv", server, hlds);
+        press(upload(), client);
+        waitForEnd();
+        EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+        EXPECT_EQ(server.commands({ "CWD" }), std::vector<std::string>{ cwd });
+    }
+}
+
+TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsTo21)
+{
+    FtpServer server(localServer());
+    server.makeFolder("cstrike");
+    addProfile(context, "srv", server, "");
+    press(upload(), client);
+    waitForEnd();
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+
+    // A saved change applies to the next action; no PORT key, or one that is
+    // no number, means port 21 (where nothing listens here).
+    for (const char* port : { "", "abc" }) {
+        SCOPED_TRACE(port);
+        ProfileStore& store = context.store();
+        store.writeString("srv", "PORT", port);
+        status.texts.clear();
+        prompts.expectErrorReport(QStringLiteral("Cannot connect to 127.0.0.1 on port 21"));
+        press(upload(), client);
+        waitForEnd();
+        EXPECT_EQ(status.texts, QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port 21.") });
+        EXPECT_FALSE(client.isConnected());
+    }
+}
+
+TEST_F(TransferProcedureTest, RefusalsComeBeforeAnythingIsSentOrWritten)
+{
+    FtpServer server(localServer());
+    server.makeFolder("cstrike");
+    addProfile(context, "srv", server, "");
+
+    selector.setCurrentIndex(-1);
+    prompts.expectErrorBox(QStringLiteral("Please select a FTP Server!"));
+    press(upload(), client);
+    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_TRUE(steps.isEmpty());
+    EXPECT_FALSE(folder.exists("cfgs/srv/users.ini"));
+
+    // Busy from the very start of the connect: the second press still writes
+    // its local copy (that step comes first), then is refused.
+    selector.setCurrentIndex(0);
+    press(upload(), client);
+    editorBytes = "second";
+    prompts.expectErrorBox(kBusyMessage);
+    press(upload(), client);
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "second");
+    waitForEnd();
+    EXPECT_EQ(server.commands({ "USER" }).size(), 1u) << "one connect only";
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+    prompts.verify();
+
+    // A local preparation that fails ends the action before the network.
+    editorBytes = "x";
+    std::filesystem::remove_all(folder.file("cfgs/srv"));
+    server.clearCommands();
+    status.texts.clear();
+    prompts.expectErrorReport(QStringLiteral("users.ini"));
+    press(upload(), client);
+    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(server.commands(), std::vector<std::string>());
+}
+
+// Every failure ends in the general error report with the server's reply,
+// the status line at the text set last, no later step run, the client
+// disconnected (so the page is not left busy) and the old local copy intact.
+TEST_F(TransferProcedureTest, FailuresEndInTheErrorReportAndLeaveThePageUsable)
+{
+    struct Row
+    {
+        const char* name;
+        Fault fault;
+        bool isDownload;
+        QString report;
+        QString lastStatus;
+    };
+    const QString connecting = QStringLiteral("Connecting to 127.0.0.1 on Port %1.");
+    const std::vector<Row> rows{
+        { "login refused", Fault::RefuseLogin, false, QStringLiteral("530 Login incorrect."), connecting },
+        { "cwd refused", Fault::RefuseCwd, true, QStringLiteral("Cannot change to the folder /cstrike: 550"),
+            QStringLiteral("Downloading userfile.") },
+        { "missing file", Fault::None, true, QStringLiteral("Cannot download users.ini: 550"),
+            QStringLiteral("Downloading userfile.") },
+        { "dropped", Fault::DropTransfer, true, QStringLiteral("the server closed the connection"),
+            QStringLiteral("Downloading userfile.") },
+        { "silent server", Fault::MuteAtCwd, false, QStringLiteral("no answer from the server for 0.7 seconds"),
+            QStringLiteral("Uploading userfile.") },
+        { "no greeting", Fault::MuteGreeting, true, QStringLiteral("no connection within 0.5 seconds"), connecting },
+    };
+    client.setTimeouts(500ms, 700ms);
+    FtpServer good(localServer());
+    good.write("cstrike/users.ini", "fresh");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FtpServer server(localServer(row.fault));
+        server.makeFolder("cstrike");
+        if (row.fault == Fault::DropTransfer)
+            server.write("cstrike/users.ini", std::string(1 << 20, 'd'));
+        addProfile(context, "srv", server, "");
+        folder.write("cfgs/srv/users.ini", "old copy");
+        steps.clear();
+        status.texts.clear();
+
+        prompts.expectErrorReport(row.report);
+        press(row.isDownload ? download() : upload(), client);
+        waitForEnd();
+        prompts.verify();
+        const QString lastStatus
+            = row.lastStatus.contains(QStringLiteral("%1")) ? row.lastStatus.arg(server.port()) : row.lastStatus;
+        EXPECT_EQ(status.status(), lastStatus);
+        EXPECT_FALSE(steps.contains(QStringLiteral("after")));
+        EXPECT_FALSE(client.isConnected());
+        if (row.isDownload) {
+            EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "old copy");
+            EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
+        }
+
+        // The page is usable again at once.
+        addProfile(context, "srv", good, "");
+        press(download(), client);
+        waitForEnd();
+        EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+        EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "fresh");
+    }
+}
+
+TEST_F(TransferProcedureTest, ALocalErrorInsideTheTransferStepClosesTheConnection)
+{
+    FtpServer server(localServer());
+    server.makeFolder("cstrike");
+    addProfile(context, "srv", server, "");
+    TransferVariant v = upload();
+    v.transfer = [](FtpClient&, const std::string&, FtpClient::Done) {
+        throw Error("Cannot write file cfgs/srv/server.cfg: No space left on device");
+    };
+    prompts.expectErrorReport(QStringLiteral("No space left on device"));
+    press(std::move(v), client);
+    waitForEnd();
+    EXPECT_EQ(status.status(), QStringLiteral("Uploading userfile."));
+    EXPECT_FALSE(client.isConnected());
+}
+
+// While one page's download is transferring, the same page is busy (its
+// upload still writes the local copy first) and another page's download runs
+// at the same time over its own connection.
+TEST_F(TransferProcedureTest, SamePageIsBusyWhileAnotherPageTransfersAtTheSameTime)
+{
+    FtpServer::Options options = localServer();
+    options.rate = 256 * 1024;
+    FtpServer server(options);
+    const std::string remote(512 * 1024, 'r');
+    server.write("cstrike/users.ini", remote);
+    server.write("cstrike/other.ini", remote);
+    addProfile(context, "srv", server, "");
+    FtpClient otherPage;
+
+    bool pressedAgain = false;
+    bool bothRan = false;
+    QObject::connect(&client, &FtpClient::progress, [&](qint64 done, qint64) {
+        if (done > 0 && !pressedAgain) {
+            pressedAgain = true;
+            prompts.expectErrorBox(kBusyMessage);
+            press(upload(), client);
+            EXPECT_EQ(folder.read("cfgs/srv/users.ini"), editorBytes);
+        }
+    });
+    QObject::connect(&otherPage, &FtpClient::progress, [&](qint64 done, qint64) {
+        if (done > 0 && client.isBusy())
+            bothRan = true;
+    });
+    press(download(), client);
+    TransferVariant otherDownload = download();
+    otherDownload.transfer = [this](FtpClient& c, const std::string&, FtpClient::Done done) {
+        c.retrieve("other.ini", folder.file("other.ini"), std::move(done));
+    };
+    press(std::move(otherDownload), otherPage);
+    ASSERT_TRUE(waitUntil([&] { return !client.isConnected() && !otherPage.isConnected(); }));
+    EXPECT_TRUE(pressedAgain);
+    EXPECT_TRUE(bothRan) << "the other page's transfer ran meanwhile";
+    EXPECT_EQ(status.texts.count(QStringLiteral("Finished.")), 2);
+    EXPECT_EQ(folder.read("other.ini"), remote);
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), remote) << "the download completed over the busy press";
+    EXPECT_EQ(server.commands({ "STOR" }), std::vector<std::string>());
+}
+
+} // namespace
+} // namespace velth::test

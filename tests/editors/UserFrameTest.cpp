@@ -1,0 +1,315 @@
+// The User edit page: its layout, the local copy it shows and writes, and its
+// Upload and Download against a real server.
+#include "FtpTestHelpers.h"
+
+#include "app/ErrorReport.h"
+#include "app/FileIo.h"
+#include "app/MainForm.h"
+#include "app/ProfileSelector.h"
+#include "app/TextLines.h"
+#include "editors/TransferProcedure.h"
+#include "editors/UserFrame.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+
+namespace velth::test {
+namespace {
+
+using Fault = FtpServer::Fault;
+using namespace std::chrono_literals;
+
+FtpServer::Options localServer(Fault fault = Fault::None)
+{
+    FtpServer::Options options;
+    options.fault = fault;
+    options.allowExternal = false;
+    return options;
+}
+
+class UserFrameTest : public ::testing::Test
+{
+protected:
+    UserFrameTest()
+    {
+        makeFolders(folder.path() + "cfgs/srv");
+        makeFolders(folder.path() + "cfgs/other");
+        setProfileNames(page.FTPServer, { "srv", "other" });
+        page.resize(TMainForm::kPageArea.size());
+    }
+
+    void pick(int index)
+    {
+        page.FTPServer->setCurrentIndex(index);
+        runGuarded([&] { page.FTPServerChange(); });
+    }
+    void clickUpload() { page.BUpload->click(); }
+    void clickDownload() { page.BDownload->click(); }
+    void waitForEnd()
+    {
+        ASSERT_TRUE(waitUntil([&] { return !page.ftpClient().isConnected(); }));
+    }
+    QString editor() const { return page.Users->toPlainText(); }
+
+    ProgramFolder folder;
+    ScriptedPrompts prompts;
+    RecordingStatus status;
+    AppContext context{ folder.path(), prompts, status };
+    TuserFrame page{ context };
+};
+
+TEST_F(UserFrameTest, LayoutFollowsTheDesign)
+{
+    ASSERT_EQ(page.MainControl->count(), 1);
+    EXPECT_EQ(page.MainControl->widget(0), page.userTab);
+    EXPECT_EQ(page.MainControl->tabText(0), QStringLiteral("Users"));
+    EXPECT_FALSE(page.MainControl->tabIcon(0).isNull());
+    EXPECT_EQ(page.Users->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_TRUE(page.Users->tabChangesFocus()) << "Tab moves the focus out of the editor";
+    EXPECT_EQ(page.Users->contextMenuPolicy(), Qt::NoContextMenu);
+    EXPECT_EQ(page.Users->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(page.Users->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(page.Label1->text(), QStringLiteral("Select FTP Server"));
+    EXPECT_EQ(page.BUpload->text(), QStringLiteral("Upload"));
+    EXPECT_EQ(page.BDownload->text(), QStringLiteral("Download"));
+    EXPECT_EQ(page.FTPServer->currentIndex(), -1) << "no profile selected at start";
+    EXPECT_TRUE(editor().isEmpty());
+
+    page.show();
+    EXPECT_EQ(page.BottomBar->height(), 30);
+    EXPECT_EQ(page.BottomBar->frameShadow(), QFrame::Sunken);
+    EXPECT_GT(page.Users->height(), 300) << "the editor fills the tab above the bar";
+    EXPECT_EQ(page.Users->geometry().bottom() + 1, page.BottomBar->geometry().top());
+    // Each control keeps its distance to the bar's right edge.
+    for (const int extra : { 0, 100 }) {
+        SCOPED_TRACE(extra);
+        page.BottomBar->resize(TuserFrame::kBarDesignWidth + extra, 30);
+        EXPECT_EQ(page.Label1->pos(), QPoint(111 + extra, 9));
+        EXPECT_EQ(page.FTPServer->geometry(), QRect(202 + extra, 5, 145, 21));
+        EXPECT_EQ(page.BUpload->geometry(), QRect(353 + extra, 5, 75, 21));
+        EXPECT_EQ(page.BDownload->geometry(), QRect(433 + extra, 5, 75, 21));
+    }
+}
+
+TEST_F(UserFrameTest, PickingAProfileShowsItsLocalCopyWithEveryLineEndMadeCrLf)
+{
+    const std::vector<std::pair<std::string, QString>> rows{
+        { "a\r\nb\r\n", QStringLiteral("a\nb\n") },
+        { "a\nb", QStringLiteral("a\nb") },
+        { "a\rb\r\rc", QStringLiteral("a\nb\n\nc") },
+        { "", QString() },
+    };
+    for (const auto& [bytes, shown] : rows) {
+        SCOPED_TRACE(bytes);
+        folder.write("cfgs/srv/users.ini", bytes);
+        pick(0);
+        EXPECT_EQ(editor(), shown);
+    }
+
+    // A profile without a local copy: the report, and an empty editor rather
+    // than the previous profile's list under this profile's name.
+    folder.write("cfgs/srv/users.ini", "admin of srv");
+    pick(0);
+    prompts.expectErrorReport(QStringLiteral("cfgs/other/users.ini"));
+    pick(1);
+    prompts.verify();
+    EXPECT_TRUE(editor().isEmpty());
+}
+
+TEST_F(UserFrameTest, UploadWritesTheEditorWithCrLfAndNothingAddedThenSendsIt)
+{
+    FtpServer server(localServer());
+    server.makeFolder("hlds/cstrike");
+    addProfile(context, "srv", server, "/hlds");
+    page.FTPServer->setCurrentIndex(0);
+    page.Users->setPlainText(QStringLiteral("line one\nline two"));
+    clickUpload();
+    waitForEnd();
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "line one\r\nline two");
+    EXPECT_EQ(server.read("hlds/cstrike/users.ini"), "line one\r\nline two");
+    const QStringList expected{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
+        QStringLiteral("Uploading userfile."), QStringLiteral("Finished.") };
+    EXPECT_EQ(status.texts, expected);
+    EXPECT_EQ(server.commands({ "CWD", "STOR" }), (std::vector<std::string>{ "CWD /hlds/cstrike", "STOR users.ini" }));
+}
+
+TEST_F(UserFrameTest, WithoutAProfileNothingIsWrittenOrSent)
+{
+    page.Users->setPlainText(QStringLiteral("x"));
+    prompts.expectErrorBox(QStringLiteral("Please select a FTP Server!"));
+    clickUpload();
+    prompts.expectErrorBox(QStringLiteral("Please select a FTP Server!"));
+    clickDownload();
+    prompts.verify();
+    EXPECT_FALSE(folder.exists("cfgs/srv/users.ini"));
+    EXPECT_FALSE(folder.exists("cfgs/other/users.ini"));
+    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_FALSE(page.ftpClient().isConnected());
+}
+
+// Every byte value survives download -> editor -> upload, apart from the
+// line ends, which become CR LF; the download itself is byte for byte.
+TEST_F(UserFrameTest, EveryByteSurvivesDownloadEditorUpload)
+{
+    const std::vector<std::pair<const char*, std::string>> documents{
+        { "Windows-1252 with every byte", allBytes() },
+        { "UTF-8", "\"STEAM_0:1:\xC3\xBC\" \xE2\x9C\x93 \xC2\xA0nbsp\nzweite Zeile\r\n" },
+    };
+    FtpServer server(localServer());
+    addProfile(context, "srv", server, "");
+    page.FTPServer->setCurrentIndex(0);
+    for (const auto& [name, bytes] : documents) {
+        SCOPED_TRACE(name);
+        server.write("cstrike/users.ini", bytes);
+        clickDownload();
+        waitForEnd();
+        EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+        EXPECT_EQ(folder.read("cfgs/srv/users.ini"), bytes);
+        EXPECT_EQ(editor().count(QLatin1Char('\n')), QString::fromStdString(toCrLf(bytes)).count(QLatin1Char('\n')));
+
+        clickUpload();
+        waitForEnd();
+        EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+        EXPECT_EQ(server.read("cstrike/users.ini"), toCrLf(bytes));
+    }
+}
+
+TEST_F(UserFrameTest, ADownloadShowsTheNewCopyAndAFailedOneKeepsTheOld)
+{
+    FtpServer server(localServer());
+    server.makeFolder("cstrike");
+    addProfile(context, "srv", server, "");
+    folder.write("cfgs/srv/users.ini", "old\r\n");
+    pick(0);
+    page.Users->setPlainText(QStringLiteral("unsent edit"));
+
+    prompts.expectErrorReport(QStringLiteral("Cannot download users.ini: 550 No such file or directory."));
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Downloading userfile."));
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "old\r\n");
+    EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
+    EXPECT_EQ(editor(), QStringLiteral("unsent edit")) << "no reload after an error";
+
+    server.write("cstrike/users.ini", "new\nlist");
+    clickDownload();
+    waitForEnd();
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+    EXPECT_EQ(editor(), QStringLiteral("new\nlist"));
+}
+
+// A profile picked while a download runs keeps its own copy on show: the
+// finished download must not put another server's list under its name.
+TEST_F(UserFrameTest, ADownloadDoesNotReplaceAnotherProfilesCopyPickedMeanwhile)
+{
+    FtpServer::Options options = localServer();
+    options.rate = 128 * 1024;
+    FtpServer server(options);
+    server.write("cstrike/users.ini", std::string(256 * 1024, 's'));
+    addProfile(context, "srv", server, "");
+    folder.write("cfgs/other/users.ini", "other's admins");
+    page.FTPServer->setCurrentIndex(0);
+    bool picked = false;
+    QObject::connect(&page.ftpClient(), &FtpClient::progress, [&](qint64 done, qint64) {
+        if (done > 0 && !picked) {
+            picked = true;
+            pick(1);
+        }
+    });
+    clickDownload();
+    waitForEnd();
+    EXPECT_TRUE(picked);
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), std::string(256 * 1024, 's'));
+    EXPECT_EQ(editor(), QStringLiteral("other's admins"));
+}
+
+TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
+{
+    struct Row
+    {
+        const char* name;
+        Fault fault;
+        bool upload;
+        QString report;
+        QString lastStatus;
+    };
+    const std::vector<Row> rows{
+        { "login refused", Fault::RefuseLogin, true, QStringLiteral("530 Login incorrect."), QString() },
+        { "cwd refused", Fault::RefuseCwd, false, QStringLiteral("550 Permission denied."),
+            QStringLiteral("Downloading userfile.") },
+        { "dropped", Fault::DropTransfer, false, QStringLiteral("the server closed the connection"),
+            QStringLiteral("Downloading userfile.") },
+        { "stalled", Fault::StallTransfer, true, QStringLiteral("no answer from the server for 0.7 seconds"),
+            QStringLiteral("Uploading userfile.") },
+    };
+    page.ftpClient().setTimeouts(500ms, 700ms);
+    page.FTPServer->setCurrentIndex(0);
+    FtpServer good(localServer());
+    good.write("cstrike/users.ini", "good");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FtpServer server(localServer(row.fault));
+        server.write("cstrike/users.ini", std::string(1 << 20, 'x'));
+        addProfile(context, "srv", server, "");
+        folder.write("cfgs/srv/users.ini", "kept");
+        page.Users->setPlainText(QStringLiteral("kept"));
+        status.texts.clear();
+        prompts.expectErrorReport(row.report);
+        row.upload ? clickUpload() : clickDownload();
+        waitForEnd();
+        prompts.verify();
+        const QString last = row.lastStatus.isEmpty()
+            ? QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port())
+            : row.lastStatus;
+        EXPECT_EQ(status.status(), last);
+        EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "kept");
+        EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
+
+        addProfile(context, "srv", good, "");
+        clickDownload();
+        waitForEnd();
+        EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+        EXPECT_EQ(editor(), QStringLiteral("good"));
+    }
+}
+
+// Exit during a transfer: the main window and its pages go at once, the
+// user's copy stays whole and no partial file is left.
+TEST(UserFrameExitTest, ClosingTheWindowMidDownloadLeavesNoHalfWrittenFile)
+{
+    ProgramFolder folder;
+    ScriptedPrompts prompts;
+    FtpServer::Options options = localServer();
+    options.rate = 64 * 1024;
+    FtpServer server(options);
+    server.write("cstrike/users.ini", std::string(1 << 20, 'n'));
+    auto window = std::make_unique<TMainForm>(folder.path(), prompts);
+    addProfile(window->context(), "srv", server, "");
+    makeFolders(folder.path() + "cfgs/srv");
+    folder.write("cfgs/srv/users.ini", "the user's copy");
+    TuserFrame* page = window->userFrame;
+    setProfileNames(page->FTPServer, { "srv" });
+    page->FTPServer->setCurrentIndex(0);
+    qint64 moved = 0;
+    QObject::connect(&page->ftpClient(), &FtpClient::progress, [&](qint64 done, qint64) { moved = done; });
+    page->BDownload->click();
+    ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
+    window.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "the user's copy");
+    EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
+    EXPECT_TRUE(server.commands({ "QUIT" }).empty());
+}
+
+} // namespace
+} // namespace velth::test

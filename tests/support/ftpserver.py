@@ -1,0 +1,209 @@
+#!/usr/bin/python3
+"""A real FTP server for the tests and the benchmark, on pyftpdlib.
+
+Serves one folder on 127.0.0.1 to one user with a password, prints
+"PORT <number>" on its own line once it listens, and runs until it gets
+SIGTERM or SIGINT, or, with --exit-on-eof, until its standard input is closed
+(so it never outlives the test that started it).
+
+--mode picks a fault, built from pyftpdlib's handler classes:
+  none            a plain server
+  refuse-login    every login is answered "530 Login incorrect."
+  refuse-cwd      every CWD is answered "550 Permission denied."
+  missing-retr    SIZE and RETR answer "550 No such file or directory." even
+                  for files that exist
+  drop-transfer   the control and data connections are closed in the middle
+                  of the first RETR or STOR (half of the first block moves)
+  mute-greeting   the connection is accepted but nothing is ever sent
+  mute-after-login  after a successful login no command gets a reply
+  mute-at-cwd     from the first CWD on no command gets a reply
+  stall-transfer  a RETR or STOR moves its first block, then the server stops
+                  moving data and never replies, keeping both connections open
+
+--glob makes LIST expand a file pattern ("*.log") as most servers do; plain
+pyftpdlib answers 550 to a pattern, and so does this server without --glob.
+
+--log FILE appends every command line the server receives, one per line as
+"<session> <command line>" (the password of PASS replaced by "******"),
+written before the server acts on the command.
+
+--rate N limits each data connection to N bytes per second in both
+directions (0: no limit).
+"""
+
+import argparse
+import fnmatch
+import os
+import signal
+import sys
+import threading
+
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
+from pyftpdlib.handlers import BufferedIteratorProducer, FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+
+MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
+         "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer")
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", required=True, help="folder to serve")
+    parser.add_argument("--user", default="velth")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--port", type=int, default=0, help="0: a free port")
+    parser.add_argument("--mode", choices=MODES, default="none")
+    parser.add_argument("--glob", action="store_true")
+    parser.add_argument("--log", help="file that receives the commands")
+    parser.add_argument("--rate", type=int, default=0)
+    parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
+    return parser.parse_args()
+
+
+class Authorizer(DummyAuthorizer):
+    refuse_all = False
+
+    def validate_authentication(self, username, password, handler):
+        if self.refuse_all:
+            raise AuthenticationFailed("Login incorrect.")
+        try:
+            super().validate_authentication(username, password, handler)
+        except AuthenticationFailed:
+            raise AuthenticationFailed("Login incorrect.")
+
+
+class FaultDTPHandler(ThrottledDTPHandler):
+    """A data channel that breaks off after its first block."""
+
+    fault = "none"
+
+    def _break_off(self):
+        if self.fault == "drop-transfer":
+            self.ioloop.call_later(0, self.cmd_channel.close, _errback=self.handle_error)
+        # Both faults stop moving data; a stall keeps the sockets open.
+        self.del_channel()
+
+    def send(self, data):
+        if self.fault in ("drop-transfer", "stall-transfer"):
+            half = data[:max(1, len(data) // 2)]
+            sent = super().send(half)
+            self._break_off()
+            return sent
+        return super().send(data)
+
+    def recv(self, buffer_size):
+        chunk = super().recv(buffer_size)
+        if self.fault in ("drop-transfer", "stall-transfer") and chunk:
+            self._break_off()
+        return chunk
+
+
+class Handler(FTPHandler):
+    mode = "none"
+    glob = False
+    log_file = None
+    sessions = 0
+    muted = False
+    # Wrong passwords are answered at once: tests need no 3 s penalty.
+    auth_failed_timeout = 0
+    banner = "velth test server ready."
+
+    def on_connect(self):
+        Handler.sessions += 1
+        self.session = Handler.sessions
+
+    def handle(self):
+        if self.mode == "mute-greeting":
+            self.on_connect()
+            self.log_line("(connected, no greeting)")
+            return
+        super().handle()
+
+    def log_line(self, text):
+        if self.log_file is not None:
+            self.log_file.write("%d %s\n" % (getattr(self, "session", 0), text))
+            self.log_file.flush()
+
+    def pre_process_command(self, line, cmd, arg):
+        self.log_line(cmd + " ******" if cmd == "PASS" else line)
+        if self.mode == "mute-after-login" and self.authenticated:
+            return
+        if self.mode == "mute-at-cwd" and (self.muted or cmd in ("CWD", "XCWD")):
+            self.muted = True
+            return
+        if self.mode == "refuse-cwd" and cmd in ("CWD", "XCWD"):
+            self.respond("550 Permission denied.")
+            return
+        if self.mode == "missing-retr" and cmd in ("SIZE", "RETR"):
+            self.respond("550 No such file or directory.")
+            return
+        super().pre_process_command(line, cmd, arg)
+
+    def ftp_LIST(self, path):
+        # pyftpdlib hands LIST the argument already joined to the current
+        # folder; a pattern in its last part is expanded here.
+        folder, pattern = os.path.split(path)
+        if not self.glob or not any(c in pattern for c in "*?["):
+            return super().ftp_LIST(path)
+        try:
+            names = sorted(n for n in self.run_as_current_user(self.fs.listdir, folder)
+                           if fnmatch.fnmatchcase(n, pattern))
+            iterator = self.fs.format_list(folder, names)
+        except OSError as err:
+            self.respond("550 %s." % (err.strerror or str(err)))
+            return None
+        self.push_dtp_data(BufferedIteratorProducer(iterator), isproducer=True, cmd="LIST")
+        return path
+
+
+def main():
+    args = parse_args()
+    authorizer = Authorizer()
+    authorizer.refuse_all = args.mode == "refuse-login"
+    authorizer.add_user(args.user, args.password, os.path.realpath(args.root), perm="elradfmwMT")
+
+    Handler.authorizer = authorizer
+    Handler.mode = args.mode
+    Handler.glob = args.glob
+    Handler.permit_foreign_addresses = False
+    if args.log:
+        Handler.log_file = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
+    if args.mode in ("drop-transfer", "stall-transfer") or args.rate:
+        FaultDTPHandler.fault = args.mode
+        FaultDTPHandler.read_limit = args.rate
+        FaultDTPHandler.write_limit = args.rate
+        Handler.dtp_handler = FaultDTPHandler
+
+    # pyftpdlib logs every command on stderr at INFO; only problems matter here.
+    import logging
+    logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
+
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+
+    def stop(*_):
+        raise SystemExit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    # The end of standard input means the test process is gone.
+    def watch_stdin():
+        try:
+            while os.read(0, 4096):
+                pass
+        except OSError:
+            pass
+        os.kill(os.getpid(), signal.SIGTERM)
+
+    if args.exit_on_eof:
+        threading.Thread(target=watch_stdin, daemon=True).start()
+
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    try:
+        server.serve_forever(handle_exit=True)
+    finally:
+        server.close_all()
+
+
+if __name__ == "__main__":
+    main()
