@@ -124,7 +124,7 @@ TEST(LogParser, PlayerFields)
         { R"("a<b<3><111><CT>")", 1, "a<b", "CT", "111" },
         { R"("A<1><2><CT>" killed "B><<4><STEAM_0:1:123><TERRORIST>")", 3, "B><", "TERRORIST", "STEAM_0:1:123" },
         { R"("Bot<-1><BOT><>")", 1, "Bot", "", "BOT" },
-        { R"("Watcher<5><><>")", 1, "Spec", "", "" },
+        { R"("Watcher<5><><>")", 1, "Watcher", "", "" },
         // Malformed fields: empty texts, never outside the field.
         { R"("NoBrackets")", 1, "", "", "" },
         { R"("Two<1><CT>")", 1, "", "CT", "1" },
