@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace velth {
@@ -113,7 +114,10 @@ bool TuserFrame::eventFilter(QObject* watched, QEvent* event)
 void TuserFrame::placeBarControls()
 {
     const int shift = BottomBar->width() - kBarDesignWidth;
-    Label1->move(kLabelPlace.x + shift, kLabelPlace.y);
+    // The label ends before the selector even where the font is wider than
+    // the one the bar was designed with.
+    const int labelEnd = kServerPlace.x + shift - 4;
+    Label1->move(std::min(kLabelPlace.x + shift, labelEnd - Label1->width()), kLabelPlace.y);
     FTPServer->move(kServerPlace.x + shift, kServerPlace.y);
     BUpload->move(kUploadPlace.x + shift, kUploadPlace.y);
     BDownload->move(kDownloadPlace.x + shift, kDownloadPlace.y);
