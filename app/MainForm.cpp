@@ -76,14 +76,16 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
 
     TBNArea1 = new TTBNArea(this);
     TBNArea1->setObjectName(QStringLiteral("TBNArea1"));
+    TBNArea1->loadIcon(QIcon(skinPicture("tray.png")));
     TBNArea1->setTip(QStringLiteral("Velth Control Center v1.0"));
-    TBNArea1->setIcon(QIcon(skinPicture("tray.png")));
-    connect(TBNArea1, &TTBNArea::LeftClick, this, &TMainForm::TBNArea1LeftClick);
+    connect(TBNArea1, &TTBNArea::OnLeftClick, this, &TMainForm::TBNArea1LeftClick);
 
     TitleBar = new TCoolForm(this);
     TitleBar->setObjectName(QStringLiteral("TitleBar"));
     TitleBar->setGeometry(0, 0, 590, 25);
     TitleBar->setPicture(skinPicture("titlebar.png"));
+    // The title picture carries no outline: the window stays rectangular.
+    TitleBar->loadMask2(QByteArray(4, '\0'));
     LeftBar = makeBar(this, "LeftBar", "leftbar.png", QRect(0, 47, 63, 425));
     StatusBar = makeBar(this, "StatusBar", "statusbar.png", QRect(0, 472, 590, 28));
     TopBar = makeBar(this, "TopBar", "topbar.png", QRect(0, 25, 590, 22));
@@ -146,6 +148,7 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     connect(BAbout, &TCoolButton::clicked, this, &TMainForm::BAboutClick);
     connect(BExit, &TCoolButton::clicked, this, &TMainForm::BExitClick);
 
+    TBNArea1->Loaded();
     FormCreate();
 
     // Centred on the screen when first shown.
@@ -167,6 +170,9 @@ QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, bo
     QFont f = font();
     f.setPixelSize(12);
     f.setBold(true);
+    // Metrics of the classic sans (Arial/Helvetica widths): the links must fit
+    // between their separators on the top bar.
+    f.setFamilies({ QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans") });
     label->setFont(f);
     label->setCursor(Qt::PointingHandCursor);
     // The system's window colour, which is white on the usual desktop themes.

@@ -1,13 +1,29 @@
 #pragma once
 
+#include "app/TextCodec.h"
+
 #include <QFrame>
 
+#include <string>
+
+class QAction;
 class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+
 namespace velth {
 
 class AppContext;
+class FtpClient;
 
-// The CFG updater page.
+// The CFG updater page: the profile's local configuration files, an editor for
+// them, and the upload of one of them as the server's server.cfg behind a
+// block that sets the rcon and server passwords.
 class TcfgFrame final : public QFrame
 {
     Q_OBJECT
@@ -15,11 +31,60 @@ class TcfgFrame final : public QFrame
 
 public:
     explicit TcfgFrame(AppContext& context, QWidget* parent = nullptr);
+    ~TcfgFrame() override;
 
+    // Handlers.
+    void FTPServerChange();
+    void BEditConfigClick();
+    void Saveconfig1Click();
+    void Deleteconfig1Click();
+    void BUploadClick();
+
+    FtpClient& ftpClient() { return *m_client; }
+
+    // Controls, by the names the program's layout gives them.
+    QTabWidget* MainControl = nullptr;
+    QWidget* UploadTab = nullptr;
+    QWidget* cfgTab = nullptr;
+    QGroupBox* SelectConfig = nullptr;
+    QListWidget* ConfigList = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* FTPServerLabel = nullptr;
     QComboBox* FTPServer = nullptr;
+    QLabel* RconLabel = nullptr;
+    QLineEdit* rcon_password = nullptr;
+    QLabel* ServerPasswordLabel = nullptr;
+    QLineEdit* sv_password = nullptr;
+    QPushButton* BUpload = nullptr;
+    QGroupBox* ConfigBox = nullptr;
+    QPlainTextEdit* Config = nullptr;
+    QAction* Saveconfig1 = nullptr;
+    QAction* Deleteconfig1 = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A password as read from the profile store, so that an untouched edit
+    // writes back exactly the bytes it was given.
+    struct StoredText
+    {
+        std::string bytes;
+        QString text;
+    };
+    static std::string editBytes(const QLineEdit* edit, const StoredText& stored);
+    std::string selectedConfig() const;
+    void buildUploadTab();
+    void buildEditTab();
+
     AppContext& m_context;
+    FtpClient* m_client = nullptr;
+    // The loaded config's path as bytes (the ConfigBox caption shows it) and
+    // the encoding its text was decoded with, used again when saving.
+    std::string m_configPath;
+    TextEncoding m_configEncoding = TextEncoding::Utf8;
+    StoredText m_rcon;
+    StoredText m_server;
 };
 
 } // namespace velth

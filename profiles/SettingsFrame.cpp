@@ -1,16 +1,316 @@
 #include "profiles/SettingsFrame.h"
 
+#include "app/AppContext.h"
+#include "app/ErrorReport.h"
+#include "app/FileIo.h"
+#include "app/MainForm.h"
+#include "app/ProfileSelector.h"
+#include "app/Prompts.h"
+#include "app/TextCodec.h"
+#include "profiles/IniFile.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace velth {
+namespace {
+
+constexpr int kFieldHeight = 21;
+constexpr int kDefaultPort = 21;
+constexpr int kMaxNameLength = 255;
+
+const QString kRestartText = QStringLiteral("Your changes will take effect after a restart of Velth Control Center.");
+const QString kSelectServerText = QStringLiteral("Please select a server!");
+
+// The store keeps one value per line, so a single-line field refuses pasted
+// text that holds a line break (or a zero byte) instead of saving it.
+class SingleLineValidator final : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar ch : input) {
+            if (ch == u'\r' || ch == u'\n' || ch == QChar(0))
+                return Invalid;
+        }
+        return Acceptable;
+    }
+};
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->adjustSize();
+    label->move(x, y);
+    return label;
+}
+
+QLineEdit* makeField(QWidget* parent, const char* name, int x, int y, int width)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QLatin1String(name));
+    field->setGeometry(x, y, width, kFieldHeight);
+    field->setValidator(new SingleLineValidator(field));
+    return field;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, int x, int width)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(x, 5, width, 21);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+TPortEdit::TPortEdit(QWidget* parent)
+    : QSpinBox(parent)
+{
+    setRange(kMinPort, kMaxPort);
+    setSingleStep(1);
+    setValue(kDefaultPort);
+}
+
+int TPortEdit::portValue() const
+{
+    return std::clamp(valueFromText(text()), kMinPort, kMaxPort);
+}
+
+QValidator::State TPortEdit::validate(QString& input, int&) const
+{
+    const QString decimalPoint = locale().decimalPoint();
+    for (const QChar ch : input) {
+        if (!(ch >= u'0' && ch <= u'9') && ch != u'+' && ch != u'-' && !decimalPoint.contains(ch))
+            return QValidator::Invalid;
+    }
+    // Out-of-range and partial texts stay as typed until the field is left.
+    return QValidator::Acceptable;
+}
+
+int TPortEdit::valueFromText(const QString& text) const
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : kMinPort;
+}
 
 TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     : QFrame(parent)
     , m_context(context)
 {
-    ServerList = new QListWidget(this);
+    setObjectName(QStringLiteral("settingsFrame"));
+
+    auto* pageLayout = new QVBoxLayout(this);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    MainControl = new QTabWidget(this);
+    MainControl->setObjectName(QStringLiteral("MainControl"));
+    pageLayout->addWidget(MainControl);
+
+    SettingsTab = new QWidget(MainControl);
+    SettingsTab->setObjectName(QStringLiteral("SettingsTab"));
+    MainControl->addTab(SettingsTab, TMainForm::tabIcon(9), QStringLiteral("Settings"));
+
+    // The list of names runs down the left side of the tab; the panel with
+    // the buttons and the fields stands at (145, 5) beside it.
+    auto* tabLayout = new QHBoxLayout(SettingsTab);
+    tabLayout->setContentsMargins(0, 0, 0, 0);
+    tabLayout->setSpacing(4);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("FTP Server"), SettingsTab);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setFixedWidth(141);
+    auto* groupLayout = new QVBoxLayout(GroupBox1);
+    groupLayout->setContentsMargins(4, 4, 4, 4);
+    ServerList = new QListWidget(GroupBox1);
     ServerList->setObjectName(QStringLiteral("ServerList"));
-    ServerList->setGeometry(5, 5, 141, 400);
+    ServerList->setSelectionMode(QAbstractItemView::SingleSelection);
+    ServerList->setSortingEnabled(false);
+    groupLayout->addWidget(ServerList);
+    tabLayout->addWidget(GroupBox1);
+
+    auto* panelColumn = new QVBoxLayout;
+    panelColumn->setContentsMargins(0, 5, 0, 0);
+    Panel1 = new QFrame(SettingsTab);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedSize(206, 196);
+    Panel1->setFrameShape(QFrame::StyledPanel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    panelColumn->addWidget(Panel1);
+    panelColumn->addStretch(1);
+    tabLayout->addLayout(panelColumn);
+    tabLayout->addStretch(1);
+
+    hldsPath = makeField(Panel1, "hldsPath", 5, 165, 196);
+    Label6 = makeLabel(Panel1, "Label6", QStringLiteral("HLDS Path (e.g. hlds)"), 5, 150);
+    User = makeField(Panel1, "User", 5, 125, 96);
+    Password = makeField(Panel1, "Password", 105, 125, 96);
+    Password->setEchoMode(QLineEdit::Normal);
+    Label5 = makeLabel(Panel1, "Label5", QStringLiteral("Password"), 105, 110);
+    Host = makeField(Panel1, "Host", 5, 85, 131);
+    Label4 = makeLabel(Panel1, "Label4", QStringLiteral("Login"), 5, 110);
+    Label1 = makeLabel(Panel1, "Label1", QStringLiteral("Host"), 5, 70);
+    Label3 = makeLabel(Panel1, "Label3", QStringLiteral("Servername"), 5, 30);
+    BAdd = makeButton(Panel1, "BAdd", QStringLiteral("Add"), 5, 61);
+    BDelete = makeButton(Panel1, "BDelete", QStringLiteral("Delete"), 70, 66);
+    BSave = makeButton(Panel1, "BSave", QStringLiteral("Save"), 140, 61);
+    ServerName = makeField(Panel1, "ServerName", 5, 45, 196);
+    ServerName->setReadOnly(true);
+    Label2 = makeLabel(Panel1, "Label2", QStringLiteral("Port"), 140, 70);
+    Port = new TPortEdit(Panel1);
+    Port->setObjectName(QStringLiteral("Port"));
+    Port->setGeometry(140, 85, 61, kFieldHeight);
+
+    setTabOrder(BAdd, BDelete);
+    setTabOrder(BDelete, BSave);
+    setTabOrder(BSave, ServerName);
+    setTabOrder(ServerName, Host);
+    setTabOrder(Host, Port);
+    setTabOrder(Port, User);
+    setTabOrder(User, Password);
+    setTabOrder(Password, hldsPath);
+
+    m_host.edit = Host;
+    m_user.edit = User;
+    m_password.edit = Password;
+    m_hldsPath.edit = hldsPath;
+
+    // Each handler runs under the error guard right at its signal, so an error
+    // ends it there instead of unwinding through Qt's event delivery, which is
+    // not written for exceptions (it leaks the event's data on the way out).
+    const auto guarded = [this](void (TsettingsFrame::*handler)()) {
+        return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(&TsettingsFrame::ServerListClick));
+    // A click on the entry already selected reads the profile again too.
+    connect(ServerList, &QListWidget::itemClicked, this, guarded(&TsettingsFrame::ServerListClick));
+    connect(BAdd, &QPushButton::clicked, this, guarded(&TsettingsFrame::BAddClick));
+    connect(BDelete, &QPushButton::clicked, this, guarded(&TsettingsFrame::BDeleteClick));
+    connect(BSave, &QPushButton::clicked, this, guarded(&TsettingsFrame::BSaveClick));
+}
+
+bool TsettingsFrame::isValidProfileName(const QString& name)
+{
+    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
+        return false;
+    // The store reads section names without their outer blanks, so such a
+    // name would not find its own section again, nor its folder.
+    if (name.front() == u' ' || name.back() == u' ')
+        return false;
+    return std::none_of(name.cbegin(), name.cend(), [](QChar ch) {
+        return ch == u'/' || ch == u'\\' || ch == u'[' || ch == u']' || ch.category() == QChar::Other_Control;
+    });
+}
+
+void TsettingsFrame::showValue(FieldValue& field, const std::string& bytes)
+{
+    field.storedBytes = bytes;
+    field.shownText = toDisplay(bytes);
+    field.edit->setText(field.shownText);
+}
+
+std::string TsettingsFrame::valueToSave(const FieldValue& field) const
+{
+    const QString text = field.edit->text();
+    return text == field.shownText ? field.storedBytes : fromDisplay(text);
+}
+
+void TsettingsFrame::reloadServerList()
+{
+    setProfileNames(ServerList, m_context.store().profileNames());
+}
+
+void TsettingsFrame::ServerListClick()
+{
+    const std::optional<std::string> name = currentProfile(ServerList);
+    if (!name)
+        return;
+    const ProfileStore& store = m_context.store();
+    ServerName->setText(toDisplay(*name));
+    showValue(m_host, store.readString(*name, "HOST"));
+    Port->setValue(store.readInt(*name, "PORT", kDefaultPort));
+    showValue(m_user, store.readString(*name, "USER"));
+    showValue(m_password, store.readString(*name, "PASS"));
+    showValue(m_hldsPath, store.readString(*name, "HLDS"));
+}
+
+void TsettingsFrame::BAddClick()
+{
+    Prompts& prompts = m_context.prompts();
+    const std::optional<QString> typed
+        = prompts.inputText(QStringLiteral("Add new Server"), QStringLiteral("Servername"), kMaxNameLength);
+    if (!typed)
+        return;
+    // The name becomes a section header and a folder under cfgs as it stands.
+    if (!isValidProfileName(*typed)) {
+        prompts.errorBox(QStringLiteral("Please enter a valid servername!"));
+        return;
+    }
+    const std::string name = fromDisplay(*typed);
+    const QLocale locale;
+    const QString upper = locale.toUpper(*typed);
+    const std::vector<std::string> existing = profileNames(ServerList);
+    for (int i = 0; i < ServerList->count(); ++i) {
+        // The store matches sections by ASCII case alone, which the locale's
+        // upper case does not always cover (Turkish "i"); writing to a section
+        // it matches would clear an existing profile's host.
+        if (locale.toUpper(ServerList->item(i)->text()) == upper
+            || iniNamesEqual(existing[static_cast<std::size_t>(i)], name)) {
+            prompts.errorBox(QStringLiteral("This servername already exists!"));
+            return;
+        }
+    }
+    m_context.store().writeString(name, "HOST", "");
+    reloadServerList();
+    // A folder that cannot be made is not reported: the profile exists anyway.
+    makeFolders(m_context.profileFolder(name));
+    m_context.setStatus(kRestartText);
+}
+
+void TsettingsFrame::BDeleteClick()
+{
+    const std::optional<std::string> name = currentProfile(ServerList);
+    if (!name) {
+        m_context.prompts().errorBox(kSelectServerText);
+        return;
+    }
+    const QString question
+        = QStringLiteral("Do you want to delete ") + ServerList->currentItem()->text() + QStringLiteral(" ?");
+    if (!m_context.prompts().confirm(question))
+        return;
+    m_context.store().eraseProfile(*name);
+    reloadServerList();
+    m_context.setStatus(kRestartText);
+}
+
+void TsettingsFrame::BSaveClick()
+{
+    const std::optional<std::string> name = currentProfile(ServerList);
+    if (!name) {
+        m_context.prompts().errorBox(kSelectServerText);
+        return;
+    }
+    ProfileStore& store = m_context.store();
+    store.writeString(*name, "HOST", valueToSave(m_host));
+    store.writeInt(*name, "PORT", Port->portValue());
+    store.writeString(*name, "USER", valueToSave(m_user));
+    store.writeString(*name, "PASS", valueToSave(m_password));
+    store.writeString(*name, "HLDS", valueToSave(m_hldsPath));
+    m_context.setStatus(QStringLiteral("Settings successfully saved."));
 }
 
 } // namespace velth

@@ -1,13 +1,47 @@
 #pragma once
 
 #include <QFrame>
+#include <QSpinBox>
 
+#include <string>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
 class QListWidget;
+class QPushButton;
+class QTabWidget;
+
 namespace velth {
 
 class AppContext;
 
-// The Settings page: the server profiles.
+// The integer spin field of the port. The text may hold what the user types
+// (digits, signs, the decimal separator) even out of range; leaving the field
+// pulls it into the range, and reading it takes the text as it stands,
+// pulled into the range too, so no port outside it is ever saved.
+class TPortEdit final : public QSpinBox
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TPortEdit)
+
+public:
+    explicit TPortEdit(QWidget* parent = nullptr);
+
+    static constexpr int kMinPort = 1;
+    static constexpr int kMaxPort = 65535;
+
+    // The text as an integer, pulled into the range; a text that is no
+    // integer (an empty field, "1.5") reads as the lower bound.
+    int portValue() const;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override;
+    int valueFromText(const QString& text) const override;
+};
+
+// The Settings page: lists the server profiles, shows and saves the fields of
+// the selected one, adds and deletes profiles.
 class TsettingsFrame final : public QFrame
 {
     Q_OBJECT
@@ -16,10 +50,55 @@ class TsettingsFrame final : public QFrame
 public:
     explicit TsettingsFrame(AppContext& context, QWidget* parent = nullptr);
 
+    // Whether a typed profile name can become a section of the profile store
+    // and a folder under cfgs: not empty, not "." or "..", no blank at either
+    // end, and free of path separators, square brackets and control characters.
+    static bool isValidProfileName(const QString& name);
+
+    void ServerListClick();
+    void BAddClick();
+    void BDeleteClick();
+    void BSaveClick();
+
+    QTabWidget* MainControl = nullptr;
+    QWidget* SettingsTab = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
     QListWidget* ServerList = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLineEdit* hldsPath = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* User = nullptr;
+    QLineEdit* Password = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Host = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QPushButton* BAdd = nullptr;
+    QPushButton* BDelete = nullptr;
+    QPushButton* BSave = nullptr;
+    QLineEdit* ServerName = nullptr;
+    QLabel* Label2 = nullptr;
+    TPortEdit* Port = nullptr;
 
 private:
+    // A text field shown from a stored value. While its text is unchanged it
+    // saves the stored bytes, so a value in another encoding survives a Save.
+    struct FieldValue
+    {
+        QLineEdit* edit = nullptr;
+        std::string storedBytes;
+        QString shownText;
+    };
+    void showValue(FieldValue& field, const std::string& bytes);
+    std::string valueToSave(const FieldValue& field) const;
+    void reloadServerList();
+
     AppContext& m_context;
+    FieldValue m_host;
+    FieldValue m_user;
+    FieldValue m_password;
+    FieldValue m_hldsPath;
 };
 
 } // namespace velth

@@ -1,0 +1,250 @@
+// The Config updater and Mapcycle pages against a real FTP server.
+#include "editors/CfgFrame.h"
+#include "editors/FtpClient.h"
+#include "editors/MapcycleFrame.h"
+#include "editors/TransferProcedure.h"
+
+#include "PageFixture.h"
+#include "app/ErrorReport.h"
+#include "support/FtpServer.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace velth {
+namespace {
+
+using test::FtpServer;
+using test::itemTexts;
+
+const QString kCfgDone = QStringLiteral("Finished. (Your config will work after the next mapchange.)");
+
+FtpServer::Options localServer(FtpServer::Fault fault = FtpServer::Fault::None)
+{
+    FtpServer::Options options;
+    options.fault = fault;
+    options.allowExternal = false; // the tests read what arrived in the server's folder
+    return options;
+}
+
+std::string block(const std::string& rcon, const std::string& server)
+{
+    return "////////////////////////////////////////////\r\n"
+           "// Velth Control Center Password Settings //\r\n"
+           "////////////////////////////////////////////\r\n"
+           "\r\n"
+           "rcon_password \""
+        + rcon + "\"\r\nsv_password \"" + server + "\"\r\n\r\n\r\n";
+}
+
+template <class Page>
+class TransferFixture : public test::PageFixture<Page>
+{
+protected:
+    void useServer(const FtpServer& server)
+    {
+        ProfileStore& store = this->context.store();
+        store.writeString("alpha", "HOST", "127.0.0.1");
+        store.writeInt("alpha", "PORT", server.port());
+        store.writeString("alpha", "USER", server.user());
+        store.writeString("alpha", "PASS", server.password());
+        server.makeFolder("cstrike");
+    }
+
+    // Starts an action and waits until it has ended: its final text, or a
+    // prompt.
+    template <class Start>
+    void run(Start start, const QString& finalText)
+    {
+        const qsizetype shown = this->prompts.shown().size();
+        start();
+        const bool ended = QTest::qWaitFor(
+            [&] { return this->status.status() == finalText || this->prompts.shown().size() > shown; }, 30000);
+        ASSERT_TRUE(ended) << "the action did not end; status: " << this->status.status().toStdString();
+    }
+};
+
+class CfgTransferTest : public TransferFixture<TcfgFrame>
+{
+protected:
+    // Picks alpha, selects the config, types the passwords, presses Upload
+    // and waits for the end.
+    void upload(const std::string& config, const QString& rcon, const QString& server)
+    {
+        pick(0);
+        const QList<QListWidgetItem*> found
+            = page->ConfigList->findItems(QString::fromStdString(config), Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        page->ConfigList->setCurrentItem(found.first());
+        page->rcon_password->setText(rcon);
+        page->sv_password->setText(server);
+        run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, kCfgDone);
+    }
+};
+
+struct UploadCase
+{
+    const char* name;
+    std::string config;
+    std::string rcon;
+    std::string server;
+    std::string expected;
+    std::string storedRcon; // as the profile store reads it back
+};
+
+TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
+{
+    FtpServer server(localServer());
+    useServer(server);
+    const UploadCase cases[] = {
+        { "empty server password", "hostname x\r\n", "t0p secret", "", block("t0p secret", "") + "hostname x\r\n",
+            "t0p secret" },
+        { "own rcon_password line", "rcon_password \"old\"\r\nsv_gravity 800\r\n", "new", "join",
+            block("new", "join") + "rcon_password \"old\"\r\nsv_gravity 800\r\n", "new" },
+        { "last line without line end", "a\nb", "r", "s", block("r", "s") + "a\r\nb\r\n", "r" },
+        { "empty config", "", "r", "s", block("r", "s"), "r" },
+        { "ctrl-z",
+            "a\r\n\x1a"
+            "b\r\n",
+            "r", "s", block("r", "s") + "a\r\n", "r" },
+        { "blank rcon password passes", "x", "  ", "", block("  ", "") + "x\r\n", "" },
+    };
+    for (const UploadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.write(local("alpha", "my.cfg"), c.config);
+        status.setStatus(QString());
+        upload("my.cfg", QString::fromStdString(c.rcon), QString::fromStdString(c.server));
+        EXPECT_EQ(server.read("cstrike/server.cfg"), c.expected);
+        EXPECT_EQ(folder.read(local("alpha", "server.cfg")), c.expected);
+        EXPECT_EQ(context.store().readString("alpha", "rconpass"), c.storedRcon);
+        EXPECT_EQ(context.store().readString("alpha", "serverpass"), c.server);
+    }
+    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+        (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
+            QStringLiteral("Uploading config file."), kCfgDone }));
+    EXPECT_EQ(server.commands({ "CWD", "STOR" }).back(), "STOR server.cfg");
+}
+
+TEST_F(CfgTransferTest, UploadSendsTheSavedFileNotTheEditorText)
+{
+    FtpServer server(localServer());
+    useServer(server);
+    folder.write(local("alpha", "my.cfg"), "saved\r\n");
+    pick(0);
+    page->ConfigList->setCurrentRow(0);
+    runGuarded([&] { page->BEditConfigClick(); });
+    page->Config->setPlainText(QStringLiteral("edited, not saved"));
+    upload("my.cfg", QStringLiteral("r"), QString());
+    EXPECT_EQ(server.read("cstrike/server.cfg"), block("r", "") + "saved\r\n");
+}
+
+// An untouched password goes back to the profile and the server byte for
+// byte, whatever its encoding.
+TEST_F(CfgTransferTest, UntouchedPasswordsKeepTheirBytes)
+{
+    FtpServer server(localServer());
+    useServer(server);
+    folder.write(local("alpha", "my.cfg"), "");
+    context.store().writeString("alpha", "rconpass", "p\xe4ss");
+    context.store().writeString("alpha", "serverpass", "\xe9t\xe9");
+    pick(0);
+    page->ConfigList->setCurrentRow(0);
+    run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, kCfgDone);
+    EXPECT_EQ(server.read("cstrike/server.cfg"), block("p\xe4ss", "\xe9t\xe9"));
+    EXPECT_EQ(context.store().readString("alpha", "rconpass"), "p\xe4ss");
+}
+
+TEST_F(CfgTransferTest, PasswordsAreStoredEvenWhenTheLoginFails)
+{
+    FtpServer server(localServer(FtpServer::Fault::RefuseLogin));
+    useServer(server);
+    folder.write(local("alpha", "my.cfg"), "x");
+    prompts.expectErrorReport(QStringLiteral("530"));
+    upload("my.cfg", QStringLiteral("rc"), QStringLiteral("sv"));
+    prompts.verify();
+    EXPECT_EQ(context.store().readString("alpha", "rconpass"), "rc");
+    EXPECT_EQ(context.store().readString("alpha", "serverpass"), "sv");
+    EXPECT_EQ(status.status(), QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()));
+    EXPECT_FALSE(folder.exists(local("alpha", "server.cfg")));
+    EXPECT_FALSE(page->ftpClient().isConnected());
+}
+
+// A config that vanished behind the page's back: nothing reaches the server,
+// and the server.cfg of the last upload is left whole.
+TEST_F(CfgTransferTest, VanishedConfigSendsNothing)
+{
+    FtpServer server(localServer());
+    useServer(server);
+    folder.write(local("alpha", "my.cfg"), "x");
+    folder.write(local("alpha", "server.cfg"), "last upload");
+    pick(0);
+    std::filesystem::remove(folder.file(local("alpha", "my.cfg")));
+    page->ConfigList->setCurrentRow(0);
+    page->rcon_password->setText(QStringLiteral("r"));
+    prompts.expectErrorReport(QStringLiteral("my.cfg"));
+    run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, kCfgDone);
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Uploading config file."));
+    EXPECT_FALSE(server.exists("cstrike/server.cfg"));
+    EXPECT_EQ(folder.read(local("alpha", "server.cfg")), "last upload");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !page->ftpClient().isConnected(); }, 5000));
+}
+
+class MapcycleTransferTest : public TransferFixture<TmapcycleFrame>
+{ };
+
+TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
+{
+    FtpServer server(localServer());
+    useServer(server);
+    folder.write(local("alpha", "mapcycle.txt"), "");
+    pick(0);
+    page->MapList->addItem(QStringLiteral("de_dust"));
+    page->MapList->setCurrentRow(page->MapList->count() - 1);
+    runGuarded([&] { page->BAddClick(); });
+    prompts.expectInput(QStringLiteral("Add custom map"), QStringLiteral("Cs_Office"));
+    runGuarded([&] { page->Addcustommap1Click(); });
+    run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, QStringLiteral("Finished."));
+    EXPECT_EQ(server.read("cstrike/mapcycle.txt"), "de_dust\r\ncs_office\r\n");
+    EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "de_dust\r\ncs_office\r\n");
+    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+        (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
+            QStringLiteral("Uploading mapcycle."), QStringLiteral("Finished.") }));
+}
+
+TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
+{
+    FtpServer server(localServer());
+    useServer(server);
+    server.write("cstrike/mapcycle.txt", "x\ny\r\n\r\nz");
+    folder.write(local("alpha", "mapcycle.txt"), "old\r\n");
+    pick(0);
+    run([&] { QTest::mouseClick(page->BDownload, Qt::LeftButton); }, QStringLiteral("Finished."));
+    EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "x\ny\r\n\r\nz");
+    EXPECT_EQ(itemTexts(page->Maps),
+        (QStringList{ QStringLiteral("x"), QStringLiteral("y"), QString(), QStringLiteral("z") }));
+    EXPECT_EQ(server.commands({ "CWD" }).back(), "CWD /cstrike");
+}
+
+TEST_F(MapcycleTransferTest, SecondPressWhileTransferringIsBusy)
+{
+    FtpServer::Options options = localServer(FtpServer::Fault::StallTransfer);
+    FtpServer server(options);
+    useServer(server);
+    folder.write(local("alpha", "mapcycle.txt"), "");
+    pick(0);
+    page->Maps->addItem(QStringLiteral("de_dust"));
+    QTest::mouseClick(page->BUpload, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status.status() == QStringLiteral("Uploading mapcycle."); }, 20000));
+    page->Maps->addItem(QStringLiteral("cs_office"));
+    prompts.expectErrorBox(kBusyMessage);
+    QTest::mouseClick(page->BUpload, Qt::LeftButton);
+    prompts.verify();
+    // The second press rewrote the local copy before the busy check.
+    EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "de_dust\r\ncs_office\r\n");
+    page->ftpClient().disconnect();
+}
+
+} // namespace
+} // namespace velth

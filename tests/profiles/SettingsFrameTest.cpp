@@ -1,0 +1,598 @@
+#include "profiles/SettingsFrame.h"
+
+#include "app/AppContext.h"
+#include "app/ErrorReport.h"
+#include "app/FileIo.h"
+#include "app/MainForm.h"
+#include "app/ProfileSelector.h"
+#include "app/TextCodec.h"
+#include "editors/CfgFrame.h"
+#include "editors/MapcycleFrame.h"
+#include "editors/UserFrame.h"
+#include "loganalysis/ChatFrame.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace velth {
+namespace {
+
+using test::ProgramFolder;
+using test::ScriptedPrompts;
+
+const QString kRestart = QStringLiteral("Your changes will take effect after a restart of Velth Control Center.");
+const QString kSaved = QStringLiteral("Settings successfully saved.");
+const QString kSelect = QStringLiteral("Please select a server!");
+const QString kExists = QStringLiteral("This servername already exists!");
+const QString kInvalid = QStringLiteral("Please enter a valid servername!");
+const QString kCaption = QStringLiteral("Add new Server");
+
+class RecordedStatus final : public StatusLine
+{
+public:
+    void setStatus(const QString& text) override { m_text = text; }
+    QString status() const override { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// Limits the size of files this process may write, so that a write fails even
+// for root; restores the limit when it goes.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+};
+
+class SettingsFrameTest : public ::testing::Test
+{
+protected:
+    // The page as the main window sets it up: names read from the store.
+    void open(const std::string& programFolder)
+    {
+        page.reset();
+        context = std::make_unique<AppContext>(programFolder, prompts, status);
+        page = std::make_unique<TsettingsFrame>(*context);
+        page->resize(515, 425);
+        page->show();
+        page->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+        setProfileNames(page->ServerList, context->store().profileNames());
+    }
+    void open() { open(folder.path()); }
+
+    std::string ini() const { return folder.exists("ftpserver.ini") ? folder.read("ftpserver.ini") : "<none>"; }
+
+    QStringList listed() const
+    {
+        QStringList names;
+        for (int i = 0; i < page->ServerList->count(); ++i)
+            names << page->ServerList->item(i)->text();
+        return names;
+    }
+
+    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    void select(const QString& shown)
+    {
+        const auto items = page->ServerList->findItems(shown, Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1) << shown.toStdString();
+        const QRect rect = page->ServerList->visualItemRect(items.front());
+        QTest::mouseClick(page->ServerList->viewport(), Qt::LeftButton, {}, rect.center());
+        ASSERT_EQ(page->ServerList->currentItem(), items.front());
+    }
+
+    void type(QWidget* field, const QString& text)
+    {
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Delete);
+        for (const QChar ch : text) {
+            if (ch.unicode() < 0x80) {
+                QTest::keyClick(field, static_cast<char>(ch.unicode()));
+            } else {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+                QApplication::sendEvent(field, &press);
+            }
+        }
+    }
+
+    // Types into the port field and leaves it, as a user tabbing on would.
+    void typePort(const QString& text)
+    {
+        type(page->Port, text);
+        page->User->setFocus();
+    }
+
+    void add(const QString& name)
+    {
+        prompts.expectInput(kCaption, name);
+        click(page->BAdd);
+        prompts.verify();
+    }
+
+    ProgramFolder folder;
+    ScriptedPrompts prompts;
+    RecordedStatus status;
+    std::unique_ptr<AppContext> context;
+    std::unique_ptr<TsettingsFrame> page;
+};
+
+TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
+{
+    open();
+    ASSERT_EQ(page->MainControl->count(), 1);
+    EXPECT_EQ(page->MainControl->tabText(0), QStringLiteral("Settings"));
+    EXPECT_EQ(page->MainControl->widget(0), page->SettingsTab);
+    EXPECT_EQ(page->MainControl->geometry(), page->rect());
+    EXPECT_EQ(page->GroupBox1->title(), QStringLiteral("FTP Server"));
+    EXPECT_EQ(page->GroupBox1->geometry(), QRect(0, 0, 141, page->SettingsTab->height()));
+    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 196));
+
+    struct Place
+    {
+        QWidget* widget;
+        QRect rect;
+    };
+    for (const Place& p : { Place{ page->BAdd, { 5, 5, 61, 21 } }, Place{ page->BDelete, { 70, 5, 66, 21 } },
+             Place{ page->BSave, { 140, 5, 61, 21 } }, Place{ page->ServerName, { 5, 45, 196, 21 } },
+             Place{ page->Host, { 5, 85, 131, 21 } }, Place{ page->Port, { 140, 85, 61, 21 } },
+             Place{ page->User, { 5, 125, 96, 21 } }, Place{ page->Password, { 105, 125, 96, 21 } },
+             Place{ page->hldsPath, { 5, 165, 196, 21 } } })
+        EXPECT_EQ(p.widget->geometry(), p.rect) << p.widget->objectName().toStdString();
+    EXPECT_TRUE(page->ServerName->isReadOnly());
+    EXPECT_EQ(page->Password->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(page->Port->value(), 21);
+    EXPECT_EQ(page->Label6->text(), QStringLiteral("HLDS Path (e.g. hlds)"));
+    EXPECT_EQ(page->Label6->pos(), QPoint(5, 150));
+
+    // The order Tab walks through the panel.
+    QStringList order;
+    const QStringList wanted = { QStringLiteral("BAdd"), QStringLiteral("BDelete"), QStringLiteral("BSave"),
+        QStringLiteral("ServerName"), QStringLiteral("Host"), QStringLiteral("Port"), QStringLiteral("User"),
+        QStringLiteral("Password"), QStringLiteral("hldsPath") };
+    QWidget* w = page->BAdd;
+    for (int steps = 0; steps < 100 && order.size() < wanted.size(); ++steps, w = w->nextInFocusChain()) {
+        if (wanted.contains(w->objectName()) && !order.contains(w->objectName()))
+            order << w->objectName();
+    }
+    EXPECT_EQ(order, wanted);
+}
+
+TEST_F(SettingsFrameTest, AddCreatesProfileFolderAndListEntry)
+{
+    folder.write("ftpserver.ini", "[Beta]\r\nHOST=b\r\n");
+    open();
+    select(QStringLiteral("Beta"));
+    add(QStringLiteral("Alpha One"));
+
+    EXPECT_EQ(prompts.lastInputMaxLength(), 255);
+    EXPECT_EQ(ini(), "[Beta]\r\nHOST=b\r\n[Alpha One]\r\nHOST=\r\n");
+    EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Beta"), QStringLiteral("Alpha One") }));
+    EXPECT_EQ(currentProfile(page->ServerList), std::nullopt);
+    EXPECT_TRUE(isDirectory(folder.file("cfgs/Alpha One")));
+    EXPECT_EQ(status.status(), kRestart);
+    // The fields keep showing what was selected before.
+    EXPECT_EQ(page->ServerName->text(), QStringLiteral("Beta"));
+    EXPECT_EQ(page->Host->text(), QStringLiteral("b"));
+
+    // Add leaves nothing selected, so Save right after it is refused.
+    status.setStatus(QString());
+    prompts.expectErrorBox(kSelect);
+    click(page->BSave);
+    EXPECT_EQ(ini(), "[Beta]\r\nHOST=b\r\n[Alpha One]\r\nHOST=\r\n");
+    EXPECT_EQ(status.status(), QString());
+}
+
+TEST_F(SettingsFrameTest, FirstAddCreatesTheFile)
+{
+    open();
+    add(QStringLiteral("Solo"));
+    EXPECT_EQ(ini(), "[Solo]\r\nHOST=\r\n");
+    EXPECT_EQ(listed(), QStringList{ QStringLiteral("Solo") });
+}
+
+TEST_F(SettingsFrameTest, AddRefusesDuplicatesInAnyLetterCase)
+{
+    // "Müller" as the file's own Windows-1252 bytes, shown as the user sees it.
+    const std::string file = "[Alpha]\r\nHOST=a\r\n[M\xfcller]\r\nHOST=m\r\n";
+    folder.write("ftpserver.ini", file);
+    open();
+    for (const QString& typed : { QStringLiteral("alpha"), QStringLiteral("ALPHA"), QStringLiteral("Alpha"),
+             QStringLiteral("MÜLLER"), QStringLiteral("müller") }) {
+        prompts.expectInput(kCaption, typed).expectErrorBox(kExists);
+        click(page->BAdd);
+        prompts.verify();
+        EXPECT_EQ(ini(), file) << typed.toStdString();
+    }
+    EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Müller") }));
+    EXPECT_EQ(status.status(), QString());
+    EXPECT_FALSE(folder.exists("cfgs"));
+}
+
+// Under Turkish rules "admin" does not upper-case to "ADMIN", but the store
+// would still write into that section and clear its host.
+TEST_F(SettingsFrameTest, AddRefusesNamesTheStoreWouldMatch)
+{
+    const std::string file = "[ADMIN]\r\nHOST=keep.example.org\r\n";
+    folder.write("ftpserver.ini", file);
+    open();
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
+    prompts.expectInput(kCaption, QStringLiteral("admin")).expectErrorBox(kExists);
+    click(page->BAdd);
+    QLocale::setDefault(saved);
+    prompts.verify();
+    EXPECT_EQ(ini(), file);
+}
+
+TEST_F(SettingsFrameTest, CancelledAddChangesNothing)
+{
+    folder.write("ftpserver.ini", "[Alpha]\r\n");
+    open();
+    prompts.expectInput(kCaption, std::nullopt);
+    click(page->BAdd);
+    EXPECT_EQ(ini(), "[Alpha]\r\n");
+    EXPECT_EQ(listed(), QStringList{ QStringLiteral("Alpha") });
+    EXPECT_EQ(status.status(), QString());
+    EXPECT_FALSE(folder.exists("cfgs"));
+}
+
+// A name that is not a plain folder name or section header would write outside
+// cfgs or break and inject sections of the file.
+TEST_F(SettingsFrameTest, AddRefusesNamesThatCannotBeSectionOrFolder)
+{
+    folder.write("ftpserver.ini", "[Alpha]\r\nHOST=a\r\n");
+    open();
+    const QStringList refused = { QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../x"),
+        QStringLiteral("a/b"), QStringLiteral("a\\b"), QStringLiteral("x]\r\n[Alpha"), QStringLiteral("[x"),
+        QStringLiteral("x]"), QStringLiteral("line\nbreak"), QStringLiteral("cr\rname"), QStringLiteral("tab\tname"),
+        QStringLiteral("del\x7f"), QString(QStringLiteral("c1")) + QChar(0x85), QString(QChar(0)) + u'z',
+        QStringLiteral(" lead"), QStringLiteral("trail ") };
+    for (const QString& name : refused) {
+        prompts.expectInput(kCaption, name).expectErrorBox(kInvalid);
+        click(page->BAdd);
+        prompts.verify();
+        EXPECT_EQ(ini(), "[Alpha]\r\nHOST=a\r\n") << name.toStdString();
+    }
+    EXPECT_EQ(listed(), QStringList{ QStringLiteral("Alpha") });
+    EXPECT_EQ(status.status(), QString());
+    EXPECT_FALSE(folder.exists("cfgs"));
+    EXPECT_FALSE(folder.exists("x"));
+}
+
+TEST_F(SettingsFrameTest, AddTakesOtherNamesVerbatim)
+{
+    open();
+    const QStringList names = { QStringLiteral("My Server #1"), QStringLiteral("Müller's Zockerbude"),
+        QStringLiteral("..."), QStringLiteral("a.b=c;d"), QStringLiteral("サーバー") };
+    for (const QString& name : names)
+        add(name);
+    EXPECT_EQ(listed(), names);
+    std::string expected;
+    for (const QString& name : names) {
+        expected += "[" + fromDisplay(name) + "]\r\nHOST=\r\n";
+        EXPECT_TRUE(isDirectory(context->profileFolder(fromDisplay(name)))) << name.toStdString();
+    }
+    EXPECT_EQ(ini(), expected);
+}
+
+TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
+{
+    folder.write("ftpserver.ini",
+        "[Full]\r\nHOST=ftp.example.org\r\nPORT=2121\r\nUSER=admin\r\nPASS=s3cret\r\nHLDS=games/hlds\r\n"
+        "[Bare]\r\nHOST=\r\n[Hex]\r\nPORT=0x15\r\n[Junk]\r\nPORT=abc\r\n[High]\r\nPORT=99999\r\n"
+        "[Low]\r\nPORT=-4\r\n");
+    open();
+    select(QStringLiteral("Full"));
+    EXPECT_EQ(page->ServerName->text(), QStringLiteral("Full"));
+    EXPECT_EQ(page->Host->text(), QStringLiteral("ftp.example.org"));
+    EXPECT_EQ(page->Port->text(), QStringLiteral("2121"));
+    EXPECT_EQ(page->User->text(), QStringLiteral("admin"));
+    EXPECT_EQ(page->Password->text(), QStringLiteral("s3cret"));
+    EXPECT_EQ(page->hldsPath->text(), QStringLiteral("games/hlds"));
+
+    const std::pair<const char*, const char*> ports[]
+        = { { "Bare", "21" }, { "Hex", "21" }, { "Junk", "21" }, { "High", "65535" }, { "Low", "1" } };
+    for (const auto& [name, port] : ports) {
+        select(QString::fromLatin1(name));
+        EXPECT_EQ(page->ServerName->text(), QString::fromLatin1(name));
+        EXPECT_EQ(page->Port->text(), QString::fromLatin1(port)) << name;
+        EXPECT_EQ(page->Host->text(), QString()) << name;
+        EXPECT_EQ(page->User->text(), QString()) << name;
+        EXPECT_EQ(page->Password->text(), QString()) << name;
+        EXPECT_EQ(page->hldsPath->text(), QString()) << name;
+    }
+
+    // The keyboard selects too.
+    page->ServerList->setFocus();
+    QTest::keyClick(page->ServerList, Qt::Key_Home);
+    EXPECT_EQ(page->ServerName->text(), QStringLiteral("Full"));
+    EXPECT_EQ(page->Port->text(), QStringLiteral("2121"));
+    EXPECT_EQ(status.status(), QString());
+}
+
+TEST_F(SettingsFrameTest, SaveWritesFieldsInOrderAndKeepsOtherKeys)
+{
+    folder.write(
+        "ftpserver.ini", "; kept by hand\r\n[Alpha]\r\nHOST=old\r\nrconpass=rc\r\nCustom=1\r\n[Beta]\r\nHOST=b\r\n");
+    open();
+    select(QStringLiteral("Alpha"));
+    type(page->Host, QStringLiteral("ftp.example.org"));
+    typePort(QStringLiteral("2121"));
+    type(page->User, QStringLiteral("admin"));
+    type(page->Password, QStringLiteral("pä ss"));
+    type(page->hldsPath, QStringLiteral("hlds"));
+    click(page->BSave);
+
+    EXPECT_EQ(ini(),
+        "; kept by hand\r\n[Alpha]\r\nHOST=ftp.example.org\r\nrconpass=rc\r\nCustom=1\r\nPORT=2121\r\nUSER=admin\r\n"
+        "PASS=p\xc3\xa4 ss\r\nHLDS=hlds\r\n[Beta]\r\nHOST=b\r\n");
+    EXPECT_EQ(status.status(), kSaved);
+    EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Beta") }));
+    EXPECT_EQ(page->ServerList->currentRow(), 0);
+}
+
+// Save writes into the selected entry's section, not the one ServerName names,
+// and keeps stored bytes of another encoding that were not edited.
+TEST_F(SettingsFrameTest, SaveAddressesTheSectionByItsOwnBytes)
+{
+    folder.write("ftpserver.ini", "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\n");
+    open();
+    select(QStringLiteral("Müller"));
+    EXPECT_EQ(page->Password->text(), QStringLiteral("päss"));
+    typePort(QStringLiteral("27"));
+    click(page->BSave);
+    EXPECT_EQ(ini(), "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nPORT=27\r\nUSER=\r\nHLDS=\r\n");
+}
+
+TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
+{
+    struct Case
+    {
+        const char* typed;
+        const char* shownAfterLeaving;
+        const char* saved;
+    };
+    const Case cases[] = {
+        { "2121", "2121", "2121" },
+        { "0", "1", "1" },
+        { "70000", "65535", "65535" },
+        { "-5", "1", "1" },
+        { "", "1", "1" }, // an empty field reads as the lower bound
+        { "+80", "80", "80" },
+        { "1.5", "1", "1" }, // no integer: the lower bound
+        { "2a1b", "21", "21" }, // letters cannot be typed
+        { "99 9", "999", "999" },
+    };
+    folder.write("ftpserver.ini", "[Alpha]\r\nHOST=\r\n");
+    open();
+    select(QStringLiteral("Alpha"));
+    for (const Case& c : cases) {
+        type(page->Port, QString::fromLatin1(c.typed));
+        page->User->setFocus();
+        EXPECT_EQ(page->Port->text(), QString::fromLatin1(c.shownAfterLeaving)) << c.typed;
+        click(page->BSave);
+        EXPECT_EQ(ini(), "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved) + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\n")
+            << c.typed;
+    }
+
+    // Read while still being typed in: out of range and non-integers.
+    type(page->Port, QStringLiteral("70000"));
+    EXPECT_EQ(page->Port->text(), QStringLiteral("70000"));
+    EXPECT_EQ(page->Port->portValue(), 65535);
+    type(page->Port, QStringLiteral("-"));
+    EXPECT_EQ(page->Port->portValue(), 1);
+    // Setting from a number pulls it into the range.
+    page->Port->setValue(0);
+    EXPECT_EQ(page->Port->text(), QStringLiteral("1"));
+    page->Port->setValue(123456);
+    EXPECT_EQ(page->Port->text(), QStringLiteral("65535"));
+}
+
+TEST_F(SettingsFrameTest, StoredPortOutOfRangeIsSavedAsTheBound)
+{
+    folder.write("ftpserver.ini", "[Alpha]\r\nPORT=99999\r\n");
+    open();
+    select(QStringLiteral("Alpha"));
+    click(page->BSave);
+    EXPECT_EQ(ini(), "[Alpha]\r\nPORT=65535\r\nHOST=\r\nUSER=\r\nPASS=\r\nHLDS=\r\n");
+}
+
+TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
+{
+    folder.write("ftpserver.ini", "[Alpha]\r\n");
+    open();
+    select(QStringLiteral("Alpha"));
+    for (QLineEdit* field : { page->Host, page->User, page->Password, page->hldsPath }) {
+        field->setText(QStringLiteral("keep"));
+        field->setFocus();
+        field->end(false);
+        QApplication::clipboard()->setText(QStringLiteral("x\r\n[Beta]\r\nHOST=evil"));
+        field->paste();
+        EXPECT_EQ(field->text(), QStringLiteral("keep")) << field->objectName().toStdString();
+    }
+    click(page->BSave);
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\n");
+}
+
+TEST_F(SettingsFrameTest, DeleteAsksThenErasesAndKeepsFolder)
+{
+    const std::string file = "[Alpha]\r\nHOST=a\r\nPORT=2121\r\n[Beta Server]\r\nHOST=b\r\nUSER=u\r\n[Gamma]\r\n";
+    folder.write("ftpserver.ini", file);
+    open();
+
+    prompts.expectErrorBox(kSelect);
+    click(page->BDelete);
+    prompts.verify();
+
+    select(QStringLiteral("Beta Server"));
+    prompts.expectConfirm(QStringLiteral("Do you want to delete Beta Server ?"), false);
+    click(page->BDelete);
+    prompts.verify();
+    EXPECT_EQ(ini(), file);
+    EXPECT_EQ(listed().size(), 3);
+    EXPECT_EQ(status.status(), QString());
+
+    ASSERT_TRUE(makeFolders(context->profileFolder("Beta Server")));
+    folder.write("cfgs/Beta Server/users.ini", "kept\r\n");
+    prompts.expectConfirm(QStringLiteral("Do you want to delete Beta Server ?"), true);
+    click(page->BDelete);
+    prompts.verify();
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=a\r\nPORT=2121\r\n[Gamma]\r\n");
+    EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Gamma") }));
+    EXPECT_EQ(currentProfile(page->ServerList), std::nullopt);
+    EXPECT_EQ(status.status(), kRestart);
+    EXPECT_EQ(folder.read("cfgs/Beta Server/users.ini"), "kept\r\n");
+    // The fields still show the deleted profile, but Save has nothing to write to.
+    EXPECT_EQ(page->ServerName->text(), QStringLiteral("Beta Server"));
+    EXPECT_EQ(page->User->text(), QStringLiteral("u"));
+    status.setStatus(QString());
+    prompts.expectErrorBox(kSelect);
+    click(page->BSave);
+    prompts.verify();
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=a\r\nPORT=2121\r\n[Gamma]\r\n");
+    EXPECT_EQ(status.status(), QString());
+
+    // Adding the name again reuses the old folder and what it holds.
+    add(QStringLiteral("beta server"));
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=a\r\nPORT=2121\r\n[Gamma]\r\n[beta server]\r\nHOST=\r\n");
+    EXPECT_EQ(listed().last(), QStringLiteral("beta server"));
+    EXPECT_EQ(folder.read("cfgs/Beta Server/users.ini"), "kept\r\n");
+    select(QStringLiteral("beta server"));
+    EXPECT_EQ(page->Port->text(), QStringLiteral("21"));
+    EXPECT_EQ(page->User->text(), QString());
+}
+
+// A write that fails stops the handler at that key: the general error report
+// with the store's message, earlier keys written, the file whole, no status.
+TEST_F(SettingsFrameTest, SaveStopsAtTheKeyThatCannotBeWritten)
+{
+    folder.write("ftpserver.ini", "[Alpha]\r\nHOST=old\r\nExtra=1\r\n");
+    open();
+    select(QStringLiteral("Alpha"));
+    type(page->Host, QStringLiteral("h"));
+    typePort(QStringLiteral("2121"));
+    type(page->User, QString(400, u'u'));
+    {
+        // Room for HOST and PORT, not for the long USER line.
+        const FileSizeLimit limit(200);
+        prompts.expectErrorReport(toDisplay(context->store().path()));
+        click(page->BSave);
+        prompts.verify();
+    }
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=h\r\nExtra=1\r\nPORT=2121\r\n");
+    EXPECT_EQ(status.status(), QString());
+    EXPECT_EQ(prompts.shown().last().right(1), QStringLiteral("."));
+}
+
+TEST_F(SettingsFrameTest, SaveIntoReadOnlyProgramFolderReportsTheStore)
+{
+    if (!test::permissionsApply())
+        GTEST_SKIP() << "permissions do not apply to this user";
+    folder.write("ftpserver.ini", "[Alpha]\r\nHOST=old\r\n");
+    open();
+    select(QStringLiteral("Alpha"));
+    ::chmod(folder.path().c_str(), 0555);
+    prompts.expectErrorReport(toDisplay(context->store().path()));
+    click(page->BSave);
+    prompts.verify();
+    ::chmod(folder.path().c_str(), 0755);
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=old\r\n");
+    EXPECT_EQ(status.status(), QString());
+}
+
+TEST_F(SettingsFrameTest, FailedAddAndDeleteLeaveListFolderAndStatus)
+{
+    // A program folder below a regular file can hold no store.
+    folder.write("plain", "x");
+    open(folder.file("plain/"));
+    prompts.expectInput(kCaption, QStringLiteral("Alpha")).expectErrorReport(QStringLiteral("ftpserver.ini"));
+    click(page->BAdd);
+    prompts.verify();
+    EXPECT_EQ(listed(), QStringList());
+    EXPECT_EQ(status.status(), QString());
+    EXPECT_EQ(folder.read("plain"), "x");
+
+    const std::string file = "[Alpha]\r\nHOST=a\r\n[Beta]\r\nHOST=b\r\n";
+    folder.write("ftpserver.ini", file);
+    open();
+    select(QStringLiteral("Alpha"));
+    {
+        const FileSizeLimit limit(8);
+        prompts.expectConfirm(QStringLiteral("Do you want to delete Alpha ?"), true)
+            .expectErrorReport(toDisplay(context->store().path()));
+        click(page->BDelete);
+        prompts.verify();
+    }
+    EXPECT_EQ(ini(), file);
+    EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Beta") }));
+    EXPECT_EQ(status.status(), QString());
+}
+
+// Added and deleted profiles reach the other pages' selectors at the next start.
+TEST_F(SettingsFrameTest, OtherSelectorsFollowOnlyAfterRestart)
+{
+    folder.write("ftpserver.ini", "[Old]\r\nHOST=o\r\n");
+    const auto selectorTexts = [](TMainForm& w) {
+        QList<QStringList> all;
+        for (QComboBox* box :
+            { w.chatFrame->FTPServer, w.cfgFrame->FTPServer, w.userFrame->FTPServer, w.mapcycleFrame->FTPServer }) {
+            QStringList texts;
+            for (int i = 0; i < box->count(); ++i)
+                texts << box->itemText(i);
+            all << texts;
+        }
+        return all;
+    };
+    {
+        TMainForm w(folder.path(), prompts);
+        TsettingsFrame& settings = *w.settingsFrame;
+        prompts.expectInput(kCaption, QStringLiteral("New"));
+        runGuarded([&] { settings.BAddClick(); });
+        settings.ServerList->setCurrentRow(0);
+        prompts.expectConfirm(QStringLiteral("Do you want to delete Old ?"), true);
+        runGuarded([&] { settings.BDeleteClick(); });
+        prompts.verify();
+        EXPECT_EQ(w.status(), kRestart);
+        EXPECT_EQ(settings.ServerList->count(), 1);
+        EXPECT_EQ(selectorTexts(w), QList<QStringList>(4, QStringList{ QStringLiteral("Old") }));
+    }
+    TMainForm restarted(folder.path(), prompts);
+    EXPECT_EQ(selectorTexts(restarted), QList<QStringList>(4, QStringList{ QStringLiteral("New") }));
+}
+
+} // namespace
+} // namespace velth

@@ -1,0 +1,50 @@
+#include "app/MainForm.h"
+#include "skin/CoolButton.h"
+#include "skin/CoolForm.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace velth;
+
+namespace {
+
+TEST(MainWindowSkin, TitleButtonsAndPicturesAreInPlace)
+{
+    test::ProgramFolder folder;
+    test::ScriptedPrompts prompts;
+    TMainForm window(folder.path(), prompts);
+    window.show();
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(window.TitleBar->geometry(), QRect(0, 0, 590, 25));
+    EXPECT_TRUE(window.mask().isEmpty()) << "the main window stays rectangular";
+    EXPECT_EQ(window.TitleBar->storeMask2(), QByteArray(4, '\0'));
+
+    // Every skin picture is there, at the size the layout needs.
+    EXPECT_EQ(window.TitleBar->picture().size(), QSize(590, 25));
+    for (TCoolButton* b :
+        { window.BChat, window.BCfg, window.BUser, window.BMapCycle, window.BSettings, window.BAbout, window.BExit }) {
+        EXPECT_EQ(b->Glyph().size(), QSize(200, 50)) << b->objectName().toStdString();
+        EXPECT_EQ(b->NumGlyphs(), 4);
+        EXPECT_EQ(b->keyColor(), QColor(0x4c, 0x4c, 0x4c)) << b->objectName().toStdString();
+    }
+    for (TCoolButton* b : { window.BHide, window.BExit2 }) {
+        EXPECT_EQ(b->Glyph().size(), QSize(88, 22));
+        EXPECT_EQ(b->keyColor(), QColor(0, 0, 0));
+    }
+    for (int i = 0; i <= 10; ++i)
+        EXPECT_FALSE(TMainForm::tabIcon(i).isNull()) << "tab icon " << i;
+
+    // The page on show has its button greyed: the window shows cell 1 there.
+    window.BUserClick();
+    const QImage shown = window.grab(window.BUser->geometry()).toImage();
+    const QImage greyed = window.BUser->Glyph().copy(50, 0, 50, 50);
+    EXPECT_EQ(shown.pixel(25, 25), greyed.pixel(25, 25));
+    EXPECT_EQ(window.BUser->state(), TCoolButton::State::Disabled);
+    const QImage normal = window.grab(window.BChat->geometry()).toImage();
+    EXPECT_EQ(normal.pixel(25, 25), window.BChat->Glyph().pixel(25, 25));
+    EXPECT_NE(greyed.pixel(25, 25), window.BUser->Glyph().pixel(25, 25));
+}
+
+} // namespace
