@@ -345,7 +345,9 @@ TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
     FtpServer server(options);
     server.write("cstrike/users.ini", std::string(1024 * 1024, 'u'));
     local.write("users.ini", "the user's copy");
-    local.write("up.bin", std::string(1024 * 1024, 'p'));
+    // Larger than the socket buffers, so the upload is still sending when
+    // its first progress arrives.
+    local.write("up.bin", std::string(32 * 1024 * 1024, 'p'));
     for (const bool upload : { false, true }) {
         SCOPED_TRACE(upload ? "upload" : "download");
         auto client = std::make_unique<FtpClient>();
@@ -358,6 +360,7 @@ TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
         else
             client->retrieve("users.ini", local.file("users.ini"), outcome.done());
         ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
+        ASSERT_TRUE(client->isBusy());
         client.reset();
         QCoreApplication::processEvents();
         EXPECT_FALSE(outcome.called);
