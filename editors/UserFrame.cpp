@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Error.h"
+#include "app/ErrorReport.h"
 #include "app/FileIo.h"
 #include "app/MainForm.h"
 #include "app/ProfileSelector.h"
@@ -92,9 +93,11 @@ TuserFrame::TuserFrame(AppContext& context, QWidget* parent)
     BottomBar->installEventFilter(this);
     placeBarControls();
 
-    connect(FTPServer, &QComboBox::activated, this, &TuserFrame::FTPServerChange);
-    connect(BUpload, &QPushButton::clicked, this, &TuserFrame::BUploadClick);
-    connect(BDownload, &QPushButton::clicked, this, &TuserFrame::BDownloadClick);
+    // Each handler runs under the error guard at its signal, so an error
+    // ends in the general error report without unwinding through Qt.
+    connect(FTPServer, &QComboBox::activated, this, [this] { runGuarded([this] { FTPServerChange(); }); });
+    connect(BUpload, &QPushButton::clicked, this, [this] { runGuarded([this] { BUploadClick(); }); });
+    connect(BDownload, &QPushButton::clicked, this, [this] { runGuarded([this] { BDownloadClick(); }); });
 }
 
 // The client goes first: a transfer still running ends here, before the
