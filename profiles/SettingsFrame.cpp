@@ -189,18 +189,12 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     m_password.edit = Password;
     m_hldsPath.edit = hldsPath;
 
-    // Each handler runs under the error guard right at its signal, so an error
-    // ends it there instead of unwinding through Qt's event delivery, which is
-    // not written for exceptions (it leaks the event's data on the way out).
-    const auto guarded = [this](void (TsettingsFrame::*handler)()) {
-        return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
-    };
-    connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(&TsettingsFrame::ServerListClick));
+    connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(this, &TsettingsFrame::ServerListClick));
     // A click on the entry already selected reads the profile again too.
-    connect(ServerList, &QListWidget::itemClicked, this, guarded(&TsettingsFrame::ServerListClick));
-    connect(BAdd, &QPushButton::clicked, this, guarded(&TsettingsFrame::BAddClick));
-    connect(BDelete, &QPushButton::clicked, this, guarded(&TsettingsFrame::BDeleteClick));
-    connect(BSave, &QPushButton::clicked, this, guarded(&TsettingsFrame::BSaveClick));
+    connect(ServerList, &QListWidget::itemClicked, this, guarded(this, &TsettingsFrame::ServerListClick));
+    connect(BAdd, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BAddClick));
+    connect(BDelete, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BDeleteClick));
+    connect(BSave, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BSaveClick));
 }
 
 bool TsettingsFrame::isValidProfileName(const QString& name)
