@@ -38,7 +38,7 @@ using Step = void (*)(const std::shared_ptr<Action>&, std::exception_ptr);
 // A step as the client's callback: it runs under the error guard, so an
 // error it raises or passes on ends in the general error report right there
 // instead of unwinding through the event delivery.
-FtpClient::Done guarded(const std::shared_ptr<Action>& action, Step step)
+FtpClient::Done stepCallback(const std::shared_ptr<Action>& action, Step step)
 {
     return [action, step](std::exception_ptr error) { runGuarded([&] { step(action, error); }); };
 }
@@ -58,7 +58,7 @@ void inServerFolder(const std::shared_ptr<Action>& action, std::exception_ptr er
     if (error)
         endWith(action->client, error);
     try {
-        action->variant.transfer(action->client, action->profile, guarded(action, &finished));
+        action->variant.transfer(action->client, action->profile, stepCallback(action, &finished));
     } catch (...) {
         endWith(action->client, std::current_exception());
     }
@@ -78,7 +78,7 @@ void connected(const std::shared_ptr<Action>& action, std::exception_ptr error)
     action->context.setStatus(action->variant.progressText);
     try {
         const std::string folder = action->context.store().readString(action->profile, "HLDS", "") + "/cstrike";
-        action->client.changeDirectory(folder, guarded(action, &inServerFolder));
+        action->client.changeDirectory(folder, stepCallback(action, &inServerFolder));
     } catch (...) {
         endWith(action->client, std::current_exception());
     }
@@ -113,7 +113,7 @@ void runTransfer(AppContext& context, FtpClient& client, const QComboBox* select
     context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
         + QString::number(port) + QStringLiteral("."));
     auto action = std::make_shared<Action>(Action{ context, client, std::move(variant), profile });
-    client.connectToHost(guarded(action, &connected));
+    client.connectToHost(stepCallback(action, &connected));
 }
 
 } // namespace velth

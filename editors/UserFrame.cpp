@@ -93,11 +93,9 @@ TuserFrame::TuserFrame(AppContext& context, QWidget* parent)
     BottomBar->installEventFilter(this);
     placeBarControls();
 
-    // Each handler runs under the error guard at its signal, so an error
-    // ends in the general error report without unwinding through Qt.
-    connect(FTPServer, &QComboBox::activated, this, [this] { runGuarded([this] { FTPServerChange(); }); });
-    connect(BUpload, &QPushButton::clicked, this, [this] { runGuarded([this] { BUploadClick(); }); });
-    connect(BDownload, &QPushButton::clicked, this, [this] { runGuarded([this] { BDownloadClick(); }); });
+    connect(FTPServer, &QComboBox::activated, this, guarded(this, &TuserFrame::FTPServerChange));
+    connect(BUpload, &QPushButton::clicked, this, guarded(this, &TuserFrame::BUploadClick));
+    connect(BDownload, &QPushButton::clicked, this, guarded(this, &TuserFrame::BDownloadClick));
 }
 
 // The client goes first: a transfer still running ends here, before the
