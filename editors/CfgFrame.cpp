@@ -1,6 +1,7 @@
 #include "editors/CfgFrame.h"
 
 #include "app/AppContext.h"
+#include "app/ErrorReport.h"
 #include "app/FileIo.h"
 #include "app/MainForm.h"
 #include "app/ProfileSelector.h"
@@ -123,7 +124,7 @@ void TcfgFrame::buildUploadTab()
     FTPServer = new QComboBox(Panel1);
     FTPServer->setObjectName(QStringLiteral("FTPServer"));
     FTPServer->setGeometry(4, 20, 122, 21);
-    connect(FTPServer, &QComboBox::activated, this, [this] { FTPServerChange(); });
+    connect(FTPServer, &QComboBox::activated, this, guarded(this, &TcfgFrame::FTPServerChange));
 
     RconLabel = makeLabel(Panel1, "RconLabel", QStringLiteral("Set rcon password"), 5, 45);
     rcon_password = new QLineEdit(Panel1);
@@ -138,7 +139,7 @@ void TcfgFrame::buildUploadTab()
     BUpload = new QPushButton(QStringLiteral("Upload"), Panel1);
     BUpload->setObjectName(QStringLiteral("BUpload"));
     BUpload->setGeometry(6, 125, 120, 21);
-    connect(BUpload, &QPushButton::clicked, this, [this] { BUploadClick(); });
+    connect(BUpload, &QPushButton::clicked, this, guarded(this, &TcfgFrame::BUploadClick));
 }
 
 void TcfgFrame::buildEditTab()
@@ -175,8 +176,8 @@ void TcfgFrame::buildEditTab()
     Config->addAction(Saveconfig1);
     Config->addAction(Deleteconfig1);
     Config->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(Saveconfig1, &QAction::triggered, this, [this] { Saveconfig1Click(); });
-    connect(Deleteconfig1, &QAction::triggered, this, [this] { Deleteconfig1Click(); });
+    connect(Saveconfig1, &QAction::triggered, this, guarded(this, &TcfgFrame::Saveconfig1Click));
+    connect(Deleteconfig1, &QAction::triggered, this, guarded(this, &TcfgFrame::Deleteconfig1Click));
 }
 
 bool TcfgFrame::eventFilter(QObject* watched, QEvent* event)

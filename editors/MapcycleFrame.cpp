@@ -1,6 +1,7 @@
 #include "editors/MapcycleFrame.h"
 
 #include "app/AppContext.h"
+#include "app/ErrorReport.h"
 #include "app/MainForm.h"
 #include "app/ProfileSelector.h"
 #include "app/Prompts.h"
@@ -126,7 +127,7 @@ void TmapcycleFrame::buildTab()
     Addcustommap1->setObjectName(QStringLiteral("Addcustommap1"));
     Maps->addAction(Addcustommap1);
     Maps->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(Addcustommap1, &QAction::triggered, this, [this] { Addcustommap1Click(); });
+    connect(Addcustommap1, &QAction::triggered, this, guarded(this, &TmapcycleFrame::Addcustommap1Click));
     row->addWidget(Maps, 1);
 
     BottomBar = new QFrame(MapCycleTab);
@@ -141,13 +142,13 @@ void TmapcycleFrame::buildTab()
     FTPServerLabel->adjustSize();
     FTPServer = new QComboBox(BottomBar);
     FTPServer->setObjectName(QStringLiteral("FTPServer"));
-    connect(FTPServer, &QComboBox::activated, this, [this] { FTPServerClick(); });
+    connect(FTPServer, &QComboBox::activated, this, guarded(this, &TmapcycleFrame::FTPServerClick));
     BUpload = new QPushButton(QStringLiteral("Upload"), BottomBar);
     BUpload->setObjectName(QStringLiteral("BUpload"));
-    connect(BUpload, &QPushButton::clicked, this, [this] { BUploadClick(); });
+    connect(BUpload, &QPushButton::clicked, this, guarded(this, &TmapcycleFrame::BUploadClick));
     BDownload = new QPushButton(QStringLiteral("Download"), BottomBar);
     BDownload->setObjectName(QStringLiteral("BDownload"));
-    connect(BDownload, &QPushButton::clicked, this, [this] { BDownloadClick(); });
+    connect(BDownload, &QPushButton::clicked, this, guarded(this, &TmapcycleFrame::BDownloadClick));
     placeBottomBar();
 }
 

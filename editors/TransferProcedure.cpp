@@ -1,6 +1,7 @@
 #include "editors/TransferProcedure.h"
 
 #include "app/AppContext.h"
+#include "app/ErrorReport.h"
 #include "app/ProfileSelector.h"
 #include "app/Prompts.h"
 #include "app/TextCodec.h"
@@ -25,11 +26,21 @@ struct Action
 
 // An error after the connection is up ends the action: the connection is
 // closed first, so the page is not left busy, and the error goes on to the
-// general error report (the callbacks run under the application's guard).
+// general error report (every step runs under the error guard).
 [[noreturn]] void endWith(FtpClient& client, std::exception_ptr error)
 {
     client.disconnect();
     std::rethrow_exception(error);
+}
+
+using Step = void (*)(const std::shared_ptr<Action>&, std::exception_ptr);
+
+// A step as the client's callback: it runs under the error guard, so an
+// error it raises or passes on ends in the general error report right there
+// instead of unwinding through the event delivery.
+FtpClient::Done stepCallback(const std::shared_ptr<Action>& action, Step step)
+{
+    return [action, step](std::exception_ptr error) { runGuarded([&] { step(action, error); }); };
 }
 
 void finished(const std::shared_ptr<Action>& action, std::exception_ptr error)
@@ -47,8 +58,7 @@ void inServerFolder(const std::shared_ptr<Action>& action, std::exception_ptr er
     if (error)
         endWith(action->client, error);
     try {
-        action->variant.transfer(
-            action->client, action->profile, [action](std::exception_ptr e) { finished(action, e); });
+        action->variant.transfer(action->client, action->profile, stepCallback(action, &finished));
     } catch (...) {
         endWith(action->client, std::current_exception());
     }
@@ -68,7 +78,7 @@ void connected(const std::shared_ptr<Action>& action, std::exception_ptr error)
     action->context.setStatus(action->variant.progressText);
     try {
         const std::string folder = action->context.store().readString(action->profile, "HLDS", "") + "/cstrike";
-        action->client.changeDirectory(folder, [action](std::exception_ptr e) { inServerFolder(action, e); });
+        action->client.changeDirectory(folder, stepCallback(action, &inServerFolder));
     } catch (...) {
         endWith(action->client, std::current_exception());
     }
@@ -103,7 +113,7 @@ void runTransfer(AppContext& context, FtpClient& client, const QComboBox* select
     context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
         + QString::number(port) + QStringLiteral("."));
     auto action = std::make_shared<Action>(Action{ context, client, std::move(variant), profile });
-    client.connectToHost([action](std::exception_ptr e) { connected(action, e); });
+    client.connectToHost(stepCallback(action, &connected));
 }
 
 } // namespace velth

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Error.h"
+#include "app/ErrorReport.h"
 #include "app/FileIo.h"
 #include "app/MainForm.h"
 #include "app/ProfileSelector.h"
@@ -19,6 +20,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace velth {
@@ -91,9 +93,9 @@ TuserFrame::TuserFrame(AppContext& context, QWidget* parent)
     BottomBar->installEventFilter(this);
     placeBarControls();
 
-    connect(FTPServer, &QComboBox::activated, this, &TuserFrame::FTPServerChange);
-    connect(BUpload, &QPushButton::clicked, this, &TuserFrame::BUploadClick);
-    connect(BDownload, &QPushButton::clicked, this, &TuserFrame::BDownloadClick);
+    connect(FTPServer, &QComboBox::activated, this, guarded(this, &TuserFrame::FTPServerChange));
+    connect(BUpload, &QPushButton::clicked, this, guarded(this, &TuserFrame::BUploadClick));
+    connect(BDownload, &QPushButton::clicked, this, guarded(this, &TuserFrame::BDownloadClick));
 }
 
 // The client goes first: a transfer still running ends here, before the
@@ -113,7 +115,10 @@ bool TuserFrame::eventFilter(QObject* watched, QEvent* event)
 void TuserFrame::placeBarControls()
 {
     const int shift = BottomBar->width() - kBarDesignWidth;
-    Label1->move(kLabelPlace.x + shift, kLabelPlace.y);
+    // The label ends before the selector even where the font is wider than
+    // the one the bar was designed with.
+    const int labelEnd = kServerPlace.x + shift - 4;
+    Label1->move(std::min(kLabelPlace.x + shift, labelEnd - Label1->width()), kLabelPlace.y);
     FTPServer->move(kServerPlace.x + shift, kServerPlace.y);
     BUpload->move(kUploadPlace.x + shift, kUploadPlace.y);
     BDownload->move(kDownloadPlace.x + shift, kDownloadPlace.y);

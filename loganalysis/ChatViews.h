@@ -1,25 +1,41 @@
 #pragma once
 
-// TEMPORARY stand-in until the parser's views land on main; replaced on merge.
 #include <QObject>
+#include <QString>
 
 class QLabel;
 class QTabWidget;
 class QTextEdit;
 class QTreeWidget;
+class QWidget;
 
 namespace velth {
 
 class AppContext;
+struct ScanResult;
 
+// The result views of the Chat parser page ("Global info", "Public Chat",
+// "T Chat", "CT Chat") and the scan that fills them.
 class ChatViews final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ChatViews)
 
 public:
+    // Appends the four tabs to `tabs`, in this order: GlobalTab "Global info",
+    // PublicChatTab "Public Chat", TChatTab "T Chat", CTChatTab "CT Chat".
     ChatViews(AppContext& context, QTabWidget* tabs, QObject* parent = nullptr);
+
+    // Scans the log `fileName` (a bare name; ".log" is appended unless its
+    // extension is ".log" in any case) from the logs folder into the views and
+    // brings "Global info" to the front. A file that cannot be opened or read
+    // throws velth::Error naming it; the views then show what was read before.
     void ScanLog(const QString& fileName);
+
+    QWidget* GlobalTab = nullptr;
+    QWidget* PublicChatTab = nullptr;
+    QWidget* TChatTab = nullptr;
+    QWidget* CTChatTab = nullptr;
 
     QLabel* MapLabel = nullptr;
     QLabel* TimeLabel = nullptr;
@@ -33,6 +49,11 @@ public:
     QLabel* TScore = nullptr;
 
 private:
+    void resetViews();
+    // firstLineRead: whether the scan got past reading the first line (the
+    // time is shown then, also for an empty file).
+    void showResult(const ScanResult& result, bool firstLineRead);
+
     AppContext& m_context;
     QTabWidget* m_tabs;
 };

@@ -53,7 +53,7 @@ protected:
 TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 {
     FtpServer server;
-    const std::string folder = server.folder() + "velth-client-test";
+    const std::string folder = server.external() ? server.folder() : "/velth-client-test";
     if (!server.external())
         server.makeFolder("velth-client-test");
     const std::string bytes = allBytes();
@@ -77,6 +77,15 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
     ASSERT_EQ(retrieved.wait(), "");
     EXPECT_EQ(local.read("copy.ini"), bytes);
     EXPECT_EQ(filesStartingWith(local.path(), "copy.ini."), std::vector<std::string>());
+
+    // A file the server does not have: its refusal, the local copy intact,
+    // and the connection still usable.
+    Outcome missing;
+    client.retrieve("velth-no-such-file.ini", local.file("copy.ini"), missing.done());
+    EXPECT_EQ(missing.wait().rfind("Cannot download velth-no-such-file.ini: 550", 0), 0u);
+    EXPECT_EQ(local.read("copy.ini"), bytes);
+    EXPECT_EQ(filesStartingWith(local.path(), "copy.ini."), std::vector<std::string>());
+    EXPECT_TRUE(client.isConnected());
     client.disconnect();
     EXPECT_FALSE(client.isConnected());
     if (server.external())
@@ -89,8 +98,8 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
     EXPECT_TRUE(contains(commands, "TYPE I"));
     EXPECT_FALSE(contains(commands, "TYPE A"));
     EXPECT_EQ(server.commands({ "CWD", "XCWD", "CDUP" }), std::vector<std::string>{ "CWD " + folder });
-    EXPECT_EQ(
-        server.commands({ "STOR", "RETR", "QUIT" }), (std::vector<std::string>{ "STOR users.ini", "RETR users.ini" }));
+    EXPECT_EQ(server.commands({ "STOR", "RETR", "QUIT" }),
+        (std::vector<std::string>{ "STOR users.ini", "RETR users.ini", "RETR velth-no-such-file.ini" }));
 }
 
 // The folder goes to the server exactly as given, and names after it are
@@ -336,7 +345,9 @@ TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
     FtpServer server(options);
     server.write("cstrike/users.ini", std::string(1024 * 1024, 'u'));
     local.write("users.ini", "the user's copy");
-    local.write("up.bin", std::string(1024 * 1024, 'p'));
+    // Larger than the socket buffers, so the upload is still sending when
+    // its first progress arrives.
+    local.write("up.bin", std::string(32 * 1024 * 1024, 'p'));
     for (const bool upload : { false, true }) {
         SCOPED_TRACE(upload ? "upload" : "download");
         auto client = std::make_unique<FtpClient>();
@@ -349,6 +360,7 @@ TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
         else
             client->retrieve("users.ini", local.file("users.ini"), outcome.done());
         ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
+        ASSERT_TRUE(client->isBusy());
         client.reset();
         QCoreApplication::processEvents();
         EXPECT_FALSE(outcome.called);

@@ -1,0 +1,128 @@
+// velth-logscan run as a process, as scripts use it.
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <sys/wait.h>
+
+namespace {
+
+using nlohmann::json;
+
+struct Outcome
+{
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class LogScanTest : public ::testing::Test
+{
+protected:
+    std::string dir = ::testing::TempDir() + "velth-logscan-test-" + std::to_string(::getpid()) + "/";
+
+    LogScanTest() { std::system(("mkdir -p '" + dir + "'").c_str()); }
+    ~LogScanTest() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    std::string write(const std::string& name, const std::string& bytes)
+    {
+        std::ofstream(dir + name, std::ios::binary) << bytes;
+        return dir + name;
+    }
+
+    Outcome run(const std::string& args)
+    {
+        const std::string command
+            = std::string("'") + VELTH_LOGSCAN + "' " + args + " >'" + dir + "out' 2>'" + dir + "err'";
+        const int status = std::system(command.c_str());
+        Outcome r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = slurp(dir + "out");
+        r.err = slurp(dir + "err");
+        return r;
+    }
+};
+
+const char* const kLog
+    = "L 10/20/2003 - 20:13:52: Log file started\r\n"
+      "L 10/20/2003 - 20:13:52: Loading map \"de_dust2\"\r\n"
+      "L 10/20/2003 - 20:13:52: Server cvar \"mp_friendlyfire\" = \"1\"\r\n"
+      "L 10/20/2003 - 20:14:10: \"Alice<3><111111><CT>\" say \"hello \\\"all\\\"\"\r\n"
+      "L 10/20/2003 - 20:14:12: \"M\xFCller<4><222222><TERRORIST>\" say \"hi\" (dead)\r\n"
+      "L 10/20/2003 - 20:14:20: \"J\xC3\xBCrgen<5><STEAM_0:1:5><TERRORIST>\" say_team \"rush\"\r\n"
+      "L 10/20/2003 - 20:15:30: \"Carl<5><333333><CT>\" killed \"Alice<3><111111><CT>\" with \"ak47\"\r\n"
+      "L 10/20/2003 - 20:16:05: Team \"CT\" triggered \"CTs_Win\" (CT \"1\") (T \"0\")\r\n";
+
+TEST_F(LogScanTest, PrintsTheScanAsJson)
+{
+    const Outcome r = run("'" + write("a.log", kLog) + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json expected = json::parse(R"j({
+        "time": "10/20/2003 - 20:13:52",
+        "map": "de_dust2",
+        "public_chat": [{"text": "Alice: \"hello \\\"all\\\"\"", "color": "blue"},
+                        {"text": "Müller: \"hi\" (dead)", "color": "red"}],
+        "t_chat": [{"text": "Jürgen: \"rush\"", "color": "red"}],
+        "ct_chat": [],
+        "cvars": [["mp_friendlyfire", "1"]],
+        "ct_rows": [{"name": "Carl", "wonid": "333333", "tks": 1}],
+        "t_rows": [],
+        "ct_wins": "1",
+        "t_wins": "0"})j");
+    EXPECT_EQ(json::parse(r.out), expected);
+    // One object, members in the documented order.
+    EXPECT_EQ(r.out.rfind("{\"time\":", 0), 0u);
+    EXPECT_LT(r.out.find("\"ct_wins\""), r.out.find("\"t_wins\""));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(LogScanTest, EmptyFileAndStats)
+{
+    const std::string empty = write("empty.log", "");
+    Outcome r = run("'" + empty + "'");
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(json::parse(r.out),
+        json::parse(R"j({"time": "", "map": null, "public_chat": [], "t_chat": [], "ct_chat": [], "cvars": [],
+                        "ct_rows": [], "t_rows": [], "ct_wins": null, "t_wins": null})j"));
+
+    r = run("--stats '" + write("a.log", kLog) + "'");
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(json::parse(r.out),
+        json::parse(R"j({"time": 1, "map": 1, "public_chat": 2, "t_chat": 1, "ct_chat": 0, "cvars": 1,
+                        "ct_rows": 1, "t_rows": 0, "ct_wins": 1, "t_wins": 1})j"));
+    r = run("--stats '" + empty + "'");
+    EXPECT_EQ(json::parse(r.out)["time"], 0);
+}
+
+TEST_F(LogScanTest, Failures)
+{
+    Outcome r = run("'" + dir + "missing.log'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "velth-logscan: Cannot open " + dir + "missing.log: No such file or directory\n");
+
+    r = run("--stats '" + dir + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Cannot read " + dir), std::string::npos);
+
+    for (const char* args : { "", "a b", "--stats" }) {
+        r = run(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_EQ(r.err.rfind("usage: velth-logscan", 0), 0u) << args;
+    }
+}
+
+} // namespace
