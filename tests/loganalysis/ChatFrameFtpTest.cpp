@@ -8,6 +8,7 @@
 #include "editors/FtpClient.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/RtfWriter.h"
 #include "support/FtpServer.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
@@ -305,6 +306,12 @@ TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
     EXPECT_EQ(page->Views->MapLabel->text(), QStringLiteral("Map: de_dust2"));
     EXPECT_EQ(page->Views->TChat->toPlainText(), QStringLiteral("Bob: \"rush\""));
     EXPECT_EQ(page->Views->CTView->topLevelItemCount(), 2);
+
+    // The scanned T chat saved as RTF: its one line in red.
+    prompts.expectSaveFile(QString::fromStdString(folder.file("tchat.rtf")));
+    page->MenuItem1->trigger();
+    prompts.verify();
+    EXPECT_EQ(folder.read("tchat.rtf"), writeRtf({ { { "Bob: \"rush\"", RtfColor{ 255, 0, 0 } } } }));
     EXPECT_TRUE(page->IdFTP1->isConnected());
     EXPECT_EQ(logsFolder(), std::set<std::string>{ "L1020000.log" });
     EXPECT_TRUE(QTest::qWaitFor(
