@@ -24,7 +24,9 @@
 #include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -44,6 +46,18 @@ const QString kDisconnectFirst = QStringLiteral("You are connected to another FT
 enum RemoteColumn { FileNameColumn = 0, DateColumn = 1, SizeColumn = 2 };
 constexpr int kRemoteNameRole = Qt::UserRole;
 constexpr int kRemoteSizeRole = Qt::UserRole + 1;
+
+// The tab bar's look with less room around each caption.
+class CompactTabStyle final : public QProxyStyle
+{
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return QProxyStyle::pixelMetric(metric, option, widget) / 2;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 QPushButton* makeBarButton(const char* name, const QString& caption, QWidget* parent)
 {
@@ -106,6 +120,11 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
 
     MainControl = new QTabWidget(this);
     MainControl->setObjectName(QStringLiteral("MainControl"));
+    // Six tabs with their icons fit the page's width side by side.
+    auto* tabStyle = new CompactTabStyle;
+    tabStyle->setParent(MainControl->tabBar());
+    MainControl->tabBar()->setStyle(tabStyle);
+    MainControl->setIconSize(QSize(14, 14));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(MainControl);

@@ -21,6 +21,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextCursor>
@@ -141,6 +142,9 @@ TEST_F(ChatFrameTest, SixTabsOpeningOnLocalFiles)
     EXPECT_FALSE(tabs->tabIcon(0).isNull());
     EXPECT_FALSE(tabs->tabIcon(1).isNull());
     EXPECT_EQ(tabs->currentIndex(), 1);
+    // All six tabs stand side by side in the page's width, without scrolling.
+    page->resize(520, 407);
+    EXPECT_LE(tabs->tabBar()->sizeHint().width(), 520);
     tabs->setCurrentIndex(0);
     page->DownloadTab->layout()->activate();
     page->ServerLabel->parentWidget()->layout()->activate();
