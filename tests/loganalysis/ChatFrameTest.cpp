@@ -142,7 +142,11 @@ TEST_F(ChatFrameTest, SixTabsOpeningOnLocalFiles)
     EXPECT_FALSE(tabs->tabIcon(0).isNull());
     EXPECT_FALSE(tabs->tabIcon(1).isNull());
     EXPECT_EQ(tabs->currentIndex(), 1);
-    // All six tabs stand side by side in the page's width, without scrolling.
+    // All six tabs stand side by side in the page's width, without scrolling,
+    // in the main window's font.
+    QFont font = page->font();
+    font.setPixelSize(11);
+    page->setFont(font);
     page->resize(520, 407);
     EXPECT_LE(tabs->tabBar()->sizeHint().width(), 520);
     tabs->setCurrentIndex(0);
