@@ -457,22 +457,23 @@ void LogParser::updateRows(
 
 std::size_t LogParser::RowIndex::findOrAdd(std::string_view wonId, std::size_t newRow, const std::vector<TeamRow>& rows)
 {
-    if (2 * (m_used + 1) > m_slots.size())
+    if (4 * (m_used + 1) > 3 * m_slots.size())
         grow();
-    const std::uint64_t hash = std::hash<std::string_view>()(wonId);
+    const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(wonId));
+    const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(wonId.size(), UINT32_MAX));
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot& slot = m_slots[i];
-        if (slot.row == kNoRow) {
+        if (slot.row == kEmpty) {
             slot.hash = hash;
-            slot.row = newRow;
-            slot.length = static_cast<std::uint32_t>(std::min<std::size_t>(wonId.size(), UINT32_MAX));
+            slot.row = static_cast<std::uint32_t>(newRow);
+            slot.length = length;
             if (!wonId.empty())
                 std::memcpy(slot.key, wonId.data(), std::min(wonId.size(), kInlineKey));
             ++m_used;
             return kNoRow;
         }
-        if (slot.hash != hash || slot.length != std::min<std::size_t>(wonId.size(), UINT32_MAX))
+        if (slot.hash != hash || slot.length != length)
             continue;
         const bool same = wonId.size() <= kInlineKey
             ? wonId.empty() || std::memcmp(slot.key, wonId.data(), wonId.size()) == 0
@@ -488,10 +489,10 @@ void LogParser::RowIndex::grow()
     m_slots.assign(std::max<std::size_t>(64, old.size() * 2), Slot());
     const std::size_t mask = m_slots.size() - 1;
     for (const Slot& slot : old) {
-        if (slot.row == kNoRow)
+        if (slot.row == kEmpty)
             continue;
         std::size_t i = slot.hash & mask;
-        while (m_slots[i].row != kNoRow)
+        while (m_slots[i].row != kEmpty)
             i = (i + 1) & mask;
         m_slots[i] = slot;
     }

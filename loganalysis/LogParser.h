@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -186,11 +187,13 @@ private:
         static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
     private:
-        static constexpr std::size_t kInlineKey = 28;
+        // 32-byte slots; Steam ids ("STEAM_0:1:12345678") fit inline.
+        static constexpr std::size_t kInlineKey = 20;
+        static constexpr std::uint32_t kEmpty = UINT32_MAX;
         struct Slot
         {
-            std::uint64_t hash = 0;
-            std::size_t row = kNoRow;
+            std::uint32_t hash = 0;
+            std::uint32_t row = kEmpty; // rows stay far below 2^32: each needs a kill line
             std::uint32_t length = 0;
             char key[kInlineKey] = {};
         };
