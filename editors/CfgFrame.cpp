@@ -33,17 +33,6 @@
 namespace velth {
 namespace {
 
-QByteArray toBytes(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string fromBytes(const QVariant& v)
-{
-    const QByteArray b = v.toByteArray();
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
 // A file name from a dialog as the bytes the file system uses.
 std::string pathBytes(const QString& path)
 {
@@ -197,20 +186,18 @@ std::string TcfgFrame::selectedConfig() const
     const QListWidgetItem* item = ConfigList->currentItem();
     if (!item || !item->isSelected())
         return {};
-    return fromBytes(item->data(Qt::UserRole));
+    return itemDataToBytes(item->data(Qt::UserRole));
 }
 
 void TcfgFrame::FTPServerChange()
 {
-    const auto profile = currentProfile(FTPServer);
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
+    const auto profile = requireProfile(m_context.prompts(), FTPServer);
+    if (!profile)
         return;
-    }
     ConfigList->clear();
     for (const std::string& name : listConfigs(m_context.profileFolder(*profile))) {
         auto* item = new QListWidgetItem(toDisplay(name), ConfigList);
-        item->setData(Qt::UserRole, toBytes(name));
+        item->setData(Qt::UserRole, bytesToItemData(name));
     }
     ConfigList->setCurrentRow(-1);
 
@@ -225,11 +212,9 @@ void TcfgFrame::FTPServerChange()
 
 void TcfgFrame::BEditConfigClick()
 {
-    const auto profile = currentProfile(FTPServer);
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
+    const auto profile = requireProfile(m_context.prompts(), FTPServer);
+    if (!profile)
         return;
-    }
     const std::string name = selectedConfig();
     if (name.empty()) {
         m_context.prompts().errorBox(QStringLiteral("Please select a config file!"));
@@ -261,7 +246,7 @@ void TcfgFrame::Saveconfig1Click()
     if (remembered.empty())
         return;
     for (int i = 0; i < ConfigList->count(); ++i) {
-        if (fromBytes(ConfigList->item(i)->data(Qt::UserRole)) == remembered) {
+        if (itemDataToBytes(ConfigList->item(i)->data(Qt::UserRole)) == remembered) {
             ConfigList->setCurrentRow(i);
             break;
         }

@@ -33,23 +33,12 @@ constexpr int kBarHeight = 30;
 // places are given for a bar of this width.
 constexpr int kBarDesignWidth = 514;
 
-QByteArray toBytes(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string fromBytes(const QVariant& v)
-{
-    const QByteArray b = v.toByteArray();
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
 // The bytes an entry stands for: its own when it came from a file, else the
 // typed-text form of what it shows.
 std::string entryBytes(const QListWidgetItem* item)
 {
     const QVariant data = item->data(Qt::UserRole);
-    return data.isValid() ? fromBytes(data) : fromDisplay(item->text());
+    return data.isValid() ? itemDataToBytes(data) : fromDisplay(item->text());
 }
 
 QListWidgetItem* selectedItem(const QListWidget* list)
@@ -187,7 +176,7 @@ std::vector<std::string> TmapcycleFrame::cycleEntries() const
 void TmapcycleFrame::appendEntry(const QString& text, const std::string& bytes)
 {
     auto* item = new QListWidgetItem(text, Maps);
-    item->setData(Qt::UserRole, toBytes(bytes));
+    item->setData(Qt::UserRole, bytesToItemData(bytes));
 }
 
 bool TmapcycleFrame::holdsEntry(const QString& text) const
@@ -219,10 +208,8 @@ void TmapcycleFrame::BAddClick()
         m_context.prompts().errorBox(QStringLiteral("Please select a map!"));
         return;
     }
-    if (!currentProfile(FTPServer)) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
+    if (!requireProfile(m_context.prompts(), FTPServer))
         return;
-    }
     if (!holdsEntry(map->text()))
         appendEntry(map->text(), entryBytes(map));
 }
@@ -250,13 +237,7 @@ void TmapcycleFrame::Addcustommap1Click()
 void TmapcycleFrame::BUploadClick()
 {
     TransferVariant variant;
-    variant.checks = [this] {
-        if (!currentProfile(FTPServer)) {
-            m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
-            return false;
-        }
-        return true;
-    };
+    variant.checks = [this] { return requireProfile(m_context.prompts(), FTPServer).has_value(); };
     variant.prepare = [this](const std::string& profile) {
         saveMapcycleFile(m_context.localCopy(profile, "mapcycle.txt"), cycleEntries());
     };
@@ -271,13 +252,7 @@ void TmapcycleFrame::BUploadClick()
 void TmapcycleFrame::BDownloadClick()
 {
     TransferVariant variant;
-    variant.checks = [this] {
-        if (!currentProfile(FTPServer)) {
-            m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
-            return false;
-        }
-        return true;
-    };
+    variant.checks = [this] { return requireProfile(m_context.prompts(), FTPServer).has_value(); };
     variant.progressText = QStringLiteral("Downloading mapcycle.");
     variant.transfer = [this](FtpClient& client, const std::string& profile, FtpClient::Done done) {
         client.retrieve("mapcycle.txt", m_context.localCopy(profile, "mapcycle.txt"), std::move(done));

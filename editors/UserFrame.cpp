@@ -126,10 +126,7 @@ void TuserFrame::placeBarControls()
 
 bool TuserFrame::profileSelected()
 {
-    if (currentProfile(FTPServer))
-        return true;
-    m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
-    return false;
+    return requireProfile(m_context.prompts(), FTPServer).has_value();
 }
 
 void TuserFrame::loadLocalCopy(const std::string& profile)

@@ -265,11 +265,9 @@ void TchatFrame::attachChatMenu(QTextEdit* view, QMenu* menu)
 
 void TchatFrame::BConnectClick()
 {
-    const auto profile = currentProfile(FTPServer);
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a FTP Server!"));
+    const auto profile = requireProfile(m_context.prompts(), FTPServer);
+    if (!profile)
         return;
-    }
     if (!IdFTP1->isConnected()) {
         startConnect(*profile);
         return;
