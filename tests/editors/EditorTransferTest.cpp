@@ -20,14 +20,6 @@ using test::itemTexts;
 
 const QString kCfgDone = QStringLiteral("Finished. (Your config will work after the next mapchange.)");
 
-FtpServer::Options localServer(FtpServer::Fault fault = FtpServer::Fault::None)
-{
-    FtpServer::Options options;
-    options.fault = fault;
-    options.allowExternal = false; // the tests read what arrived in the server's folder
-    return options;
-}
-
 std::string block(const std::string& rcon, const std::string& server)
 {
     return "////////////////////////////////////////////\r\n"
@@ -95,7 +87,7 @@ struct UploadCase
 
 TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     useServer(server);
     const UploadCase cases[] = {
         { "empty server password", "hostname x\r\n", "t0p secret", "", block("t0p secret", "") + "hostname x\r\n",
@@ -128,7 +120,7 @@ TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
 
 TEST_F(CfgTransferTest, UploadSendsTheSavedFileNotTheEditorText)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     useServer(server);
     folder.write(local("alpha", "my.cfg"), "saved\r\n");
     pick(0);
@@ -143,7 +135,7 @@ TEST_F(CfgTransferTest, UploadSendsTheSavedFileNotTheEditorText)
 // byte, whatever its encoding.
 TEST_F(CfgTransferTest, UntouchedPasswordsKeepTheirBytes)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     useServer(server);
     folder.write(local("alpha", "my.cfg"), "");
     context.store().writeString("alpha", "rconpass", "p\xe4ss");
@@ -157,7 +149,7 @@ TEST_F(CfgTransferTest, UntouchedPasswordsKeepTheirBytes)
 
 TEST_F(CfgTransferTest, PasswordsAreStoredEvenWhenTheLoginFails)
 {
-    FtpServer server(localServer(FtpServer::Fault::RefuseLogin));
+    FtpServer server(FtpServer::Options::local(FtpServer::Fault::RefuseLogin));
     useServer(server);
     folder.write(local("alpha", "my.cfg"), "x");
     prompts.expectErrorReport(QStringLiteral("530"));
@@ -174,7 +166,7 @@ TEST_F(CfgTransferTest, PasswordsAreStoredEvenWhenTheLoginFails)
 // and the server.cfg of the last upload is left whole.
 TEST_F(CfgTransferTest, VanishedConfigSendsNothing)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     useServer(server);
     folder.write(local("alpha", "my.cfg"), "x");
     folder.write(local("alpha", "server.cfg"), "last upload");
@@ -196,7 +188,7 @@ class MapcycleTransferTest : public TransferFixture<TmapcycleFrame>
 
 TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     useServer(server);
     folder.write(local("alpha", "mapcycle.txt"), "");
     pick(0);
@@ -215,7 +207,7 @@ TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
 
 TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     useServer(server);
     server.write("cstrike/mapcycle.txt", "x\ny\r\n\r\nz");
     folder.write(local("alpha", "mapcycle.txt"), "old\r\n");
@@ -229,7 +221,7 @@ TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
 
 TEST_F(MapcycleTransferTest, SecondPressWhileTransferringIsBusy)
 {
-    FtpServer::Options options = localServer(FtpServer::Fault::StallTransfer);
+    FtpServer::Options options = FtpServer::Options::local(FtpServer::Fault::StallTransfer);
     FtpServer server(options);
     useServer(server);
     folder.write(local("alpha", "mapcycle.txt"), "");

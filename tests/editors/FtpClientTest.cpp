@@ -18,14 +18,6 @@ namespace {
 using Fault = FtpServer::Fault;
 using namespace std::chrono_literals;
 
-FtpServer::Options localServer(Fault fault = Fault::None)
-{
-    FtpServer::Options options;
-    options.fault = fault;
-    options.allowExternal = false;
-    return options;
-}
-
 bool contains(const std::vector<std::string>& lines, const std::string& prefix)
 {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
@@ -117,7 +109,7 @@ TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
         { "hlds/cstrike", "hlds/cstrike/" },
         { "/my server/cstrike", "my server/cstrike/" },
     };
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     local.write("users.ini", "x\r\n");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.folder);
@@ -136,7 +128,7 @@ TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
 
 TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.write("cstrike/logs/L1020000.log", "130 bytes");
     server.write("cstrike/logs/my log.log", "x");
     server.write("cstrike/logs/notes.txt", "y");
@@ -163,7 +155,7 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
 
 TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
 {
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.globList = false;
     FtpServer server(options);
     server.write("cstrike/logs/L1.log", "x");
@@ -217,7 +209,7 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FtpServer server(localServer(row.fault));
+        FtpServer server(FtpServer::Options::local(row.fault));
         server.makeFolder("cstrike");
         if (!row.remoteFile.empty())
             server.write("cstrike/users.ini", row.remoteFile);
@@ -264,7 +256,7 @@ TEST_F(FtpClientTest, ConnectFailuresCloseWhatTheyOpened)
 {
     int deadPort = 0;
     {
-        FtpServer server(localServer());
+        FtpServer server(FtpServer::Options::local());
         deadPort = server.port();
     }
     struct Row
@@ -297,7 +289,7 @@ TEST_F(FtpClientTest, ConnectFailuresCloseWhatTheyOpened)
 
 TEST_F(FtpClientTest, AServerThatClosedTheConnectionIsReportedByTheNextOperation)
 {
-    auto server = std::make_unique<FtpServer>(localServer());
+    auto server = std::make_unique<FtpServer>(FtpServer::Options::local());
     server->makeFolder("cstrike");
     FtpClient client;
     open(client, *server, "/cstrike");
@@ -312,7 +304,7 @@ TEST_F(FtpClientTest, AServerThatClosedTheConnectionIsReportedByTheNextOperation
 
 TEST_F(FtpClientTest, DisconnectSendsNoQuitAndDropsTheRunningOperation)
 {
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.rate = 64 * 1024;
     FtpServer server(options);
     server.write("cstrike/big.bin", std::string(1024 * 1024, 'x'));
@@ -340,7 +332,7 @@ TEST_F(FtpClientTest, DisconnectSendsNoQuitAndDropsTheRunningOperation)
 // leave the old local copy and no half-written file.
 TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
 {
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.rate = 64 * 1024;
     FtpServer server(options);
     server.write("cstrike/users.ini", std::string(1024 * 1024, 'u'));
@@ -371,7 +363,7 @@ TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
 
 TEST_F(FtpClientTest, CancelEndsTheTransferWithItsOwnError)
 {
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.rate = 64 * 1024;
     FtpServer server(options);
     server.write("cstrike/big.bin", std::string(1024 * 1024, 'x'));
@@ -390,7 +382,7 @@ TEST_F(FtpClientTest, CancelEndsTheTransferWithItsOwnError)
 
 TEST_F(FtpClientTest, LocalProblemsAndUnsafeNamesAreRefusedBeforeTheServerSeesThem)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.write("cstrike/users.ini", "remote");
     FtpClient client;
     open(client, server, "/cstrike");

@@ -21,14 +21,6 @@ namespace {
 using Fault = FtpServer::Fault;
 using namespace std::chrono_literals;
 
-FtpServer::Options localServer(Fault fault = Fault::None)
-{
-    FtpServer::Options options;
-    options.fault = fault;
-    options.allowExternal = false;
-    return options;
-}
-
 class TransferProcedureTest : public ::testing::Test
 {
 protected:
@@ -101,7 +93,7 @@ protected:
 
 TEST_F(TransferProcedureTest, UploadRunsItsStepsInOrderAndLeavesTheClientDisconnected)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.makeFolder("srv/hlds/cstrike");
     addProfile(context, "srv", server, "/srv/hlds");
     press(upload(), client);
@@ -126,7 +118,7 @@ TEST_F(TransferProcedureTest, ServerFolderIsHldsPlusCstrike)
         { "/home/hlds", "CWD /home/hlds/cstrike" },
         { "hlds", "CWD hlds/cstrike" },
     };
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     for (const auto& [hlds, cwd] : rows) {
         SCOPED_TRACE(hlds);
         server.makeFolder(hlds + "/cstrike");
@@ -141,7 +133,7 @@ TEST_F(TransferProcedureTest, ServerFolderIsHldsPlusCstrike)
 
 TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsTo21)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.makeFolder("cstrike");
     addProfile(context, "srv", server, "");
     press(upload(), client);
@@ -165,7 +157,7 @@ TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsTo21)
 
 TEST_F(TransferProcedureTest, RefusalsComeBeforeAnythingIsSentOrWritten)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.makeFolder("cstrike");
     addProfile(context, "srv", server, "");
 
@@ -228,11 +220,11 @@ TEST_F(TransferProcedureTest, FailuresEndInTheErrorReportAndLeaveThePageUsable)
         { "no greeting", Fault::MuteGreeting, true, QStringLiteral("no connection within 0.5 seconds"), connecting },
     };
     client.setTimeouts(500ms, 700ms);
-    FtpServer good(localServer());
+    FtpServer good(FtpServer::Options::local());
     good.write("cstrike/users.ini", "fresh");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FtpServer server(localServer(row.fault));
+        FtpServer server(FtpServer::Options::local(row.fault));
         server.makeFolder("cstrike");
         if (row.fault == Fault::DropTransfer)
             server.write("cstrike/users.ini", std::string(1 << 20, 'd'));
@@ -266,7 +258,7 @@ TEST_F(TransferProcedureTest, FailuresEndInTheErrorReportAndLeaveThePageUsable)
 
 TEST_F(TransferProcedureTest, ALocalErrorInsideTheTransferStepClosesTheConnection)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.makeFolder("cstrike");
     addProfile(context, "srv", server, "");
     TransferVariant v = upload();
@@ -285,7 +277,7 @@ TEST_F(TransferProcedureTest, ALocalErrorInsideTheTransferStepClosesTheConnectio
 // at the same time over its own connection.
 TEST_F(TransferProcedureTest, SamePageIsBusyWhileAnotherPageTransfersAtTheSameTime)
 {
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.rate = 256 * 1024;
     FtpServer server(options);
     const std::string remote(512 * 1024, 'r');

@@ -27,14 +27,6 @@ namespace {
 using Fault = FtpServer::Fault;
 using namespace std::chrono_literals;
 
-FtpServer::Options localServer(Fault fault = Fault::None)
-{
-    FtpServer::Options options;
-    options.fault = fault;
-    options.allowExternal = false;
-    return options;
-}
-
 class UserFrameTest : public ::testing::Test
 {
 protected:
@@ -127,7 +119,7 @@ TEST_F(UserFrameTest, PickingAProfileShowsItsLocalCopyWithEveryLineEndMadeCrLf)
 
 TEST_F(UserFrameTest, UploadWritesTheEditorWithCrLfAndNothingAddedThenSendsIt)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.makeFolder("hlds/cstrike");
     addProfile(context, "srv", server, "/hlds");
     page.FTPServer->setCurrentIndex(0);
@@ -164,7 +156,7 @@ TEST_F(UserFrameTest, EveryByteSurvivesDownloadEditorUpload)
         { "Windows-1252 with every byte", allBytes() },
         { "UTF-8", "\"STEAM_0:1:\xC3\xBC\" \xE2\x9C\x93 \xC2\xA0nbsp\nzweite Zeile\r\n" },
     };
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     addProfile(context, "srv", server, "");
     page.FTPServer->setCurrentIndex(0);
     for (const auto& [name, bytes] : documents) {
@@ -185,7 +177,7 @@ TEST_F(UserFrameTest, EveryByteSurvivesDownloadEditorUpload)
 
 TEST_F(UserFrameTest, ADownloadShowsTheNewCopyAndAFailedOneKeepsTheOld)
 {
-    FtpServer server(localServer());
+    FtpServer server(FtpServer::Options::local());
     server.makeFolder("cstrike");
     addProfile(context, "srv", server, "");
     folder.write("cfgs/srv/users.ini", "old\r\n");
@@ -212,7 +204,7 @@ TEST_F(UserFrameTest, ADownloadShowsTheNewCopyAndAFailedOneKeepsTheOld)
 // finished download must not put another server's list under its name.
 TEST_F(UserFrameTest, ADownloadDoesNotReplaceAnotherProfilesCopyPickedMeanwhile)
 {
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.rate = 128 * 1024;
     FtpServer server(options);
     server.write("cstrike/users.ini", std::string(256 * 1024, 's'));
@@ -255,11 +247,11 @@ TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
     };
     page.ftpClient().setTimeouts(500ms, 700ms);
     page.FTPServer->setCurrentIndex(0);
-    FtpServer good(localServer());
+    FtpServer good(FtpServer::Options::local());
     good.write("cstrike/users.ini", "good");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FtpServer server(localServer(row.fault));
+        FtpServer server(FtpServer::Options::local(row.fault));
         server.write("cstrike/users.ini", std::string(1 << 20, 'x'));
         addProfile(context, "srv", server, "");
         folder.write("cfgs/srv/users.ini", "kept");
@@ -290,7 +282,7 @@ TEST(UserFrameExitTest, ClosingTheWindowMidDownloadLeavesNoHalfWrittenFile)
 {
     ProgramFolder folder;
     ScriptedPrompts prompts;
-    FtpServer::Options options = localServer();
+    FtpServer::Options options = FtpServer::Options::local();
     options.rate = 64 * 1024;
     FtpServer server(options);
     server.write("cstrike/users.ini", std::string(1 << 20, 'n'));

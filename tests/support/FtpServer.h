@@ -52,6 +52,16 @@ public:
         // the folder's own listing: the layouts of other servers. A pattern is
         // still refused unless globList is set.
         std::optional<std::vector<std::string>> listing;
+
+        // A pyftpdlib server of our own, whatever VELTH_TEST_FTP says: for
+        // tests that read what arrived in the server's folder.
+        static Options local(Fault fault = Fault::None)
+        {
+            Options options;
+            options.fault = fault;
+            options.allowExternal = false;
+            return options;
+        }
     };
 
     FtpServer();
