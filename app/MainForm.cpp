@@ -25,6 +25,8 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
 
 namespace velth {
 
@@ -60,6 +62,16 @@ void setTextColor(QWidget* widget, const QColor& color)
 QIcon TMainForm::tabIcon(int index)
 {
     return QIcon(QStringLiteral(":/skin/tab%1.png").arg(index));
+}
+
+QTabWidget* TMainForm::addPageTabs(QWidget* page)
+{
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* tabs = new QTabWidget(page);
+    tabs->setObjectName(QStringLiteral("MainControl"));
+    layout->addWidget(tabs);
+    return tabs;
 }
 
 TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget* parent)

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QTabWidget;
+
 #include <array>
 #include <string>
 
@@ -92,6 +94,8 @@ public:
 
     // The tab icons of the pages, by index.
     static QIcon tabIcon(int index);
+    // The tab control that fills a page, named "MainControl" on every page.
+    static QTabWidget* addPageTabs(QWidget* page);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

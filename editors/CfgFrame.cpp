@@ -65,11 +65,7 @@ TcfgFrame::TcfgFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_client(new FtpClient(this))
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    MainControl = new QTabWidget(this);
-    MainControl->setObjectName(QStringLiteral("MainControl"));
-    layout->addWidget(MainControl);
+    MainControl = TMainForm::addPageTabs(this);
 
     buildUploadTab();
     buildEditTab();

@@ -64,11 +64,7 @@ TmapcycleFrame::TmapcycleFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_client(new FtpClient(this))
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    MainControl = new QTabWidget(this);
-    MainControl->setObjectName(QStringLiteral("MainControl"));
-    layout->addWidget(MainControl);
+    MainControl = TMainForm::addPageTabs(this);
     buildTab();
 }
 

@@ -46,11 +46,7 @@ TuserFrame::TuserFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_ftp(std::make_unique<FtpClient>())
 {
-    auto* pageLayout = new QVBoxLayout(this);
-    pageLayout->setContentsMargins(0, 0, 0, 0);
-    MainControl = new QTabWidget(this);
-    MainControl->setObjectName(QStringLiteral("MainControl"));
-    pageLayout->addWidget(MainControl);
+    MainControl = TMainForm::addPageTabs(this);
 
     userTab = new QWidget;
     userTab->setObjectName(QStringLiteral("userTab"));

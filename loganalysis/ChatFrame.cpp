@@ -118,16 +118,12 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     IdFTP1 = new FtpClient(this);
     IdFTP1->setObjectName(QStringLiteral("IdFTP1"));
 
-    MainControl = new QTabWidget(this);
-    MainControl->setObjectName(QStringLiteral("MainControl"));
+    MainControl = TMainForm::addPageTabs(this);
     // Six tabs with their icons fit the page's width side by side.
     auto* tabStyle = new CompactTabStyle;
     tabStyle->setParent(MainControl->tabBar());
     MainControl->tabBar()->setStyle(tabStyle);
     MainControl->setIconSize(QSize(14, 14));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(MainControl);
 
     buildDownloadTab();
     buildLocalFileTab();

@@ -115,11 +115,7 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
 {
     setObjectName(QStringLiteral("settingsFrame"));
 
-    auto* pageLayout = new QVBoxLayout(this);
-    pageLayout->setContentsMargins(0, 0, 0, 0);
-    MainControl = new QTabWidget(this);
-    MainControl->setObjectName(QStringLiteral("MainControl"));
-    pageLayout->addWidget(MainControl);
+    MainControl = TMainForm::addPageTabs(this);
 
     SettingsTab = new QWidget(MainControl);
     SettingsTab->setObjectName(QStringLiteral("SettingsTab"));
