@@ -102,13 +102,15 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     StatusBar = makeBar(this, "StatusBar", "statusbar.png", QRect(0, 472, 590, 28));
     TopBar = makeBar(this, "TopBar", "topbar.png", QRect(0, 25, 590, 22));
 
-    HPLabel = makeTopLabel("HPLabel", QStringLiteral("Project HP"), 365, true);
-    UpdateLabel = makeTopLabel("UpdateLabel", QStringLiteral("Updates"), 435, true);
-    FeedbackLabel = makeTopLabel("FeedbackLabel", QStringLiteral("Feedback"), 491, true);
-    HelpLabel = makeTopLabel("HelpLabel", QStringLiteral("Help"), 556, true);
-    makeTopLabel("Label1", QStringLiteral("|"), 429, false);
-    makeTopLabel("Label2", QStringLiteral("|"), 485, false);
-    makeTopLabel("Label3", QStringLiteral("|"), 550, false);
+    // Each link has the room up to the next separator (the last one up to
+    // the window's edge).
+    HPLabel = makeTopLabel("HPLabel", QStringLiteral("Project HP"), 365, 429 - 365, true);
+    UpdateLabel = makeTopLabel("UpdateLabel", QStringLiteral("Updates"), 435, 485 - 435, true);
+    FeedbackLabel = makeTopLabel("FeedbackLabel", QStringLiteral("Feedback"), 491, 550 - 491, true);
+    HelpLabel = makeTopLabel("HelpLabel", QStringLiteral("Help"), 556, 590 - 556, true);
+    makeTopLabel("Label1", QStringLiteral("|"), 429, 6, false);
+    makeTopLabel("Label2", QStringLiteral("|"), 485, 6, false);
+    makeTopLabel("Label3", QStringLiteral("|"), 550, 6, false);
 
     TopBarLabel = new QLabel(this);
     TopBarLabel->setObjectName(QStringLiteral("TopBarLabel"));
@@ -175,7 +177,7 @@ TMainForm::~TMainForm()
         MainForm = nullptr;
 }
 
-QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, bool link)
+QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, int room, bool link)
 {
     auto* label = new QLabel(text, this);
     label->setObjectName(QLatin1String(name));
@@ -183,9 +185,14 @@ QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, bo
     f.setPixelSize(12);
     f.setBold(true);
     // Metrics of the classic sans (Arial/Helvetica widths): the links must fit
-    // between their separators on the top bar.
+    // between their separators on the top bar. Where none of these is
+    // installed, a wider fallback sans is made smaller until the text fits.
     f.setFamilies({ QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans") });
     label->setFont(f);
+    while (label->sizeHint().width() > room && f.pixelSize() > 8) {
+        f.setPixelSize(f.pixelSize() - 1);
+        label->setFont(f);
+    }
     label->setCursor(Qt::PointingHandCursor);
     // The system's window colour, which is white on the usual desktop themes.
     setTextColor(label, palette().color(QPalette::Base));

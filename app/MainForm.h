@@ -106,7 +106,7 @@ private:
     void loadMapList();
     void showPage(TCoolButton* button, QWidget* page, const QString& caption);
     void dockPage(QWidget* page);
-    QLabel* makeTopLabel(const char* name, const QString& text, int x, bool link);
+    QLabel* makeTopLabel(const char* name, const QString& text, int x, int room, bool link);
     TCoolButton* makeNavButton(const char* name, const char* picture, const QString& tip, int y);
 
     AppContext m_context;

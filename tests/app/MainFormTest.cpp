@@ -191,6 +191,23 @@ TEST_F(MainFormTest, StatusLineGrowsToTheLeftFromAFixedRightEdge)
     EXPECT_EQ(w->status(), QStringLiteral("Your changes will take effect after a restart of Velth Control Center."));
 }
 
+// Whatever sans the desktop substitutes, no link runs into the separator
+// (or the window edge) after it.
+TEST_F(MainFormTest, TopBarLinksFitBetweenTheirSeparators)
+{
+    auto w = start();
+    const auto separator = [&](const char* name) { return w->findChild<QLabel*>(QLatin1String(name))->x(); };
+    const std::pair<QLabel*, int> links[] = { { w->HPLabel, separator("Label1") },
+        { w->UpdateLabel, separator("Label2") }, { w->FeedbackLabel, separator("Label3") }, { w->HelpLabel, 590 } };
+    for (const auto& [label, end] : links) {
+        SCOPED_TRACE(label->text().toStdString());
+        EXPECT_LE(label->x() + label->width(), end);
+        EXPECT_GE(label->font().pixelSize(), 9);
+    }
+    EXPECT_EQ(w->HPLabel->x(), 365);
+    EXPECT_EQ(w->HelpLabel->x(), 556);
+}
+
 TEST_F(MainFormTest, LinksTurnYellowUnderThePointerAndOpenTheirAddress)
 {
     auto w = start();
