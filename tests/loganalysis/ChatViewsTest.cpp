@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/ErrorReport.h"
+#include "loganalysis/WorkedExampleLog.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -79,22 +80,6 @@ QList<QStringList> rows(QTreeWidget* list)
     }
     return out;
 }
-
-const char* const kWorkedExample
-    = "L 10/20/2003 - 20:13:52: Log file started (file \"logs/L1020000.log\") (game \"cstrike\")\r\n"
-      "L 10/20/2003 - 20:13:52: Loading map \"de_dust2\"\r\n"
-      "L 10/20/2003 - 20:13:52: Server cvars start\r\n"
-      "L 10/20/2003 - 20:13:52: Server cvar \"mp_friendlyfire\" = \"1\"\r\n"
-      "L 10/20/2003 - 20:13:52: Server cvar \"public_slots_free\" = \"10\"\r\n"
-      "L 10/20/2003 - 20:13:52: Server cvars end\r\n"
-      "L 10/20/2003 - 20:14:10: \"Alice<3><111111><CT>\" say \"hello all\"\r\n"
-      "L 10/20/2003 - 20:14:12: \"Bob<4><222222><TERRORIST>\" say \"hi\" (dead)\r\n"
-      "L 10/20/2003 - 20:14:15: \"Alice<3><111111><CT>\" say_team \"go B\"\r\n"
-      "L 10/20/2003 - 20:14:20: \"Bob<4><222222><TERRORIST>\" say_team \"rush\"\r\n"
-      "L 10/20/2003 - 20:15:01: \"Alice<3><111111><CT>\" killed \"Bob<4><222222><TERRORIST>\" with \"m4a1\"\r\n"
-      "L 10/20/2003 - 20:15:30: \"Carl<5><333333><CT>\" killed \"Alice<3><111111><CT>\" with \"ak47\"\r\n"
-      "L 10/20/2003 - 20:16:00: \"Carl<5><333333><CT>\" killed \"Dave<6><444444><TERRORIST>\" with \"awp\"\r\n"
-      "L 10/20/2003 - 20:16:05: Team \"CT\" triggered \"CTs_Win\" (CT \"1\") (T \"0\")\r\n";
 
 class ChatViewsTest : public ::testing::Test
 {
@@ -178,7 +163,7 @@ TEST_F(ChatViewsTest, TabsAndColumns)
 
 TEST_F(ChatViewsTest, ScansTheWorkedExample)
 {
-    writeLog("L1020000.log", kWorkedExample);
+    writeLog("L1020000.log", test::kWorkedExampleLog);
     views.ScanLog(QStringLiteral("L1020000.log"));
     EXPECT_EQ(status.history,
         (QStringList{ QStringLiteral("Scanning: L1020000.log."), QStringLiteral("Finished scanning L1020000.log.") }));
@@ -196,7 +181,7 @@ TEST_F(ChatViewsTest, ScansTheWorkedExample)
 
 TEST_F(ChatViewsTest, EmptyFileResetsEverything)
 {
-    writeLog("L1020000.log", kWorkedExample);
+    writeLog("L1020000.log", test::kWorkedExampleLog);
     views.ScanLog(QStringLiteral("L1020000.log"));
     writeLog("EMPTY.LOG", "");
     views.ScanLog(QStringLiteral("EMPTY.LOG"));
@@ -224,10 +209,10 @@ TEST_F(ChatViewsTest, ShowsTextAsItStands)
 
 TEST_F(ChatViewsTest, FileThatCannotBeOpened)
 {
-    writeLog("L1020000.log", kWorkedExample);
+    writeLog("L1020000.log", test::kWorkedExampleLog);
     views.ScanLog(QStringLiteral("L1020000.log"));
     tabs.setCurrentIndex(1);
-    writeLog("notes.txt", kWorkedExample); // looked for as notes.txt.log
+    writeLog("notes.txt", test::kWorkedExampleLog); // looked for as notes.txt.log
     prompts.expectErrorReport(QString::fromStdString(context.logsFolder()) + QStringLiteral("/notes.txt.log"));
     runGuarded([&] { views.ScanLog(QStringLiteral("notes.txt")); });
     prompts.verify();
