@@ -492,6 +492,23 @@ public:
         sockets.shutDownAll();
     }
 
+    void operationStarted()
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = true;
+    }
+    void operationEnded()
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = false;
+        m_ended.notify_all();
+    }
+    void waitForOperation(milliseconds limit)
+    {
+        std::unique_lock lock(m_mutex);
+        m_ended.wait_for(lock, limit, [this] { return !m_running; });
+    }
+
     void touch() { lastActivity = Clock::now().time_since_epoch().count(); }
     Clock::time_point lastActive() const { return Clock::time_point(Clock::duration(lastActivity.load())); }
 
@@ -502,6 +519,12 @@ public:
     std::atomic<bool> greeted{ false };
     SocketSet sockets; // declared before easy: libcurl closes its sockets through it
 
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_running = false;
+
+public:
     // Worker only.
     EasyHandle easy;
     curl_socket_t controlFd = CURL_SOCKET_BAD;
@@ -736,12 +759,19 @@ private:
             outcome.result.reply = reply;
             return outcome;
         }
-        if (code == CURLE_OPERATION_TIMEDOUT && curlText.rfind("Operation too slow", 0) == 0)
+        // The client's own watchdog ends waits for replies; a time-out of
+        // libcurl's while data moves is its low-speed limit. (Its error text
+        // may be that of an earlier, harmless complaint.)
+        const bool movesData = m_op == Op::Store || m_op == Op::Retrieve || m_op == Op::List;
+        if (code == CURLE_OPERATION_TIMEDOUT && movesData && m_progressDone > 0)
             return fail(Kind::TimedOut,
                 "the transfer was slower than " + rateText(limits.lowSpeedBytes) + " for "
                     + secondsText(std::chrono::duration_cast<milliseconds>(limits.lowSpeedTime)));
         // A reply libcurl would not read is no closed connection: say what it was.
-        if (curlText.find("too large") != std::string::npos || curlText.find("too big") != std::string::npos)
+        std::string lowered = curlText;
+        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lowered.find("too large") != std::string::npos || lowered.find("too big") != std::string::npos)
             return fail(Kind::Lost, "the server's reply is too long (" + curlText + ")");
         if (m_newConnectionRefused || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING
             || code == CURLE_PARTIAL_FILE || code == CURLE_FTP_ACCEPT_FAILED)
@@ -962,8 +992,12 @@ public:
                         Q_EMIT q->progress(done, total);
                 });
             });
-        worker->post([operation, s = session, box = mailbox, this, gen] {
+        session->operationStarted();
+        worker->post([operation, s = session, box = mailbox, this, gen]() mutable {
             auto outcome = std::make_shared<Outcome>(operation->run(*s));
+            // The operation's local files are closed or removed from here on.
+            operation.reset();
+            s->operationEnded();
             box->post([this, gen, outcome] { deliver(gen, std::move(*outcome)); });
         });
         armWatchdog();
@@ -1039,6 +1073,9 @@ public:
         if (!session)
             return;
         session->end(Ending::Closed);
+        // With its sockets shut down the operation ends at once; waiting for
+        // it means no half-written file outlives the call.
+        session->waitForOperation(kWorkerExitWait);
         worker->post([released = std::move(session)]() mutable { released.reset(); });
         session.reset();
     }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <algorithm>
 #include <memory>
 
@@ -169,10 +171,11 @@ TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
 
 // Each fault ends in an error naming what failed with the server's reply
 // where there is one; a failed download leaves the old local copy and no
-// temporary file.
+// temporary file. While the client waits for a final reply the server
+// withholds, the caller's event loop goes on running.
 TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
 {
-    enum class Step { Connect, Cwd, Store, Retrieve };
+    enum class Step { Connect, Cwd, Store, Retrieve, List };
     struct Row
     {
         const char* name;
@@ -181,6 +184,7 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
         std::string remoteFile; // what the server holds in /cstrike
         std::string message; // %P is the port
         bool staysConnected;
+        bool heldReply = false; // all data moves, then the final reply never comes
     };
     const std::string big(4 * 1024 * 1024, 'b');
     const std::vector<Row> rows{
@@ -206,6 +210,23 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
             "Cannot download users.ini: no answer from the server for 0.7 seconds", false },
         { "stalled upload", Fault::StallTransfer, Step::Store, "",
             "Cannot upload users.ini: no answer from the server for 0.7 seconds", false },
+        { "upload's final reply withheld", Fault::HoldStorReply, Step::Store, "",
+            "Cannot upload users.ini: no answer from the server for 0.7 seconds", false, true },
+        { "download's final reply withheld", Fault::HoldRetrReply, Step::Retrieve, "new remote copy",
+            "Cannot download users.ini: no answer from the server for 0.7 seconds", false, true },
+        { "trickling download", Fault::Trickle, Step::Retrieve, big,
+            "Cannot download users.ini: the transfer was slower than 1 KB/s for 1 second", false },
+        { "listing without an end", Fault::EndlessList, Step::List, "",
+            "Cannot list *.log: the listing is longer than 100000 lines or 64 MB; it was not read to its end", false },
+        { "multi-line refusal", Fault::MultilineError, Step::Cwd, "",
+            "Cannot change to the folder /cstrike: 550-The folder is not there.\n550-It was removed.\n550 Ask the "
+            "server's owner.",
+            false },
+        { "greeting too long", Fault::LongGreeting, Step::Connect, "",
+            "Cannot connect to 127.0.0.1 on port %P: the server's reply is too long", false },
+        { "data connection from elsewhere", Fault::ForeignData, Step::Retrieve, "users",
+            "Cannot download users.ini: a data connection came from 127.0.0.2, not from the server; it was refused",
+            false },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -218,7 +239,17 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
 
         FtpClient client;
         client.setTimeouts(500ms, 700ms);
+        client.setLowSpeedLimit(1024, 1s);
         pointAt(client, server);
+        // Ticks of the caller's event loop after the server withheld its reply.
+        bool withheld = false;
+        int ticksAfterData = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            ticksAfterData += withheld ? 1 : 0;
+            withheld = withheld || (row.heldReply && contains(server.commands(), "(226 withheld)"));
+        });
+        ticker.start(50);
         std::string message;
         {
             Outcome outcome;
@@ -240,10 +271,24 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
                 client.retrieve("users.ini", local.file("users.ini"), outcome.done());
             message = outcome.wait();
         }
+        if (row.failsAt == Step::List) {
+            ASSERT_EQ(message, "");
+            Outcome outcome;
+            client.list("*.log", outcome.listed());
+            message = outcome.wait();
+            EXPECT_TRUE(outcome.lines.empty());
+        }
         std::string expected = row.message;
         if (const auto at = expected.find("%P"); at != std::string::npos)
             expected.replace(at, 2, std::to_string(server.port()));
-        EXPECT_EQ(message, expected);
+        if (row.fault == Fault::LongGreeting) {
+            EXPECT_EQ(message.substr(0, expected.size()), expected) << message;
+        } else {
+            EXPECT_EQ(message, expected);
+        }
+        if (row.heldReply) {
+            EXPECT_GE(ticksAfterData, 3) << "the event loop stood still while the final reply was awaited";
+        }
         EXPECT_EQ(client.isConnected(), row.staysConnected);
         EXPECT_FALSE(client.isBusy());
         EXPECT_EQ(local.read("users.ini"), "old local copy");
