@@ -14,6 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
 
 namespace velth::test {
 namespace {
@@ -313,6 +317,72 @@ TEST_F(TransferProcedureTest, SamePageIsBusyWhileAnotherPageTransfersAtTheSameTi
     EXPECT_EQ(folder.read("other.ini"), remote);
     EXPECT_EQ(folder.read("cfgs/srv/users.ini"), remote) << "the download completed over the busy press";
     EXPECT_EQ(server.commands({ "STOR" }), std::vector<std::string>());
+}
+
+// A server that withholds its final reply after the data holds only that
+// page's action: the window's timers go on firing, another page's action
+// starts and ends meanwhile, and the held one fails by its own limit.
+TEST_F(TransferProcedureTest, AWithheldFinalReplyHoldsOnlyItsOwnAction)
+{
+    struct Row
+    {
+        const char* name;
+        Fault fault;
+        bool isDownload;
+        QString report;
+    };
+    const std::vector<Row> rows{
+        { "upload", Fault::HoldStorReply, false, QStringLiteral("Cannot upload users.ini: no answer from the server") },
+        { "download", Fault::HoldRetrReply, true,
+            QStringLiteral("Cannot download users.ini: no answer from the server") },
+    };
+    FtpServer good(FtpServer::Options::local());
+    good.write("cstrike/other.ini", "other page's file");
+    addProfile(context, "other", good, "");
+    QComboBox otherSelector;
+    setProfileNames(&otherSelector, { "other" });
+    otherSelector.setCurrentIndex(0);
+    client.setTimeouts(5s, 3s);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FtpServer held(FtpServer::Options::local(row.fault));
+        held.write("cstrike/users.ini", "the server's copy");
+        addProfile(context, "srv", held, "");
+        folder.write("cfgs/srv/users.ini", "old copy");
+        std::filesystem::remove(folder.file("other.ini"));
+        FtpClient otherPage;
+        bool withheld = false;
+        int ticksWhileHeld = 0;
+        bool otherEndedWhileHeld = false;
+        TransferVariant other = download();
+        other.transfer = [this](FtpClient& c, const std::string&, FtpClient::Done done) {
+            c.retrieve("other.ini", folder.file("other.ini"), std::move(done));
+        };
+        other.after = [&](const std::string&) { otherEndedWhileHeld = client.isBusy(); };
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (withheld) {
+                ++ticksWhileHeld;
+                return;
+            }
+            const auto commands = held.commands();
+            withheld = std::find(commands.begin(), commands.end(), "(226 withheld)") != commands.end();
+            if (withheld)
+                runGuarded([&] { runTransfer(context, otherPage, &otherSelector, std::move(other)); });
+        });
+        ticker.start(50);
+
+        prompts.expectErrorReport(row.report);
+        press(row.isDownload ? download() : upload(), client);
+        waitForEnd();
+        prompts.verify();
+        EXPECT_TRUE(withheld);
+        EXPECT_GE(ticksWhileHeld, 3) << "the window's timer stood still";
+        EXPECT_TRUE(otherEndedWhileHeld) << "the other page's action ran to its end meanwhile";
+        EXPECT_EQ(folder.read("other.ini"), "other page's file");
+        EXPECT_EQ(folder.read("cfgs/srv/users.ini"), row.isDownload ? "old copy" : editorBytes);
+        EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
+    }
 }
 
 } // namespace

@@ -15,11 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
+
+#include <algorithm>
 
 namespace velth::test {
 namespace {
@@ -276,32 +279,55 @@ TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
     }
 }
 
-// Exit during a transfer: the main window and its pages go at once, the
-// user's copy stays whole and no partial file is left.
+// Exit during a transfer: the main window and its pages go within 2 s, even
+// while libcurl waits for a final reply the server withholds; the user's
+// copy stays whole and no partial file is left.
 TEST(UserFrameExitTest, ClosingTheWindowMidDownloadLeavesNoHalfWrittenFile)
 {
-    ProgramFolder folder;
-    ScriptedPrompts prompts;
-    FtpServer::Options options = FtpServer::Options::local();
-    options.rate = 64 * 1024;
-    FtpServer server(options);
-    server.write("cstrike/users.ini", std::string(1 << 20, 'n'));
-    auto window = std::make_unique<TMainForm>(folder.path(), prompts);
-    addProfile(window->context(), "srv", server, "");
-    makeFolders(folder.path() + "cfgs/srv");
-    folder.write("cfgs/srv/users.ini", "the user's copy");
-    TuserFrame* page = window->userFrame;
-    setProfileNames(page->FTPServer, { "srv" });
-    page->FTPServer->setCurrentIndex(0);
-    qint64 moved = 0;
-    QObject::connect(&page->ftpClient(), &FtpClient::progress, [&](qint64 done, qint64) { moved = done; });
-    page->BDownload->click();
-    ASSERT_TRUE(waitUntil([&] { return moved > 0; }));
-    window.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "the user's copy");
-    EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
-    EXPECT_TRUE(server.commands({ "QUIT" }).empty());
+    struct Row
+    {
+        const char* name;
+        Fault fault;
+        long rate;
+    };
+    const std::vector<Row> rows{
+        { "data still moving", Fault::None, 64 * 1024 },
+        { "final reply withheld", Fault::HoldRetrReply, 0 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ProgramFolder folder;
+        ScriptedPrompts prompts;
+        FtpServer::Options options = FtpServer::Options::local(row.fault);
+        options.rate = row.rate;
+        FtpServer server(options);
+        server.write("cstrike/users.ini", std::string(1 << 20, 'n'));
+        auto window = std::make_unique<TMainForm>(folder.path(), prompts);
+        addProfile(window->context(), "srv", server, "");
+        makeFolders(folder.path() + "cfgs/srv");
+        folder.write("cfgs/srv/users.ini", "the user's copy");
+        TuserFrame* page = window->userFrame;
+        setProfileNames(page->FTPServer, { "srv" });
+        page->FTPServer->setCurrentIndex(0);
+        qint64 moved = 0;
+        QObject::connect(&page->ftpClient(), &FtpClient::progress, [&](qint64 done, qint64) { moved = done; });
+        page->BDownload->click();
+        ASSERT_TRUE(waitUntil([&] {
+            const auto commands = server.commands();
+            return row.fault == Fault::None
+                ? moved > 0
+                : std::find(commands.begin(), commands.end(), "(226 withheld)") != commands.end();
+        }));
+        QElapsedTimer closing;
+        closing.start();
+        window->close();
+        window.reset();
+        QCoreApplication::processEvents();
+        EXPECT_LT(closing.elapsed(), 2000);
+        EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "the user's copy");
+        EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
+        EXPECT_TRUE(server.commands({ "QUIT" }).empty());
+    }
 }
 
 } // namespace
