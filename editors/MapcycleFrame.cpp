@@ -254,7 +254,13 @@ void TmapcycleFrame::BDownloadClick()
         client.retrieve("mapcycle.txt", m_context.localCopy(profile, "mapcycle.txt"), std::move(done));
     };
     variant.finalText = QStringLiteral("Finished.");
-    variant.after = [this](const std::string& profile) { loadLocalCopy(profile); };
+    variant.after = [this](const std::string& profile) {
+        // Only while the list belongs to that profile: a profile picked during
+        // the transfer has its own cycle on show, and the next upload must not
+        // send one server's cycle to another.
+        if (currentProfile(FTPServer) == profile)
+            loadLocalCopy(profile);
+    };
     runTransfer(m_context, *m_client, FTPServer, std::move(variant));
 }
 

@@ -219,6 +219,35 @@ TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
     EXPECT_EQ(server.commands({ "CWD" }).back(), "CWD /cstrike");
 }
 
+// A profile picked while a download runs keeps its own cycle on show: the
+// finished download must not put another server's cycle under its name,
+// where the next upload would send it to the wrong server.
+TEST_F(MapcycleTransferTest, ADownloadDoesNotReplaceAnotherProfilesListPickedMeanwhile)
+{
+    FtpServer::Options options = FtpServer::Options::local();
+    options.rate = 128 * 1024;
+    FtpServer server(options);
+    useServer(server);
+    std::string remote;
+    while (remote.size() < 256 * 1024)
+        remote += "de_alpha\r\n";
+    server.write("cstrike/mapcycle.txt", remote);
+    folder.write(local("alpha", "mapcycle.txt"), "de_old\r\n");
+    folder.write(local("beta", "mapcycle.txt"), "cs_beta\r\n");
+    pick(0);
+    bool picked = false;
+    QObject::connect(&page->ftpClient(), &FtpClient::progress, [&](qint64 done, qint64) {
+        if (done > 0 && !picked) {
+            picked = true;
+            pick(1);
+        }
+    });
+    run([&] { QTest::mouseClick(page->BDownload, Qt::LeftButton); }, QStringLiteral("Finished."));
+    EXPECT_TRUE(picked);
+    EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), remote);
+    EXPECT_EQ(itemTexts(page->Maps), QStringList{ QStringLiteral("cs_beta") });
+}
+
 TEST_F(MapcycleTransferTest, SecondPressWhileTransferringIsBusy)
 {
     FtpServer::Options options = FtpServer::Options::local(FtpServer::Fault::StallTransfer);
