@@ -87,7 +87,8 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 
     EXPECT_EQ(server.read("velth-client-test/users.ini"), bytes);
     const auto commands = server.commands();
-    EXPECT_TRUE(contains(commands, "EPRT ") || contains(commands, "PORT ")) << "active mode";
+    EXPECT_TRUE(contains(commands, "PORT 127,0,0,1,")) << "active mode with PORT for IPv4";
+    EXPECT_FALSE(contains(commands, "EPRT"));
     EXPECT_FALSE(contains(commands, "PASV") || contains(commands, "EPSV"));
     EXPECT_TRUE(contains(commands, "TYPE I"));
     EXPECT_FALSE(contains(commands, "TYPE A"));

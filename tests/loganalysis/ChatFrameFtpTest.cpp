@@ -79,6 +79,9 @@ struct ChatFrameFtpTest : ::testing::Test
     AppContext context{ folder.path(), prompts, status };
     std::unique_ptr<FtpServer> server;
     std::unique_ptr<TchatFrame> page;
+    // The profile's HLDS: the server's folder srv, absolute or relative to
+    // the login folder.
+    std::string hlds = "/srv";
 
     void SetUp() override
     {
@@ -108,7 +111,7 @@ struct ChatFrameFtpTest : ::testing::Test
         context.store().writeInt("game", "PORT", server->port());
         context.store().writeString("game", "USER", server->user());
         context.store().writeString("game", "PASS", server->password());
-        context.store().writeString("game", "HLDS", "/srv");
+        context.store().writeString("game", "HLDS", hlds);
     }
     // A log on the server, dated 20 Oct 2003 20:13 UTC.
     void serverLog(const std::string& name, const std::string& bytes) const
@@ -157,7 +160,14 @@ struct ChatFrameFtpTest : ::testing::Test
     QString connectText() const { return QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server->port()); }
 };
 
-TEST_F(ChatFrameFtpTest, ConnectListsTheLogsOfTheServer)
+// The page's tests run with an absolute and with a relative HLDS.
+struct ChatFrameHldsTest : ChatFrameFtpTest, ::testing::WithParamInterface<const char*>
+{
+    ChatFrameHldsTest() { hlds = GetParam(); }
+};
+INSTANTIATE_TEST_SUITE_P(Hlds, ChatFrameHldsTest, ::testing::Values("/srv", "srv"));
+
+TEST_P(ChatFrameHldsTest, ConnectListsTheLogsOfTheServer)
 {
     startServer();
     serverLog("L1020000.log", kLog);
@@ -171,21 +181,32 @@ TEST_F(ChatFrameFtpTest, ConnectListsTheLogsOfTheServer)
             QStringLiteral("L1021000.log|Oct 20  2003 |43") }));
     EXPECT_EQ(status.history,
         QStringList({ connectText(), QStringLiteral("Downloading logdir."), QStringLiteral("Ready.") }));
-    EXPECT_EQ(server->commands({ "CWD", "LIST" }), std::vector<std::string>({ "CWD /srv/cstrike/logs", "LIST *.log" }));
+    EXPECT_EQ(server->commands({ "CWD", "LIST" }),
+        std::vector<std::string>({ "CWD " + hlds + "/cstrike/logs", "LIST *.log" }));
     EXPECT_TRUE(page->IdFTP1->isConnected());
 
-    // Connected, Connect is refused, also for the same profile.
-    prompts.expectErrorBox(kBusy);
-    QTest::mouseClick(page->BConnect, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return prompts.shown().size() == 1; }, 10000));
-    ASSERT_TRUE(waitIdle());
+    // Connected, Connect is refused, also for the same profile and for
+    // another one; asking the server leaves its folder and the connection.
+    setProfileNames(page->FTPServer, { "game", "other" });
+    for (const int picked : { 0, 1 }) {
+        page->FTPServer->setCurrentIndex(picked);
+        prompts.expectErrorBox(kBusy);
+        QTest::mouseClick(page->BConnect, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return prompts.shown().size() == picked + 1; }, 10000));
+        ASSERT_TRUE(waitIdle());
+    }
     EXPECT_EQ(rows().size(), 2);
     EXPECT_EQ(status.history.size(), 3);
+    EXPECT_EQ(server->commands({ "CWD", "NOOP", "USER" }),
+        std::vector<std::string>({ "USER " + server->user(), "CWD " + hlds + "/cstrike/logs", "NOOP", "NOOP" }));
+    EXPECT_TRUE(page->IdFTP1->isConnected());
+    doubleClick(QStringLiteral("L1021000.log"));
+    EXPECT_EQ(local("L1021000.log"), "L 10/21/2003 - 08:00:00: Log file started\r\n");
 }
 
 // pyftpdlib, like other servers, answers 550 to "LIST *.log": the page lists
 // the folder then and keeps the names ending in ".log" in any letter case.
-TEST_F(ChatFrameFtpTest, ServerWithoutPatternsInList)
+TEST_P(ChatFrameHldsTest, ServerWithoutPatternsInList)
 {
     FtpServer::Options options;
     options.globList = false;
@@ -253,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, ListingLayoutTest, ::testing::ValuesIn(kLayout
 
 // A name the server lists is written into the logs folder only when it cannot
 // lead out of it; downloading what is offered writes nowhere else.
-TEST_F(ChatFrameFtpTest, HostileListingWritesNothingOutsideTheLogs)
+TEST_P(ChatFrameHldsTest, HostileListingWritesNothingOutsideTheLogs)
 {
     FtpServer::Options options;
     options.listing = { "-rw-r--r--   1 a b 5 Oct 20 20:13 ../x.log", "-rw-r--r--   1 a b 5 Oct 20 20:13 a/b.log",
@@ -274,7 +295,7 @@ TEST_F(ChatFrameFtpTest, HostileListingWritesNothingOutsideTheLogs)
     EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>{ "RETR L1.log" });
 }
 
-TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
+TEST_P(ChatFrameHldsTest, DownloadScansTheLog)
 {
     startServer();
     serverLog("L1020000.log", kLog);
@@ -304,7 +325,7 @@ TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
 
 // Downloads run one after another over the one connection; each replaces the
 // local log of its name.
-TEST_F(ChatFrameFtpTest, RepeatedDownloadsOverOneConnection)
+TEST_P(ChatFrameHldsTest, RepeatedDownloadsOverOneConnection)
 {
     startServer();
     serverLog("L1.log", "L 10/20/2003 - 20:13:52: one\r\n");
@@ -328,7 +349,7 @@ TEST_F(ChatFrameFtpTest, RepeatedDownloadsOverOneConnection)
 }
 
 // A failed download is reported and leaves the old local log as it was.
-TEST_F(ChatFrameFtpTest, FailedDownloadKeepsTheLocalLog)
+TEST_P(ChatFrameHldsTest, FailedDownloadKeepsTheLocalLog)
 {
     for (const auto fault : { FtpServer::Fault::MissingRetr, FtpServer::Fault::DropTransfer }) {
         SCOPED_TRACE(static_cast<int>(fault));
@@ -355,7 +376,7 @@ TEST_F(ChatFrameFtpTest, FailedDownloadKeepsTheLocalLog)
 // While a download runs the window shows its progress without touching the
 // status line; a second transfer, Connect and Disconnect are refused; Cancel
 // ends it and leaves the old local log untouched.
-TEST_F(ChatFrameFtpTest, CancelledDownloadKeepsTheLocalLog)
+TEST_P(ChatFrameHldsTest, CancelledDownloadKeepsTheLocalLog)
 {
     FtpServer::Options options;
     options.fault = FtpServer::Fault::StallTransfer;
@@ -402,7 +423,7 @@ TEST_F(ChatFrameFtpTest, CancelledDownloadKeepsTheLocalLog)
     EXPECT_EQ(page->FTPFiles->topLevelItemCount(), 2);
 }
 
-TEST_F(ChatFrameFtpTest, DisconnectClosesAndEmptiesTheList)
+TEST_P(ChatFrameHldsTest, DisconnectClosesAndEmptiesTheList)
 {
     startServer();
     serverLog("L1.log", "a");
@@ -425,7 +446,7 @@ TEST_F(ChatFrameFtpTest, DisconnectClosesAndEmptiesTheList)
 // The server closes the connection: the next download says so and leaves the
 // page disconnected; Connect then works without a Disconnect and replaces the
 // rows instead of appending a second copy.
-TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByDownload)
+TEST_P(ChatFrameHldsTest, ServerClosingTheConnectionIsNoticedByDownload)
 {
     startServer();
     serverLog("L1.log", "a");
@@ -446,7 +467,7 @@ TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByDownload)
         rows(), QStringList({ QStringLiteral("L1.log|Oct 20  2003 |1"), QStringLiteral("L2.log|Oct 20  2003 |1") }));
 }
 
-TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByConnect)
+TEST_P(ChatFrameHldsTest, ServerClosingTheConnectionIsNoticedByConnect)
 {
     startServer();
     serverLog("L1.log", "a");
@@ -465,7 +486,7 @@ TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByConnect)
 
 // A refused login leaves the page disconnected with the connect message; a
 // refused folder leaves "Downloading logdir." and no rows.
-TEST_F(ChatFrameFtpTest, ConnectFailures)
+TEST_P(ChatFrameHldsTest, ConnectFailures)
 {
     FtpServer::Options options;
     options.fault = FtpServer::Fault::RefuseLogin;
@@ -499,7 +520,7 @@ namespace {
 
 // Closing the window in the middle of a download: no callback reaches the
 // destroyed page and no half-written file stays behind.
-TEST_F(ChatFrameFtpTest, ClosingThePageMidDownloadLeavesNoPartialFile)
+TEST_P(ChatFrameHldsTest, ClosingThePageMidDownloadLeavesNoPartialFile)
 {
     FtpServer::Options options;
     options.fault = FtpServer::Fault::StallTransfer;
