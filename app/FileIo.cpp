@@ -2,6 +2,7 @@
 
 #include "app/Error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +84,16 @@ std::string readFile(const std::string& path)
 
 std::string makeTempFileBeside(const std::string& target)
 {
-    std::string pattern = target + ".partXXXXXX";
+    // The name is the target's own, shortened where needed so that the
+    // ".partXXXXXX" tail fits the file system's limit for one name.
+    static const std::string kTail = ".partXXXXXX";
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t maxName = limit > static_cast<long>(kTail.size()) ? static_cast<std::size_t>(limit) : 255;
+    std::string pattern
+        = target.substr(0, nameStart + std::min(target.size() - nameStart, maxName - kTail.size())) + kTail;
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     const int fd = ::mkostemp(buf.data(), O_CLOEXEC);

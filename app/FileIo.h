@@ -19,8 +19,9 @@ std::optional<std::string> readFileIfExists(const std::string& path);
 // velth::Error names the target file.
 void writeFileAtomic(const std::string& path, std::string_view bytes);
 
-// A temporary file name beside the target ("<target>.partXXXXXX"), created
-// empty with exclusive access. The caller renames or removes it.
+// A temporary file name beside the target ("<target>.partXXXXXX", the
+// target's name shortened where the whole would be too long for the file
+// system), created empty with exclusive access. The caller renames or removes it.
 std::string makeTempFileBeside(const std::string& target);
 
 // Renames a finished temporary file over the target; throws naming the target.

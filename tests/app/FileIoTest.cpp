@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include <sys/resource.h>
@@ -96,6 +97,25 @@ TEST(FileIo, FailedWriteLeavesOldFileAndNoTemporary)
         FAIL() << "no error";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find(dir.file("missing/f")), std::string::npos) << e.what();
+    }
+}
+
+// The temporary name fits the file system whatever the target's length.
+TEST(FileIo, AtomicWriteOfNamesUpToTheLimit)
+{
+    TempDir dir;
+    for (const std::size_t length : { std::size_t(1), std::size_t(244), std::size_t(245), std::size_t(255) }) {
+        SCOPED_TRACE(length);
+        const std::string name(length, 'n');
+        writeFileAtomic(dir.file(name), "whole");
+        EXPECT_EQ(dir.read(name), "whole");
+        const std::string temp = makeTempFileBeside(dir.file(name));
+        EXPECT_EQ(temp.substr(0, dir.file("").size()), dir.file(""));
+        EXPECT_LE(temp.size() - dir.file("").size(), 255u);
+        EXPECT_NE(temp.find(".part"), std::string::npos);
+        std::remove(temp.c_str());
+        std::remove(dir.file(name).c_str());
+        EXPECT_EQ(countFiles(dir.path()), 0);
     }
 }
 

@@ -148,12 +148,20 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
     EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
     EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
 
-    // The same connection goes on working after a listing.
+    // The same connection goes on working after a listing, also for a name
+    // as long as the file system allows.
     Outcome retrieved;
     client.retrieve("my log.log", local.file("my log.log"), retrieved.done());
     EXPECT_EQ(retrieved.wait(), "");
     EXPECT_EQ(local.read("my log.log"), "x");
+    const std::string longName = std::string(250, 'L') + ".log";
+    server.write("cstrike/logs/" + longName, "long");
+    Outcome longOne;
+    client.retrieve(longName, local.file(longName), longOne.done());
+    EXPECT_EQ(longOne.wait(), "");
+    EXPECT_EQ(local.read(longName), "long");
     EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
+    EXPECT_EQ(filesStartingWith(local.path(), std::string(200, 'L')), std::vector<std::string>{ longName });
 }
 
 TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
