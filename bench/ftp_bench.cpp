@@ -6,8 +6,10 @@
 // a finished download to disk before it renames it into place; curl does not).
 //
 // Usage: ftp_bench [size in MiB] [rounds]
-// Last line: "download D.DDx curl, upload U.UUx curl" (client throughput
-// divided by curl's, best round of each).
+// Last line: "download D.DDx curl, upload U.UUx curl, small-file action
+// S.SSx curl's time" (client throughput divided by curl's, best round of
+// each; then the time of a whole 24-byte download action, connect to close,
+// divided by curl's time for the same, best of 20).
 #include "editors/FtpClient.h"
 
 #include <QCoreApplication>
@@ -141,6 +143,7 @@ int main(int argc, char** argv)
     try {
         makeFile((root / "big.bin").string(), bytes);
         makeFile((local / "up.bin").string(), bytes);
+        std::ofstream((root / "small.txt").string(), std::ios::binary) << "L 10/20/2003 - 20:13:52\n";
 
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.start(QStringLiteral("taskset"),
@@ -190,7 +193,19 @@ int main(int argc, char** argv)
             "best: download curl %.0f MB/s, client %.0f MB/s; upload curl %.0f MB/s, client %.0f MB/s (%zu MiB, "
             "files in %s)\n",
             mb / curlDown, mb / clientDown, mb / curlUp, mb / clientUp, mib, base.string().c_str());
-        std::printf("download %.2fx curl, upload %.2fx curl\n", curlDown / clientDown, curlUp / clientUp);
+
+        // A whole small action: connect, log in, CWD, a 24-byte RETR, close.
+        double curlSmall = 1e9, clientSmall = 1e9;
+        for (int round = 0; round < 30; ++round) {
+            curlSmall = std::min(curlSmall,
+                runCurl({ QStringLiteral("-o"), QString::fromStdString((local / "small_curl.txt").string()),
+                    url + QStringLiteral("small.txt") }));
+            clientSmall = std::min(clientSmall, runClient(port, false, (local / "small.txt").string(), "small.txt"));
+        }
+        std::printf(
+            "small-file action: curl %.1f ms, client %.1f ms (best of 30)\n", curlSmall * 1e3, clientSmall * 1e3);
+        std::printf("download %.2fx curl, upload %.2fx curl, small-file action %.2fx curl's time\n",
+            curlDown / clientDown, curlUp / clientUp, clientSmall / curlSmall);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ftp_bench: %s\n", e.what());
         status = 1;

@@ -4,9 +4,14 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <curl/curl.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
+
+#include <unistd.h>
 
 #ifndef VELTH_FTPSERVER_SCRIPT
 #error "VELTH_FTPSERVER_SCRIPT must name tests/support/ftpserver.py"
@@ -76,11 +81,95 @@ std::optional<FtpServer::ExternalServer> FtpServer::externalFromEnvironment()
     server.password = url.password(QUrl::FullyDecoded).toStdString();
     server.host = url.host().toStdString();
     server.port = url.port(21);
-    server.folder = url.path(QUrl::FullyDecoded).toStdString();
-    if (server.folder.empty() || server.folder.back() != '/')
-        server.folder += '/';
+    // As in FTP URLs: the path's segments are folders below the login
+    // folder, each decoded on its own, so "%2F" at the start makes the path
+    // absolute and an empty path is the login folder itself.
+    QString path = url.path(QUrl::FullyEncoded);
+    if (path.startsWith(u'/'))
+        path.remove(0, 1);
+    std::string folder;
+    for (const QString& segment : path.split(u'/', Qt::SkipEmptyParts)) {
+        if (!folder.empty() && folder.back() != '/')
+            folder += '/';
+        folder += QUrl::fromPercentEncoding(segment.toUtf8()).toStdString();
+    }
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    server.folder = folder;
     return server;
 }
+
+namespace {
+
+// One FTP command sequence on an external server, through libcurl; the
+// names the folder holds when listOnly is set.
+std::vector<std::string> runOnExternal(const FtpServer::ExternalServer& server,
+    const std::vector<std::string>& commands, const std::string& listFolder = {})
+{
+    CURL* easy = curl_easy_init();
+    if (!easy)
+        throw std::runtime_error("curl_easy_init failed");
+    std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
+    // The folder to list, relative to the login folder (an absolute one is
+    // written with an empty first segment: ftp://host//abs/).
+    std::string url = "ftp://" + host + ":" + std::to_string(server.port) + "/";
+    if (!listFolder.empty()) {
+        char* escaped = nullptr;
+        std::string rest = listFolder;
+        while (!rest.empty()) {
+            const std::size_t slash = rest.find('/');
+            const std::string part = rest.substr(0, slash);
+            escaped = curl_easy_escape(easy, part.c_str(), static_cast<int>(part.size()));
+            url += std::string(escaped) + "/";
+            curl_free(escaped);
+            rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        }
+    }
+    curl_slist* quote = nullptr;
+    for (const auto& command : commands)
+        quote = curl_slist_append(quote, command.c_str());
+    std::string listing;
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERNAME, server.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, server.password.c_str());
+    curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
+    curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOBODY, listFolder.empty() ? 1L : 0L);
+    curl_easy_setopt(
+        easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
+            static_cast<std::string*>(out)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &listing);
+    const CURLcode code = curl_easy_perform(easy);
+    curl_slist_free_all(quote);
+    curl_easy_cleanup(easy);
+    if (code != CURLE_OK)
+        throw std::runtime_error(std::string("external FTP server: ") + curl_easy_strerror(code));
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        std::string name = listing.substr(start, end - start);
+        if (!name.empty() && name.back() == '\r')
+            name.pop_back();
+        const std::size_t slash = name.rfind('/');
+        if (slash != std::string::npos)
+            name.erase(0, slash + 1);
+        if (!name.empty() && name != "." && name != "..")
+            names.push_back(name);
+        start = end + 1;
+    }
+    return names;
+}
+
+int g_scratchCount = 0;
+
+} // namespace
 
 FtpServer::FtpServer()
     : FtpServer(Options())
@@ -96,7 +185,13 @@ FtpServer::FtpServer(Options options)
             m_port = server->port;
             m_user = server->user;
             m_password = server->password;
-            m_folder = server->folder;
+            // Every test works in a folder of its own, removed at the end, so
+            // a run leaves nothing behind on the server.
+            m_externalServer = *server;
+            const std::string scratch
+                = server->folder + "velth-test-" + std::to_string(::getpid()) + "-" + std::to_string(++g_scratchCount);
+            runOnExternal(*server, { "MKD " + scratch });
+            m_folder = scratch + "/";
             return;
         }
     }
@@ -151,8 +246,26 @@ void FtpServer::start(const Options& options)
         throw std::runtime_error("the test FTP server printed " + line.toStdString());
 }
 
+void FtpServer::removeScratchFolder()
+{
+    if (!m_external || m_folder.empty())
+        return;
+    const std::string folder = m_folder.substr(0, m_folder.size() - 1);
+    try {
+        std::vector<std::string> commands;
+        for (const std::string& name : runOnExternal(m_externalServer, {}, folder))
+            commands.push_back("DELE " + m_folder + name);
+        commands.push_back("RMD " + folder);
+        runOnExternal(m_externalServer, commands);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot remove %s from the external FTP server: %s\n", folder.c_str(), e.what());
+    }
+    m_folder.clear();
+}
+
 void FtpServer::stop()
 {
+    removeScratchFolder();
     if (!m_process)
         return;
     if (m_process->state() != QProcess::NotRunning) {
