@@ -48,8 +48,9 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 {
     FtpServer server;
     const std::string folder = server.external() ? server.folder() : "/velth-client-test";
-    if (!server.external())
+    if (!server.external()) {
         server.makeFolder("velth-client-test");
+    }
     const std::string bytes = allBytes();
     local.write("users.ini", bytes);
 
@@ -131,12 +132,12 @@ TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
 
 TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
 {
-    FtpServer server(FtpServer::Options::local());
+    FtpServer server;
     server.write("cstrike/logs/L1020000.log", "130 bytes");
     server.write("cstrike/logs/my log.log", "x");
     server.write("cstrike/logs/notes.txt", "y");
     FtpClient client;
-    open(client, server, "/cstrike/logs");
+    open(client, server, server.hlds("/cstrike/logs"));
     Outcome listed;
     client.list("*.log", listed.listed());
     ASSERT_EQ(listed.wait(), "");
@@ -145,8 +146,10 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
     EXPECT_NE(listed.lines[0].find(" 9 "), std::string::npos);
     EXPECT_EQ(listed.lines[0].substr(listed.lines[0].size() - 13), " L1020000.log");
     EXPECT_EQ(listed.lines[1].substr(listed.lines[1].size() - 11), " my log.log");
-    EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
-    EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
+    if (!server.external()) {
+        EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
+        EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
+    }
 
     // The same connection goes on working after a listing, also for a name
     // as long as the file system allows.
@@ -160,7 +163,9 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
     client.retrieve(longName, local.file(longName), longOne.done());
     EXPECT_EQ(longOne.wait(), "");
     EXPECT_EQ(local.read(longName), "long");
-    EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
+    if (!server.external()) {
+        EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
+    }
     EXPECT_EQ(filesStartingWith(local.path(), std::string(200, 'L')), std::vector<std::string>{ longName });
 }
 
@@ -436,11 +441,12 @@ TEST_F(FtpClientTest, CancelEndsTheTransferWithItsOwnError)
 
 TEST_F(FtpClientTest, LocalProblemsAndUnsafeNamesAreRefusedBeforeTheServerSeesThem)
 {
-    FtpServer server(FtpServer::Options::local());
+    FtpServer server;
     server.write("cstrike/users.ini", "remote");
     FtpClient client;
-    open(client, server, "/cstrike");
-    server.clearCommands();
+    open(client, server, server.hlds("/cstrike"));
+    if (!server.external())
+        server.clearCommands();
 
     Outcome missingLocal;
     client.store(local.file("absent.ini"), "users.ini", missingLocal.done());
@@ -455,7 +461,9 @@ TEST_F(FtpClientTest, LocalProblemsAndUnsafeNamesAreRefusedBeforeTheServerSeesTh
     client.changeDirectory("/cstrike\r\nDELE users.ini", injected.done());
     EXPECT_EQ(injected.wait(), "Cannot change to the folder /cstrike\r\nDELE users.ini: the name holds a line break");
 
-    EXPECT_EQ(server.commands(), std::vector<std::string>());
+    if (!server.external()) {
+        EXPECT_EQ(server.commands(), std::vector<std::string>());
+    }
     EXPECT_EQ(server.read("cstrike/users.ini"), "remote");
     // The connection is still good.
     Outcome retrieved;

@@ -111,7 +111,7 @@ inline void addProfile(AppContext& context, const std::string& name, const FtpSe
     store.writeInt(name, "PORT", server.port());
     store.writeString(name, "USER", server.user());
     store.writeString(name, "PASS", server.password());
-    store.writeString(name, "HLDS", hlds);
+    store.writeString(name, "HLDS", server.hlds(hlds));
 }
 
 } // namespace velth::test

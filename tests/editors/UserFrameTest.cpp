@@ -122,7 +122,7 @@ TEST_F(UserFrameTest, PickingAProfileShowsItsLocalCopyWithEveryLineEndMadeCrLf)
 
 TEST_F(UserFrameTest, UploadWritesTheEditorWithCrLfAndNothingAddedThenSendsIt)
 {
-    FtpServer server(FtpServer::Options::local());
+    FtpServer server;
     server.makeFolder("hlds/cstrike");
     addProfile(context, "srv", server, "/hlds");
     page.FTPServer->setCurrentIndex(0);
@@ -134,7 +134,10 @@ TEST_F(UserFrameTest, UploadWritesTheEditorWithCrLfAndNothingAddedThenSendsIt)
     const QStringList expected{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
         QStringLiteral("Uploading userfile."), QStringLiteral("Finished.") };
     EXPECT_EQ(status.texts, expected);
-    EXPECT_EQ(server.commands({ "CWD", "STOR" }), (std::vector<std::string>{ "CWD /hlds/cstrike", "STOR users.ini" }));
+    if (!server.external()) {
+        EXPECT_EQ(
+            server.commands({ "CWD", "STOR" }), (std::vector<std::string>{ "CWD /hlds/cstrike", "STOR users.ini" }));
+    }
 }
 
 TEST_F(UserFrameTest, WithoutAProfileNothingIsWrittenOrSent)
@@ -159,7 +162,7 @@ TEST_F(UserFrameTest, EveryByteSurvivesDownloadEditorUpload)
         { "Windows-1252 with every byte", allBytes() },
         { "UTF-8", "\"STEAM_0:1:\xC3\xBC\" \xE2\x9C\x93 \xC2\xA0nbsp\nzweite Zeile\r\n" },
     };
-    FtpServer server(FtpServer::Options::local());
+    FtpServer server;
     addProfile(context, "srv", server, "");
     page.FTPServer->setCurrentIndex(0);
     for (const auto& [name, bytes] : documents) {
@@ -180,14 +183,14 @@ TEST_F(UserFrameTest, EveryByteSurvivesDownloadEditorUpload)
 
 TEST_F(UserFrameTest, ADownloadShowsTheNewCopyAndAFailedOneKeepsTheOld)
 {
-    FtpServer server(FtpServer::Options::local());
+    FtpServer server;
     server.makeFolder("cstrike");
     addProfile(context, "srv", server, "");
     folder.write("cfgs/srv/users.ini", "old\r\n");
     pick(0);
     page.Users->setPlainText(QStringLiteral("unsent edit"));
 
-    prompts.expectErrorReport(QStringLiteral("Cannot download users.ini: 550 No such file or directory."));
+    prompts.expectErrorReport(QStringLiteral("Cannot download users.ini: 550"));
     clickDownload();
     waitForEnd();
     prompts.verify();
@@ -250,7 +253,7 @@ TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
     };
     page.ftpClient().setTimeouts(500ms, 700ms);
     page.FTPServer->setCurrentIndex(0);
-    FtpServer good(FtpServer::Options::local());
+    FtpServer good;
     good.write("cstrike/users.ini", "good");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

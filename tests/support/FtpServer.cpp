@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -101,53 +102,86 @@ std::optional<FtpServer::ExternalServer> FtpServer::externalFromEnvironment()
 
 namespace {
 
-// One FTP command sequence on an external server, through libcurl; the
-// names the folder holds when listOnly is set.
-std::vector<std::string> runOnExternal(const FtpServer::ExternalServer& server,
-    const std::vector<std::string>& commands, const std::string& listFolder = {})
+// One request to an external server through libcurl: the commands, then
+// for a path ending in '/' its names (NLST), for a file path its bytes
+// (RETR), or with upload set a STOR of those bytes. Paths are relative to the
+// login folder unless they start with '/'.
+struct ExternalRequest
+{
+    std::vector<std::string> commands;
+    std::string path;
+    const std::string* upload = nullptr;
+};
+
+std::size_t appendTo(char* data, std::size_t size, std::size_t count, void* out)
+{
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+using Source = std::pair<const std::string*, std::size_t*>;
+
+std::size_t readFrom(char* buffer, std::size_t size, std::size_t count, void* in)
+{
+    auto* from = static_cast<Source*>(in);
+    const std::size_t n = std::min(size * count, from->first->size() - *from->second);
+    std::memcpy(buffer, from->first->data() + *from->second, n);
+    *from->second += n;
+    return n;
+}
+
+std::string runOnExternal(const FtpServer::ExternalServer& server, const ExternalRequest& request)
 {
     CURL* easy = curl_easy_init();
     if (!easy)
         throw std::runtime_error("curl_easy_init failed");
-    std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
-    // The folder to list, relative to the login folder (an absolute one is
-    // written with an empty first segment: ftp://host//abs/).
+    const std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
     std::string url = "ftp://" + host + ":" + std::to_string(server.port) + "/";
-    if (!listFolder.empty()) {
-        char* escaped = nullptr;
-        std::string rest = listFolder;
-        while (!rest.empty()) {
-            const std::size_t slash = rest.find('/');
-            const std::string part = rest.substr(0, slash);
-            escaped = curl_easy_escape(easy, part.c_str(), static_cast<int>(part.size()));
-            url += std::string(escaped) + "/";
-            curl_free(escaped);
-            rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-        }
+    std::size_t start = 0;
+    while (start < request.path.size()) {
+        const std::size_t slash = request.path.find('/', start);
+        const std::string part
+            = request.path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        char* escaped = curl_easy_escape(easy, part.c_str(), static_cast<int>(part.size()));
+        url += escaped;
+        curl_free(escaped);
+        if (slash == std::string::npos)
+            break;
+        url += '/';
+        start = slash + 1;
     }
     curl_slist* quote = nullptr;
-    for (const auto& command : commands)
+    for (const auto& command : request.commands)
         quote = curl_slist_append(quote, command.c_str());
-    std::string listing;
+    std::string received;
+    std::size_t sent = 0;
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_USERNAME, server.user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, server.password.c_str());
-    curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
     curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
-    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOBODY, listFolder.empty() ? 1L : 0L);
-    curl_easy_setopt(
-        easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-            static_cast<std::string*>(out)->append(data, size * count);
-            return size * count;
-        });
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &listing);
+    curl_easy_setopt(easy, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR));
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, !request.path.empty() && request.path.back() == '/' ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_NOBODY, request.path.empty() ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &appendTo);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received);
+    Source source{ request.upload, &sent };
+    if (request.upload) {
+        curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(easy, CURLOPT_READFUNCTION, &readFrom);
+        curl_easy_setopt(easy, CURLOPT_READDATA, &source);
+    }
     const CURLcode code = curl_easy_perform(easy);
     curl_slist_free_all(quote);
     curl_easy_cleanup(easy);
     if (code != CURLE_OK)
-        throw std::runtime_error(std::string("external FTP server: ") + curl_easy_strerror(code));
+        throw std::runtime_error("external FTP server, " + request.path + ": " + curl_easy_strerror(code));
+    return received;
+}
+
+std::vector<std::string> namesIn(const FtpServer::ExternalServer& server, const std::string& folder)
+{
+    const std::string listing = runOnExternal(server, { {}, folder + "/" });
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start < listing.size()) {
@@ -157,14 +191,27 @@ std::vector<std::string> runOnExternal(const FtpServer::ExternalServer& server,
         std::string name = listing.substr(start, end - start);
         if (!name.empty() && name.back() == '\r')
             name.pop_back();
-        const std::size_t slash = name.rfind('/');
-        if (slash != std::string::npos)
+        if (const std::size_t slash = name.rfind('/'); slash != std::string::npos)
             name.erase(0, slash + 1);
         if (!name.empty() && name != "." && name != "..")
             names.push_back(name);
         start = end + 1;
     }
+    std::sort(names.begin(), names.end());
     return names;
+}
+
+// Removes a folder and everything in it.
+void removeTree(const FtpServer::ExternalServer& server, const std::string& folder)
+{
+    for (const std::string& name : namesIn(server, folder)) {
+        try {
+            runOnExternal(server, { { "DELE " + folder + "/" + name }, {} });
+        } catch (const std::exception&) {
+            removeTree(server, folder + "/" + name);
+        }
+    }
+    runOnExternal(server, { { "RMD " + folder }, {} });
 }
 
 int g_scratchCount = 0;
@@ -190,7 +237,7 @@ FtpServer::FtpServer(Options options)
             m_externalServer = *server;
             const std::string scratch
                 = server->folder + "velth-test-" + std::to_string(::getpid()) + "-" + std::to_string(++g_scratchCount);
-            runOnExternal(*server, { "MKD " + scratch });
+            runOnExternal(*server, { { "MKD " + scratch }, {} });
             m_folder = scratch + "/";
             return;
         }
@@ -252,11 +299,7 @@ void FtpServer::removeScratchFolder()
         return;
     const std::string folder = m_folder.substr(0, m_folder.size() - 1);
     try {
-        std::vector<std::string> commands;
-        for (const std::string& name : runOnExternal(m_externalServer, {}, folder))
-            commands.push_back("DELE " + m_folder + name);
-        commands.push_back("RMD " + folder);
-        runOnExternal(m_externalServer, commands);
+        removeTree(m_externalServer, folder);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot remove %s from the external FTP server: %s\n", folder.c_str(), e.what());
     }
@@ -297,36 +340,68 @@ const std::string& FtpServer::root() const
 
 void FtpServer::write(const std::string& path, const std::string& bytes) const
 {
+    if (m_external)
+        return void(runOnExternal(m_externalServer, { {}, m_folder + path, &bytes }));
     requireLocal("write");
     m_root->write(path, bytes);
 }
 
 std::string FtpServer::read(const std::string& path) const
 {
+    if (m_external)
+        return runOnExternal(m_externalServer, { {}, m_folder + path });
     requireLocal("read");
     return m_root->read(path);
 }
 
 bool FtpServer::exists(const std::string& path) const
 {
+    if (m_external) {
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+        const std::string name = path.substr(slash + 1);
+        const auto names = namesIn(m_externalServer, m_folder + folder);
+        return std::find(names.begin(), names.end(), name) != names.end();
+    }
     requireLocal("exists");
     return m_root->exists(path);
 }
 
 void FtpServer::makeFolder(const std::string& path) const
 {
+    if (m_external) {
+        // One MKD per level; "*" lets a folder that is already there pass.
+        std::vector<std::string> commands;
+        for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1))
+            commands.push_back("*MKD " + m_folder + path.substr(0, at));
+        commands.push_back("*MKD " + m_folder + path);
+        runOnExternal(m_externalServer, { commands, {} });
+        return;
+    }
     requireLocal("makeFolder");
     std::filesystem::create_directories(m_root->file(path));
 }
 
 std::vector<std::string> FtpServer::list(const std::string& path) const
 {
+    if (m_external)
+        return namesIn(m_externalServer, m_folder + path);
     requireLocal("list");
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(m_root->file(path)))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string FtpServer::hlds(const std::string& path) const
+{
+    if (!m_external)
+        return path;
+    std::string folder = m_folder + (path.empty() || path.front() != '/' ? path : path.substr(1));
+    while (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    return folder;
 }
 
 std::vector<std::string> FtpServer::sessionCommands() const

@@ -22,9 +22,9 @@ namespace velth::test {
 // an absolute one) and the options ask for nothing only the local server can
 // do (a fault, a listing mode, a rate limit), that server is used instead:
 // external() is true, no process is started, folder() is a fresh folder
-// inside the given one that is removed with everything in it at the end, and
-// root(), commands() and the file helpers are not available (tests that need
-// them skip).
+// inside the given one that is removed with everything in it at the end, the
+// file helpers work in that folder over FTP, and root() and commands() are
+// not available (tests check commands only on the local server).
 class FtpServer
 {
 public:
@@ -102,6 +102,10 @@ public:
     void makeFolder(const std::string& path) const;
     // Names in a folder under the root, sorted.
     std::vector<std::string> list(const std::string& path) const;
+    // A profile's HLDS for a folder under the root given as on the local
+    // server ("/srv/hlds", "" for the root): the same folder inside folder()
+    // on an external server.
+    std::string hlds(const std::string& path) const;
 
     // Command lines the server received, in order, from all sessions
     // ("USER velth", "PASS ******", "CWD /cstrike", ...).
