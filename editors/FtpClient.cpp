@@ -1,8 +1,8 @@
 #include "editors/FtpClient.h"
 
-#include "app/Error.h"
-#include "app/FileIo.h"
-#include "app/TextLines.h"
+#include "common/Error.h"
+#include "common/FileIo.h"
+#include "common/TextLines.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -479,9 +479,9 @@ enum class Ending { None, Cancelled, TimedOut, Closed };
 class Session
 {
 public:
-    Session(Login login, Limits limits)
-        : login(std::move(login))
-        , limits(limits)
+    Session(Login connectWith, Limits limitsToKeep)
+        : login(std::move(connectWith))
+        , limits(limitsToKeep)
     { }
 
     // Window's thread: ends whatever runs; the first reason given holds.
@@ -986,10 +986,10 @@ public:
         session->touch();
         const quint64 gen = generation;
         auto operation = std::make_shared<Operation>(
-            op, std::move(subject), std::move(localPath), [this, gen, box = mailbox](qint64 done, qint64 total) {
-                box->post([this, gen, done, total] {
+            op, std::move(subject), std::move(localPath), [this, gen, box = mailbox](qint64 moved, qint64 total) {
+                box->post([this, gen, moved, total] {
                     if (gen == generation)
-                        Q_EMIT q->progress(done, total);
+                        Q_EMIT q->progress(moved, total);
                 });
             });
         session->operationStarted();
