@@ -8,6 +8,10 @@
 
 namespace velth {
 
+#ifndef VELTH_DATA_FROM_BIN
+#define VELTH_DATA_FROM_BIN "../share/velth-control-center"
+#endif
+
 namespace {
 
 std::string withSlash(std::string folder)
@@ -42,8 +46,7 @@ std::string userDataFolder(const char* xdgDataHome, const char* home)
 
 std::string installedDataFolder(const std::string& exeFolder)
 {
-    const std::filesystem::path data
-        = std::filesystem::path(withSlash(exeFolder)) / ".." / "share" / kDataFolderName;
+    const std::filesystem::path data = std::filesystem::path(withSlash(exeFolder)) / VELTH_DATA_FROM_BIN;
     std::string folder = data.lexically_normal().string();
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
@@ -66,8 +69,7 @@ std::string chooseProgramFolder(const std::string& exeFolder, const std::string&
     if (!pathExists(user + "mapcycle.txt")) {
         // A copy unpacked into a folder the user may not write brings its
         // default list beside the executable.
-        const std::string source
-            = installed ? installedData + "/mapcycle.txt" : exe + "mapcycle.txt";
+        const std::string source = installed ? installedData + "/mapcycle.txt" : exe + "mapcycle.txt";
         try {
             writeFileAtomic(user + "mapcycle.txt", readFile(source));
         } catch (const std::exception&) {

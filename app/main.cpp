@@ -14,8 +14,7 @@ int main(int argc, char** argv)
     velth::setErrorReportPrompts(&prompts);
     // A portable copy keeps its files beside the executable, an installed one
     // in the user's data folder.
-    const std::string folder = velth::chooseProgramFolder(
-        velth::VelthApplication::applicationDirPath().toStdString(),
+    const std::string folder = velth::chooseProgramFolder(velth::VelthApplication::applicationDirPath().toStdString(),
         velth::userDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
     velth::TMainForm window(folder, prompts);
     window.show();

@@ -16,7 +16,7 @@ QPixmap skinPixmap(const QString& name)
 {
     // The highest ratio of all screens: a window moved to the sharper screen
     // keeps its pictures sharp, and a sharp picture scaled down loses little.
-    if (qApp != nullptr && QGuiApplication::devicePixelRatio() > 1) {
+    if (qApp != nullptr && qApp->devicePixelRatio() > 1) {
         QPixmap sharp = QPixmap::fromImage(skinImage(name, 2));
         if (!sharp.isNull()) {
             sharp.setDevicePixelRatio(2);
