@@ -2,6 +2,7 @@
 
 #include "app/FileIo.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -65,7 +66,10 @@ std::string chooseProgramFolder(const std::string& exeFolder, const std::string&
         return exe;
 
     const std::string user = withSlash(userFolder);
-    makeFolders(userFolder);
+    if (!isDirectory(userFolder) && makeFolders(userFolder)) {
+        // It will hold the profiles with their passwords: for this user alone.
+        ::chmod(userFolder.c_str(), 0700);
+    }
     if (!pathExists(user + "mapcycle.txt")) {
         // A copy unpacked into a folder the user may not write brings its
         // default list beside the executable.

@@ -23,7 +23,8 @@ std::string installedDataFolder(const std::string& exeFolder);
 // The executable's folder (portable use) when it holds an ftpserver.ini this
 // user may write, or when the user may write to the folder itself and it is
 // not an installed copy (one with its installed data folder beside it).
-// Otherwise the user's data folder, which is created when missing and given a
+// Otherwise the user's data folder, which is created when missing (readable
+// by this user alone) and given a
 // copy of the default map list (the installed one, else the one beside the
 // executable) when it has none. Creation and copy
 // failures are not raised here: the first use of the folder reports them.

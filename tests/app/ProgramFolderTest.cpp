@@ -94,6 +94,11 @@ TEST_P(ChooseProgramFolderTest, PicksTheFolderAndSeedsTheUsersOne)
 
     EXPECT_EQ(chosen, c.portable ? bin + "/" : user + "/");
     EXPECT_EQ(isDirectory(user), !c.portable || c.userMapList != nullptr);
+    struct stat st
+    { };
+    if (!c.portable && !c.userMapList && ::stat(user.c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << "a new data folder is the user's alone";
+    }
     if (c.expectedMapList)
         EXPECT_EQ(tree.read("home/velth-control-center/mapcycle.txt"), c.expectedMapList);
     else
