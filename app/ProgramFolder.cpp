@@ -1,6 +1,6 @@
 #include "app/ProgramFolder.h"
 
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

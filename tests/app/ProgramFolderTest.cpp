@@ -1,6 +1,6 @@
 #include "app/ProgramFolder.h"
 
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Env, UserDataFolderTest,
         // A relative XDG_DATA_HOME would land in the current directory.
         DataFolderCase{ "xdg_relative", "data", "/home/ann", "/home/ann/.local/share/velth-control-center" },
         DataFolderCase{ "no_home", nullptr, nullptr, "" }, DataFolderCase{ "relative_home", "", "ann", "" }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(InstalledDataFolder, LiesUnderTheSharedFolderOfThePrefix)
 {
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ChooseProgramFolderTest,
         // seeds the user's folder.
         Layout{ "readonly_copy", false, nullptr, kBeside, false, true, nullptr, false, kBeside },
         Layout{ "readonly_copy_with_store", false, nullptr, kBeside, true, true, nullptr, true, nullptr }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ChooseProgramFolder, KeepsTheExecutablesFolderWithoutAUserFolder)
 {

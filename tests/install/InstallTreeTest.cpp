@@ -3,7 +3,7 @@
 // icons of the sizes their folders name, a desktop entry and metainfo that
 // point at what is installed, and an installed program that keeps its
 // user's files in the user's data folder.
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 
 #include "support/TempDir.h"
 

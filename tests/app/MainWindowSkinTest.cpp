@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 #include "skin/CoolButton.h"
 #include "skin/CoolForm.h"
+#include "skin/PageTabs.h"
 #include "skin/SkinPicture.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
@@ -37,7 +38,7 @@ TEST(MainWindowSkin, TitleButtonsAndPicturesAreInPlace)
         EXPECT_EQ(b->keyColor(), QColor(0, 0, 0));
     }
     for (int i = 0; i <= 10; ++i)
-        EXPECT_FALSE(TMainForm::tabIcon(i).isNull()) << "tab icon " << i;
+        EXPECT_FALSE(tabIcon(i).isNull()) << "tab icon " << i;
     // Every picture also exists at exactly twice its size.
     QStringList names = { QStringLiteral("titlebar.png"), QStringLiteral("topbar.png"), QStringLiteral("leftbar.png"),
         QStringLiteral("statusbar.png"), QStringLiteral("logo.png"), QStringLiteral("tray.png") };
