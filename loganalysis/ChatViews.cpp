@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "app/MainForm.h"
 #include "app/TextCodec.h"
+#include "loganalysis/ChatModel.h"
 #include "loganalysis/LogParser.h"
 
 #include <QFile>
@@ -10,11 +11,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QTabWidget>
-#include <QTextBlockFormat>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -22,11 +18,6 @@ namespace velth {
 namespace {
 
 const QString kHint = QStringLiteral("Click right mousebutton for more options");
-
-QColor chatColor(ChatColor color)
-{
-    return color == ChatColor::Blue ? QColor(0, 0, 255) : QColor(255, 0, 0);
-}
 
 QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& columns, const QList<int>& widths)
 {
@@ -75,14 +66,10 @@ QWidget* makeTeamGroup(QWidget* parent, const QString& title, QTreeWidget* list,
     return group;
 }
 
-QTextEdit* makeChat(QWidget* tab, const char* name)
+ChatView* makeChat(QWidget* tab, const char* name)
 {
-    auto* chat = new QTextEdit(tab);
+    auto* chat = new ChatView(tab);
     chat->setObjectName(QLatin1String(name));
-    chat->setReadOnly(true);
-    chat->setAcceptRichText(false);
-    chat->setUndoRedoEnabled(false);
-    chat->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     chat->setToolTip(kHint);
     auto* layout = new QVBoxLayout(tab);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -98,40 +85,13 @@ QWidget* addTab(QTabWidget* tabs, const char* name, const QString& caption, int 
     return tab;
 }
 
-// One paragraph per entry in its colour, through one cursor in one edit
-// block: plain text insertion never reads a line as markup.
-void fillChat(QTextEdit* view, const ChatLog& entries)
-{
-    QTextDocument* document = view->document();
-    QTextCursor cursor(document);
-    cursor.beginEditBlock();
-    QTextCharFormat red;
-    red.setForeground(chatColor(ChatColor::Red));
-    QTextCharFormat blue;
-    blue.setForeground(chatColor(ChatColor::Blue));
-    bool first = true;
-    for (const ChatEntry entry : entries) {
-        const QTextCharFormat& format = entry.color == ChatColor::Blue ? blue : red;
-        if (first)
-            cursor.setBlockCharFormat(format);
-        else
-            cursor.insertBlock(QTextBlockFormat(), format);
-        first = false;
-        QString text = toDisplay(entry.text);
-        // A decoded paragraph separator would split the entry in two.
-        text.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
-        cursor.insertText(text, format);
-    }
-    cursor.endEditBlock();
-}
-
 void fillList(QTreeWidget* list, const std::vector<TeamRow>& rows)
 {
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (const TeamRow& row : rows)
-        items.append(
-            new QTreeWidgetItem(QStringList{ toDisplay(row.name), toDisplay(row.wonId), QString::number(row.tks) }));
+        items.append(new QTreeWidgetItem(
+            QStringList{ oneLineDisplay(row.name), oneLineDisplay(row.wonId), QString::number(row.tks) }));
     list->addTopLevelItems(items);
 }
 
@@ -187,24 +147,26 @@ void ChatViews::resetViews()
     ServerSettings->clear();
     CTView->clear();
     TView->clear();
-    PublicChat->clear();
-    CTChat->clear();
-    TChat->clear();
+    for (ChatView* chat : { PublicChat, CTChat, TChat })
+        chat->chatModel()->setLog(nullptr, nullptr);
+    m_result.reset();
 }
 
-void ChatViews::showResult(const ScanResult& result, bool firstLineRead)
+void ChatViews::showResult(ScanResult&& scan, bool firstLineRead)
 {
+    m_result = std::make_shared<const ScanResult>(std::move(scan));
+    const ScanResult& result = *m_result;
     if (firstLineRead)
         TimeLabel->setText(QStringLiteral("Time: ") + toDisplay(result.time));
     if (result.map)
         MapLabel->setText(QStringLiteral("Map: ") + toDisplay(*result.map));
-    fillChat(PublicChat, result.publicChat);
-    fillChat(TChat, result.tChat);
-    fillChat(CTChat, result.ctChat);
+    PublicChat->chatModel()->setLog(m_result, &result.publicChat);
+    TChat->chatModel()->setLog(m_result, &result.tChat);
+    CTChat->chatModel()->setLog(m_result, &result.ctChat);
     QList<QTreeWidgetItem*> cvars;
     cvars.reserve(static_cast<qsizetype>(result.cvars.size()));
     for (const auto& [name, value] : result.cvars) {
-        auto* item = new QTreeWidgetItem(QStringList{ toDisplay(name), toDisplay(value) });
+        auto* item = new QTreeWidgetItem(QStringList{ oneLineDisplay(name), oneLineDisplay(value) });
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         cvars.append(item);
     }
@@ -237,11 +199,12 @@ void ChatViews::ScanLog(const QString& fileName)
                 parser.addLine(line);
         } catch (...) {
             // Show what was read before the failure, then report it.
-            showResult(parser.result(), parser.lineCount() > 0);
+            const bool firstLineRead = parser.lineCount() > 0;
+            showResult(parser.takeResult(), firstLineRead);
             throw;
         }
     }
-    showResult(parser.result(), true);
+    showResult(parser.takeResult(), true);
     m_context.setStatus(QStringLiteral("Finished scanning ") + fileName + QStringLiteral("."));
     m_tabs->setCurrentWidget(GlobalTab);
 }

@@ -3,15 +3,17 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QLabel;
 class QTabWidget;
-class QTextEdit;
 class QTreeWidget;
 class QWidget;
 
 namespace velth {
 
 class AppContext;
+class ChatView;
 struct ScanResult;
 
 // The result views of the Chat parser page ("Global info", "Public Chat",
@@ -39,9 +41,9 @@ public:
 
     QLabel* MapLabel = nullptr;
     QLabel* TimeLabel = nullptr;
-    QTextEdit* PublicChat = nullptr;
-    QTextEdit* TChat = nullptr;
-    QTextEdit* CTChat = nullptr;
+    ChatView* PublicChat = nullptr;
+    ChatView* TChat = nullptr;
+    ChatView* CTChat = nullptr;
     QTreeWidget* ServerSettings = nullptr;
     QTreeWidget* CTView = nullptr;
     QTreeWidget* TView = nullptr;
@@ -52,10 +54,12 @@ private:
     void resetViews();
     // firstLineRead: whether the scan got past reading the first line (the
     // time is shown then, also for an empty file).
-    void showResult(const ScanResult& result, bool firstLineRead);
+    void showResult(ScanResult&& result, bool firstLineRead);
 
     AppContext& m_context;
     QTabWidget* m_tabs;
+    // What the chat views show; the other views hold copies of their texts.
+    std::shared_ptr<const ScanResult> m_result;
 };
 
 } // namespace velth

@@ -1,0 +1,196 @@
+#include "loganalysis/ChatModel.h"
+
+#include "app/TextCodec.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+namespace velth {
+namespace {
+
+bool breaksLine(char16_t c)
+{
+    switch (c) {
+    case u'\n':
+    case u'\v':
+    case u'\f':
+    case u'\r':
+    case u'\x1C':
+    case u'\x1D':
+    case u'\x1E':
+    case u'\x85':
+    case u'\u2028':
+    case u'\u2029':
+    case u'\uFDD0':
+    case u'\uFDD1':
+        return true;
+    default:
+        return false;
+    }
+}
+
+QColor chatColor(ChatColor color)
+{
+    return color == ChatColor::Blue ? QColor(0, 0, 255) : QColor(255, 0, 0);
+}
+
+// Every row as wide as the widest line of the chat, measured once per chat
+// (the view asks once when all rows have one size).
+class ChatDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const auto* model = qobject_cast<const ChatModel*>(index.model());
+        if (model && model->widestRow() >= 0)
+            return QStyledItemDelegate::sizeHint(option, model->index(model->widestRow()));
+        return QStyledItemDelegate::sizeHint(option, index);
+    }
+};
+
+} // namespace
+
+void replaceLineBreaks(QString& text)
+{
+    // Most lines hold none: look before detaching the string.
+    const auto first = std::find_if(text.cbegin(), text.cend(), [](QChar c) { return breaksLine(c.unicode()); });
+    if (first == text.cend())
+        return;
+    for (qsizetype i = first - text.cbegin(); i < text.size(); ++i)
+        if (breaksLine(text[i].unicode()))
+            text[i] = QChar::ReplacementCharacter;
+}
+
+QString oneLineDisplay(std::string_view bytes)
+{
+    QString text = toDisplay(bytes);
+    replaceLineBreaks(text);
+    return text;
+}
+
+ChatModel::ChatModel(QObject* parent)
+    : QAbstractListModel(parent)
+{ }
+
+void ChatModel::setLog(std::shared_ptr<const ScanResult> owner, const ChatLog* log)
+{
+    beginResetModel();
+    m_owner = std::move(owner);
+    m_log = log;
+    m_rows = log ? static_cast<int>(std::min<std::size_t>(log->size(), INT_MAX)) : 0;
+    m_widest = -1;
+    std::size_t widest = 0;
+    for (int row = 0; row < m_rows; ++row) {
+        const std::size_t size = (*m_log)[static_cast<std::size_t>(row)].text.size();
+        if (m_widest < 0 || size > widest) {
+            m_widest = row;
+            widest = size;
+        }
+    }
+    endResetModel();
+}
+
+int ChatModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_rows;
+}
+
+QString ChatModel::text(int row) const
+{
+    return oneLineDisplay((*m_log)[static_cast<std::size_t>(row)].text);
+}
+
+QColor ChatModel::color(int row) const
+{
+    return chatColor((*m_log)[static_cast<std::size_t>(row)].color);
+}
+
+QVariant ChatModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return text(index.row());
+    case Qt::ForegroundRole:
+        return QBrush(color(index.row()));
+    default:
+        return {};
+    }
+}
+
+std::vector<RtfParagraph> ChatModel::paragraphs() const
+{
+    std::vector<RtfParagraph> out;
+    out.reserve(static_cast<std::size_t>(m_rows));
+    for (int row = 0; row < m_rows; ++row) {
+        const QByteArray utf8 = text(row).toUtf8();
+        const QColor c = color(row);
+        out.push_back({ { std::string(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+            { static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()),
+                static_cast<std::uint8_t>(c.blue()) } } });
+    }
+    return out;
+}
+
+ChatView::ChatView(QWidget* parent)
+    : QListView(parent)
+    , m_model(new ChatModel(this))
+{
+    setModel(m_model);
+    setItemDelegate(new ChatDelegate(this));
+    setUniformItemSizes(true);
+    // All rows at once: a batched layout would keep the view busy after a
+    // scan, row batch by row batch.
+    setLayoutMode(QListView::SinglePass);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+}
+
+QString ChatView::selectedText() const
+{
+    std::vector<std::pair<int, int>> ranges;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        ranges.emplace_back(range.top(), range.bottom());
+    std::sort(ranges.begin(), ranges.end());
+    QString out;
+    int next = 0; // rows before it are taken already
+    bool first = true;
+    for (const auto& [top, bottom] : ranges) {
+        for (int row = std::max(top, next); row <= bottom; ++row) {
+            if (!std::exchange(first, false))
+                out += u'\n';
+            out += m_model->text(row);
+            next = row + 1;
+        }
+    }
+    return out;
+}
+
+void ChatView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        if (selectionModel()->hasSelection())
+            QApplication::clipboard()->setText(selectedText());
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+} // namespace velth
