@@ -142,6 +142,53 @@ std::vector<RtfParagraph> ChatModel::paragraphs() const
     return out;
 }
 
+ResultTable::ResultTable(const QStringList& headers, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_headers(headers)
+{ }
+
+void ResultTable::setRows(std::shared_ptr<const ScanResult> owner, std::size_t rows, Cell cell)
+{
+    beginResetModel();
+    m_owner = std::move(owner);
+    m_rows = m_owner ? static_cast<int>(std::min<std::size_t>(rows, INT_MAX)) : 0;
+    m_cell = m_owner ? std::move(cell) : Cell();
+    endResetModel();
+}
+
+int ResultTable::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_rows;
+}
+
+int ResultTable::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+}
+
+QVariant ResultTable::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows)
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_cell(static_cast<std::size_t>(index.row()), index.column());
+    if (role == Qt::TextAlignmentRole && index.column() == m_rightColumn)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    return {};
+}
+
+QVariant ResultTable::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_headers.size())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_headers[section];
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(
+            Qt::Alignment((section == m_rightColumn ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+    return {};
+}
+
 ChatView::ChatView(QWidget* parent)
     : QListView(parent)
     , m_model(new ChatModel(this))

@@ -6,7 +6,9 @@
 #include <QAbstractListModel>
 #include <QListView>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,38 @@ private:
     const ChatLog* m_log = nullptr;
     int m_rows = 0;
     int m_widest = -1;
+};
+
+// A list of the scan result in columns (the server variables, a team's
+// players): cells are made only when a row is shown, so a list of any length
+// is filled in one step.
+class ResultTable final : public QAbstractTableModel
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ResultTable)
+
+public:
+    using Cell = std::function<QString(std::size_t row, int column)>;
+
+    ResultTable(const QStringList& headers, QObject* parent = nullptr);
+
+    // Shows `rows` rows whose texts `cell` gives, from data that `owner`
+    // keeps alive; no rows for a null owner.
+    void setRows(std::shared_ptr<const ScanResult> owner, std::size_t rows, Cell cell);
+    // Cells and header of `column` stand at the right.
+    void alignRight(int column) { m_rightColumn = column; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    QStringList m_headers;
+    int m_rightColumn = -1;
+    std::shared_ptr<const ScanResult> m_owner;
+    int m_rows = 0;
+    Cell m_cell;
 };
 
 // A read-only chat view: one row per line in its colour, all rows of one

@@ -7,13 +7,14 @@
 
 class QLabel;
 class QTabWidget;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 
 namespace velth {
 
 class AppContext;
 class ChatView;
+class ResultTable;
 struct ScanResult;
 
 // The result views of the Chat parser page ("Global info", "Public Chat",
@@ -44,9 +45,9 @@ public:
     ChatView* PublicChat = nullptr;
     ChatView* TChat = nullptr;
     ChatView* CTChat = nullptr;
-    QTreeWidget* ServerSettings = nullptr;
-    QTreeWidget* CTView = nullptr;
-    QTreeWidget* TView = nullptr;
+    QTreeView* ServerSettings = nullptr;
+    QTreeView* CTView = nullptr;
+    QTreeView* TView = nullptr;
     QLabel* CTScore = nullptr;
     QLabel* TScore = nullptr;
 
@@ -58,8 +59,11 @@ private:
 
     AppContext& m_context;
     QTabWidget* m_tabs;
-    // What the chat views show; the other views hold copies of their texts.
+    // What the chat views and the lists show.
     std::shared_ptr<const ScanResult> m_result;
+    ResultTable* m_cvars = nullptr;
+    ResultTable* m_ctRows = nullptr;
+    ResultTable* m_tRows = nullptr;
 };
 
 } // namespace velth

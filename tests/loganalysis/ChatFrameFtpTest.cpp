@@ -290,7 +290,7 @@ TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
     EXPECT_EQ(page->Views->MapLabel->text(), QStringLiteral("Map: de_dust2"));
     ASSERT_EQ(page->Views->TChat->model()->rowCount(), 1);
     EXPECT_EQ(page->Views->TChat->chatModel()->text(0), QStringLiteral("Bob: \"rush\""));
-    EXPECT_EQ(page->Views->CTView->topLevelItemCount(), 2);
+    EXPECT_EQ(page->Views->CTView->model()->rowCount(), 2);
 
     // The scanned T chat saved as RTF: its one line in red.
     prompts.expectSaveFile(QString::fromStdString(folder.file("tchat.rtf")));

@@ -21,7 +21,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdlib>
 #include <filesystem>
@@ -105,13 +105,14 @@ std::string documentRtf(const ChatLog& chat)
     return writeRtf(paragraphs);
 }
 
-QList<QStringList> rows(QTreeWidget* list)
+QList<QStringList> rows(const QTreeView* list)
 {
     QList<QStringList> out;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QAbstractItemModel* model = list->model();
+    for (int i = 0; i < model->rowCount(); ++i) {
         QStringList row;
-        for (int c = 0; c < list->columnCount(); ++c)
-            row.append(list->topLevelItem(i)->text(c));
+        for (int c = 0; c < model->columnCount(); ++c)
+            row.append(model->index(i, c).data().toString());
         out.append(row);
     }
     return out;
@@ -150,7 +151,7 @@ protected:
         EXPECT_EQ(rows(views.CTView),
             (QList<QStringList>{ { QStringLiteral("Alice"), QStringLiteral("111111"), QStringLiteral("0") },
                 { QStringLiteral("Carl"), QStringLiteral("333333"), QStringLiteral("1") } }));
-        EXPECT_EQ(views.TView->topLevelItemCount(), 0);
+        EXPECT_EQ(views.TView->model()->rowCount(), 0);
         EXPECT_EQ(views.CTScore->text(), QStringLiteral("1 wins"));
         EXPECT_EQ(views.TScore->text(), QStringLiteral("0 wins"));
     }
@@ -164,9 +165,9 @@ protected:
         EXPECT_EQ(views.PublicChat->model()->rowCount(), 0);
         EXPECT_EQ(views.TChat->model()->rowCount(), 0);
         EXPECT_EQ(views.CTChat->model()->rowCount(), 0);
-        EXPECT_EQ(views.ServerSettings->topLevelItemCount(), 0);
-        EXPECT_EQ(views.CTView->topLevelItemCount(), 0);
-        EXPECT_EQ(views.TView->topLevelItemCount(), 0);
+        EXPECT_EQ(views.ServerSettings->model()->rowCount(), 0);
+        EXPECT_EQ(views.CTView->model()->rowCount(), 0);
+        EXPECT_EQ(views.TView->model()->rowCount(), 0);
     }
 
     test::ProgramFolder folder;
@@ -189,10 +190,15 @@ TEST_F(ChatViewsTest, TabsAndColumns)
         EXPECT_EQ(tabs.widget(i + 2)->objectName(), names[i]);
         EXPECT_FALSE(tabs.tabIcon(i + 2).isNull());
     }
-    EXPECT_EQ(tabs.widget(2)->findChild<QTreeWidget*>(QStringLiteral("CTView")), views.CTView);
+    EXPECT_EQ(tabs.widget(2)->findChild<QTreeView*>(QStringLiteral("CTView")), views.CTView);
     EXPECT_EQ(tabs.widget(3)->findChild<ChatView*>(QStringLiteral("PublicChat")), views.PublicChat);
-    EXPECT_EQ(views.CTView->headerItem()->text(1), QStringLiteral("WonID"));
-    EXPECT_EQ(views.ServerSettings->headerItem()->text(0), QStringLiteral("CVar"));
+    const auto header
+        = [](QTreeView* list, int column) { return list->model()->headerData(column, Qt::Horizontal).toString(); };
+    EXPECT_EQ(header(views.CTView, 1), QStringLiteral("WonID"));
+    EXPECT_EQ(header(views.ServerSettings, 0), QStringLiteral("CVar"));
+    EXPECT_EQ(header(views.ServerSettings, 1), QStringLiteral("Setting"));
+    EXPECT_EQ(views.CTView->columnWidth(0), 300);
+    EXPECT_EQ(views.ServerSettings->columnWidth(1), 120);
     EXPECT_EQ(views.PublicChat->editTriggers(), QAbstractItemView::NoEditTriggers);
     expectEmptyViews(QStringLiteral("Time:"));
 }
@@ -330,7 +336,7 @@ TEST_F(ChatViewsTest, LineBreakingCharactersStayInTheirLine)
     }
     // All the players' ids differ only in the replaced character: each keeps
     // its own row.
-    ASSERT_EQ(views.CTView->topLevelItemCount(), static_cast<int>(breaks.size()));
+    ASSERT_EQ(views.CTView->model()->rowCount(), static_cast<int>(breaks.size()));
     EXPECT_EQ(rows(views.CTView)[0], (QStringList{ u'N' + replaced, u'W' + replaced, QStringLiteral("0") }));
 
     const std::string rtf = writeRtf(views.PublicChat->chatModel()->paragraphs());
