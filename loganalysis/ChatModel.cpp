@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QBrush>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QKeyEvent>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <climits>
@@ -40,22 +40,6 @@ QColor chatColor(ChatColor color)
 {
     return color == ChatColor::Blue ? QColor(0, 0, 255) : QColor(255, 0, 0);
 }
-
-// Every row as wide as the widest line of the chat, measured once per chat
-// (the view asks once when all rows have one size).
-class ChatDelegate final : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const auto* model = qobject_cast<const ChatModel*>(index.model());
-        if (model && model->widestRow() >= 0)
-            return QStyledItemDelegate::sizeHint(option, model->index(model->widestRow()));
-        return QStyledItemDelegate::sizeHint(option, index);
-    }
-};
 
 } // namespace
 
@@ -190,23 +174,52 @@ QVariant ResultTable::headerData(int section, Qt::Orientation orientation, int r
 }
 
 ChatView::ChatView(QWidget* parent)
-    : QListView(parent)
+    : QTableView(parent)
     , m_model(new ChatModel(this))
 {
     setModel(m_model);
-    setItemDelegate(new ChatDelegate(this));
-    setUniformItemSizes(true);
-    // All rows at once: a batched layout would keep the view busy after a
-    // scan, row batch by row batch.
-    setLayoutMode(QListView::SinglePass);
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    // Rows of one fixed height: the view finds any row by arithmetic and
+    // never measures the rows it does not show.
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setShowGrid(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDragEnabled(false);
-    setWordWrap(false);
-    setTextElideMode(Qt::ElideRight);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ChatView::measure);
+    measure();
+}
+
+void ChatView::measure()
+{
+    const int widest = m_model->widestRow();
+    const QSize line = widest >= 0 ? sizeHintForIndex(m_model->index(widest, 0)) : QSize();
+    // Lines as close as in a text document.
+    verticalHeader()->setDefaultSectionSize(fontMetrics().lineSpacing());
+    m_lineWidth = line.width();
+    fitColumn();
+}
+
+void ChatView::fitColumn()
+{
+    setColumnWidth(0, std::max(m_lineWidth, viewport()->width()));
+}
+
+void ChatView::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    fitColumn();
 }
 
 QString ChatView::selectedText() const
@@ -237,7 +250,7 @@ void ChatView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    QListView::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
 }
 
 } // namespace velth

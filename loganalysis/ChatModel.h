@@ -4,9 +4,9 @@
 #include "loganalysis/RtfWriter.h"
 
 #include <QAbstractListModel>
-#include <QListView>
 #include <QString>
 #include <QStringList>
+#include <QTableView>
 
 #include <functional>
 #include <memory>
@@ -92,9 +92,10 @@ private:
 };
 
 // A read-only chat view: one row per line in its colour, all rows of one
-// height, laid out only where they are on screen. Lines can be selected;
-// Ctrl+C copies the selected ones as text, one per line.
-class ChatView final : public QListView
+// height and as wide as the widest line, so nothing is laid out but the rows
+// on screen. Lines can be selected; Ctrl+C copies the selected ones as text,
+// one per line.
+class ChatView final : public QTableView
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ChatView)
@@ -108,9 +109,15 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Row height and line width for the chat shown.
+    void measure();
+    void fitColumn();
+
     ChatModel* m_model;
+    int m_lineWidth = 0;
 };
 
 } // namespace velth
