@@ -5,6 +5,7 @@
 #include "app/AppContext.h"
 #include "app/ErrorReport.h"
 #include "app/ProfileSelector.h"
+#include "app/Prompts.h"
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
@@ -16,12 +17,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -302,6 +306,48 @@ TEST_F(ChatFrameTest, SavesEachChatAsRtf)
     EXPECT_EQ(folder.read("t.rtf"), folder.read("public.rtf"));
     script.verify();
     EXPECT_TRUE(status.history.isEmpty());
+}
+
+// The program's real save dialog asks before it replaces an existing file:
+// answered with No, the dialog stays open and, cancelled then, nothing is
+// written.
+TEST_F(ChatFrameTest, RealSaveDialogAsksBeforeReplacing)
+{
+    QtPrompts real;
+    AppContext realContext{ folder.path(), real, status };
+    TchatFrame realPage(realContext);
+    writeLog("L1.log", test::kWorkedExampleLog);
+    realPage.ScanLog(QStringLiteral("L1.log"));
+    folder.write("t.rtf", "kept");
+    const QString existing = QString::fromStdString(folder.file("t.rtf"));
+
+    QString question;
+    int dialogs = 0;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            question = box->text();
+            box->button(QMessageBox::No)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            ++dialogs;
+            if (question.isEmpty()) {
+                dialog->selectFile(existing);
+                // Out of the timer's call: the question runs an event loop
+                // of its own, in which this timer must fire again.
+                QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+            } else {
+                dialog->reject();
+            }
+        }
+    });
+    driver.start();
+    realPage.MenuItem1->trigger();
+    driver.stop();
+    EXPECT_NE(question.indexOf(QStringLiteral("t.rtf")), -1) << question.toStdString();
+    EXPECT_GE(dialogs, 2); // the dialog was still open after the No
+    EXPECT_EQ(folder.read("t.rtf"), "kept");
 }
 
 TEST_F(ChatFrameTest, UnwritableChatFileIsReported)
