@@ -5,11 +5,12 @@
 //                                      first show of each chat tab, a second
 //                                      scan after the tabs were shown
 //   velth-bench-scanlog grab FILE DIR  pictures of the four tabs
-#include "app/AppContext.h"
-#include "app/Prompts.h"
+#include "common/AppContext.h"
+#include "common/Prompts.h"
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LogParser.h"
+#include "profiles/ProfileStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -67,6 +68,7 @@ void settle(QWidget* window)
 
 int main(int argc, char** argv)
 {
+    Q_INIT_RESOURCE(skin);
     const std::string command = argc >= 3 ? argv[1] : "";
     if (!(argc == 3 && (command == "parser" || command == "page")) && !(argc == 4 && command == "grab")) {
         std::fprintf(stderr,
@@ -97,7 +99,8 @@ int main(int argc, char** argv)
     std::filesystem::create_symlink(file, folder / "logs" / "bench.log");
     velth::QtPrompts prompts;
     NoStatus status;
-    velth::AppContext context(folder.string(), prompts, status);
+    velth::ProfileStore store(folder.string() + "/ftpserver.ini");
+    velth::AppContext context(folder.string(), store, prompts, status);
     QTabWidget tabs;
     tabs.addTab(new QWidget, QStringLiteral("Download"));
     tabs.addTab(new QWidget, QStringLiteral("Local Files"));

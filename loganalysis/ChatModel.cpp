@@ -1,6 +1,6 @@
 #include "loganalysis/ChatModel.h"
 
-#include "app/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <QApplication>
 #include <QBrush>

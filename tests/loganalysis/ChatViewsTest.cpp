@@ -1,12 +1,14 @@
 #include "loganalysis/ChatViews.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/TextCodec.h"
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/LogParser.h"
 #include "loganalysis/RtfWriter.h"
 #include "loganalysis/WorkedExampleLog.h"
+#include "profiles/ProfileStore.h"
+#include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -34,14 +36,6 @@ void PrintTo(const QString& text, std::ostream* os)
 
 namespace velth {
 namespace {
-
-class RecordingStatus final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override { history.append(text); }
-    QString status() const override { return history.isEmpty() ? QString() : history.back(); }
-    QStringList history;
-};
 
 struct Line
 {
@@ -122,7 +116,8 @@ class ChatViewsTest : public ::testing::Test
 {
 protected:
     ChatViewsTest()
-        : context(folder.path(), prompts, status)
+        : store(folder.path() + "/ftpserver.ini")
+        , context(folder.path(), store, prompts, status)
     {
         std::filesystem::create_directories(context.logsFolder());
     }
@@ -172,7 +167,8 @@ protected:
 
     test::ProgramFolder folder;
     test::ScriptedPrompts prompts;
-    RecordingStatus status;
+    test::RecordingStatus status;
+    ProfileStore store;
     AppContext context;
     QTabWidget tabs;
     ChatViews views{ context, withPageTabs(&tabs) };
