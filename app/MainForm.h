@@ -51,6 +51,7 @@ public:
     void BHideClick();
     void BExitClick();
     void TBNArea1LeftClick();
+    void TBNArea1AvailableChanged(bool available);
     void HPLabelClick();
     void UpdateLabelClick();
     void FeedbackLabelClick();
@@ -90,6 +91,8 @@ public:
 
     static constexpr int kStatusRight = 578;
     static constexpr int kStatusTop = 480;
+    // The status text never reaches left of this: the status bar's mark lies there.
+    static constexpr int kStatusLeft = 150;
     static const QRect kPageArea;
 
     // The tab icons of the pages, by index.
@@ -99,6 +102,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
@@ -110,6 +114,7 @@ private:
     TCoolButton* makeNavButton(const char* name, const char* picture, const QString& tip, int y);
 
     AppContext m_context;
+    QString m_status;
     std::array<TCoolButton*, 6> m_pageButtons{};
 };
 

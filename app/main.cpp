@@ -9,6 +9,7 @@ int main(int argc, char** argv)
     velth::QtPrompts prompts;
     velth::setErrorReportPrompts(&prompts);
     velth::TMainForm window(velth::VelthApplication::applicationDirPath().toStdString(), prompts);
+    prompts.setOwner(&window);
     window.show();
     return velth::VelthApplication::exec();
 }
