@@ -99,44 +99,6 @@ TEST(FileIo, FailedWriteLeavesOldFileAndNoTemporary)
     }
 }
 
-// Replacing a file respects what the user set up: a link stays a link, a
-// write-protected file stays unchanged, a new file gets the caller's mode.
-TEST(FileIo, AtomicWriteFollowsLinksAndHonoursProtection)
-{
-    TempDir dir;
-    std::filesystem::create_directory(dir.file("real"));
-    dir.write("real/f", "old");
-    std::filesystem::create_symlink("real/f", dir.file("link"));
-    std::filesystem::create_symlink(dir.file("link"), dir.file("link2"));
-    writeFileAtomic(dir.file("link2"), "through");
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link")));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link2")));
-    EXPECT_EQ(dir.read("real/f"), "through");
-    EXPECT_EQ(countFiles(dir.file("real/")), 1);
-
-    // Protected for everybody: refused even for root, which access() lets through.
-    dir.write("ro", "keep");
-    ::chmod(dir.file("ro").c_str(), 0444);
-    try {
-        writeFileAtomic(dir.file("ro"), "new");
-        FAIL() << "no error";
-    } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find(dir.file("ro")), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(dir.read("ro"), "keep");
-
-    const mode_t mask = ::umask(022);
-    writeFileAtomic(dir.file("secret"), "s", 0600);
-    writeFileAtomic(dir.file("plain"), "p");
-    ::umask(mask);
-    struct stat st
-    { };
-    ::stat(dir.file("secret").c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ::stat(dir.file("plain").c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-}
-
 TEST(FileIo, MakeFoldersCreatesParents)
 {
     TempDir dir;
