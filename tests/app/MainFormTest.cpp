@@ -1,6 +1,6 @@
 #include "app/MainForm.h"
 #include "app/AboutFrame.h"
-#include "app/Prompts.h"
+#include "common/Prompts.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"

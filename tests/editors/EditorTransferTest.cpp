@@ -5,7 +5,7 @@
 #include "editors/TransferProcedure.h"
 
 #include "PageFixture.h"
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "support/FtpServer.h"
 
 #include <QLineEdit>
@@ -36,11 +36,11 @@ class TransferFixture : public test::PageFixture<Page>
 protected:
     void useServer(const FtpServer& server)
     {
-        ProfileStore& store = this->context.store();
-        store.writeString("alpha", "HOST", "127.0.0.1");
-        store.writeInt("alpha", "PORT", server.port());
-        store.writeString("alpha", "USER", server.user());
-        store.writeString("alpha", "PASS", server.password());
+        ProfileStore& profiles = this->context.store();
+        profiles.writeString("alpha", "HOST", "127.0.0.1");
+        profiles.writeInt("alpha", "PORT", server.port());
+        profiles.writeString("alpha", "USER", server.user());
+        profiles.writeString("alpha", "PASS", server.password());
         server.makeFolder("cstrike");
     }
 
@@ -114,7 +114,7 @@ TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
         EXPECT_EQ(context.store().readString("alpha", "rconpass"), c.storedRcon);
         EXPECT_EQ(context.store().readString("alpha", "serverpass"), c.server);
     }
-    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+    EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading config file."), kCfgDone }));
     EXPECT_EQ(server.commands({ "CWD", "STOR" }).back(), "STOR server.cfg");
@@ -202,7 +202,7 @@ TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
     run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, QStringLiteral("Finished."));
     EXPECT_EQ(server.read("cstrike/mapcycle.txt"), "de_dust\r\ncs_office\r\n");
     EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "de_dust\r\ncs_office\r\n");
-    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+    EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading mapcycle."), QStringLiteral("Finished.") }));
 }
