@@ -20,6 +20,8 @@ std::optional<std::string> readFileIfExists(const std::string& path);
 // less the umask. A write-protected target (no write permission for this
 // process, or none for anybody) is refused. On failure the previous file is
 // untouched, no temporary file is left, and velth::Error names the target file.
+// An existing file the user may write in a folder the user may not is
+// rewritten in place instead (not atomic).
 void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode = 0666);
 
 // A temporary file name beside the target ("<target>.partXXXXXX"), created

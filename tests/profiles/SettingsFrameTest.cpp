@@ -516,9 +516,10 @@ TEST_F(SettingsFrameTest, SaveStopsAtTheKeyThatCannotBeWritten)
     EXPECT_EQ(prompts.shown().last().right(1), QStringLiteral("."));
 }
 
-// A write-protected store, or one in a write-protected program folder, stops
-// Save with the report instead of being replaced behind the user's back.
-TEST_F(SettingsFrameTest, SaveIntoWriteProtectedStoreReportsIt)
+// A write-protected store stops Save with the report instead of being
+// replaced behind the user's back; a portable copy in a folder the user may
+// not write keeps a store the user may write.
+TEST_F(SettingsFrameTest, SaveNeedsAWritableStore)
 {
     folder.write("ftpserver.ini", "[Alpha]\r\nHOST=old\r\n");
     open();
@@ -534,12 +535,20 @@ TEST_F(SettingsFrameTest, SaveIntoWriteProtectedStoreReportsIt)
     if (!test::permissionsApply())
         return; // root passes through a folder's permissions
     ::chmod(folder.path().c_str(), 0555);
+    ::chmod(folder.file("ftpserver.ini").c_str(), 0400);
     prompts.expectErrorReport(toDisplay(context->store().path()));
     click(page->BSave);
     prompts.verify();
-    ::chmod(folder.path().c_str(), 0755);
     EXPECT_EQ(ini(), "[Alpha]\r\nHOST=old\r\n");
     EXPECT_EQ(status.status(), QString());
+
+    ::chmod(folder.file("ftpserver.ini").c_str(), 0600);
+    page->Host->setText(QStringLiteral("new"));
+    click(page->BSave);
+    prompts.verify();
+    ::chmod(folder.path().c_str(), 0755);
+    EXPECT_NE(ini().find("HOST=new\r\n"), std::string::npos) << ini();
+    EXPECT_EQ(status.status(), QStringLiteral("Settings successfully saved."));
 }
 
 TEST_F(SettingsFrameTest, FailedAddAndDeleteLeaveListFolderAndStatus)
