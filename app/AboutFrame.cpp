@@ -1,11 +1,11 @@
 #include "app/AboutFrame.h"
 
+#include "app/LinkClick.h"
 #include "app/Links.h"
 #include "skin/SkinPicture.h"
 
 #include <QDesktopServices>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -34,33 +34,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int po
     label->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(kNavy)));
     return label;
 }
-
-// A label that runs an action on a left click.
-class ClickLabel final : public QObject
-{
-public:
-    ClickLabel(QLabel* label, std::function<void()> action)
-        : QObject(label)
-        , m_action(std::move(action))
-    {
-        label->installEventFilter(this);
-        label->setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::MouseButtonRelease
-            && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            m_action();
-            return true;
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> m_action;
-};
 
 } // namespace
 
@@ -102,8 +75,8 @@ TaboutFrame::TaboutFrame(QWidget* parent)
     layout->addWidget(Label10);
     layout->addWidget(makeLabel(this, "Label6", QString(), 0, false, false));
 
-    new ClickLabel(projectVelthLink, [this] { projectVelthLinkClick(); });
-    new ClickLabel(VelthLink, [this] { VelthLinkClick(); });
+    new LinkClick(projectVelthLink, [this] { projectVelthLinkClick(); });
+    new LinkClick(VelthLink, [this] { VelthLinkClick(); });
 
     // The logo floats over the layout, placed by centreLogo().
     Logo = new QLabel(this);

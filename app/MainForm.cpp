@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/AboutFrame.h"
+#include "app/LinkClick.h"
 #include "app/Links.h"
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
@@ -19,12 +20,12 @@
 #include "skin/TBNArea.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -69,6 +70,9 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     , m_context(programFolder, m_store, prompts, *this)
     , m_store(m_context.profileStoreFile())
 {
+    // Only closing this window ends the program: a message box closed while
+    // the window is hidden in the notification area must not.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Velth Control Center"));
     setFixedSize(590, 500);
@@ -82,6 +86,7 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     TBNArea1->loadIcon(QIcon(QStringLiteral(":/skin/tray.png")));
     TBNArea1->setTip(QStringLiteral("Velth Control Center v1.0"));
     connect(TBNArea1, &TTBNArea::OnLeftClick, this, &TMainForm::TBNArea1LeftClick);
+    connect(TBNArea1, &TTBNArea::AvailableChanged, this, &TMainForm::TBNArea1AvailableChanged);
 
     TitleBar = new TCoolForm(this);
     TitleBar->setObjectName(QStringLiteral("TitleBar"));
@@ -99,6 +104,10 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     UpdateLabel = makeTopLabel("UpdateLabel", QStringLiteral("Updates"), 435, 485 - 435, true);
     FeedbackLabel = makeTopLabel("FeedbackLabel", QStringLiteral("Feedback"), 491, 550 - 491, true);
     HelpLabel = makeTopLabel("HelpLabel", QStringLiteral("Help"), 556, 590 - 556, true);
+    new LinkClick(HPLabel, [this] { HPLabelClick(); });
+    new LinkClick(UpdateLabel, [this] { UpdateLabelClick(); });
+    new LinkClick(FeedbackLabel, [this] { FeedbackLabelClick(); });
+    new LinkClick(HelpLabel, [this] { HelpLabelClick(); });
     makeTopLabel("Label1", QStringLiteral("|"), 429, 6, false);
     makeTopLabel("Label2", QStringLiteral("|"), 485, 6, false);
     makeTopLabel("Label3", QStringLiteral("|"), 550, 6, false);
@@ -126,6 +135,8 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     statusFont.setBold(true);
     StatusLabel->setFont(statusFont);
     StatusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Status texts carry names from servers and files: never markup.
+    StatusLabel->setTextFormat(Qt::PlainText);
     setTextColor(StatusLabel, palette().color(QPalette::Base));
     setStatus(QString());
 
@@ -206,7 +217,8 @@ void TMainForm::dockPage(QWidget* page)
 {
     page->hide();
     page->setParent(this);
-    page->setGeometry(kPageArea.adjusted(0, 0, -Shape1->width(), 0));
+    // The page area already ends where the black strip begins.
+    page->setGeometry(kPageArea);
 }
 
 void TMainForm::FormCreate()
@@ -272,14 +284,21 @@ void TMainForm::FormDestroy()
 
 void TMainForm::setStatus(const QString& text)
 {
-    StatusLabel->setText(text);
+    m_status = text;
+    // A text too long for the room left of the right edge loses its start, so
+    // it never covers the mark at the left of the status bar.
+    const int room = kStatusRight - kStatusLeft;
+    const QString shown = StatusLabel->fontMetrics().elidedText(text, Qt::ElideLeft, room);
+    StatusLabel->setText(shown);
+    StatusLabel->setToolTip(shown == text ? QString() : text);
     StatusLabel->adjustSize();
+    StatusLabel->resize(std::min(StatusLabel->width(), room), StatusLabel->height());
     StatusLabel->move(kStatusRight - StatusLabel->width(), kStatusTop);
 }
 
 QString TMainForm::status() const
 {
-    return StatusLabel->text();
+    return m_status;
 }
 
 void TMainForm::showPage(TCoolButton* button, QWidget* page, const QString& caption)
@@ -320,7 +339,12 @@ void TMainForm::BAboutClick()
 
 void TMainForm::BHideClick()
 {
-    hide();
+    // Without a notification area a hidden window could never come back:
+    // it goes to the task bar instead.
+    if (TBNArea1->Available())
+        hide();
+    else
+        showMinimized();
 }
 
 void TMainForm::BExitClick()
@@ -330,9 +354,27 @@ void TMainForm::BExitClick()
 
 void TMainForm::TBNArea1LeftClick()
 {
-    show();
+    if (isMinimized())
+        showNormal();
+    else
+        show();
     raise();
     activateWindow();
+}
+
+void TMainForm::TBNArea1AvailableChanged(bool available)
+{
+    // The icon that would bring a hidden window back has gone with the
+    // notification area: the window waits in the task bar instead.
+    if (!available && isHidden())
+        showMinimized();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }
 
 void TMainForm::HPLabelClick()
@@ -373,19 +415,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::Leave:
         HPLabelMouseLeave(label);
-        break;
-    case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            if (label == HPLabel)
-                HPLabelClick();
-            else if (label == UpdateLabel)
-                UpdateLabelClick();
-            else if (label == FeedbackLabel)
-                FeedbackLabelClick();
-            else if (label == HelpLabel)
-                HelpLabelClick();
-            return true;
-        }
         break;
     default:
         break;

@@ -51,6 +51,7 @@ public:
     void BExitClick();
     // A left click on the tray icon: shows the window again.
     void TBNArea1LeftClick();
+    void TBNArea1AvailableChanged(bool available);
     void HPLabelClick();
     void UpdateLabelClick();
     void FeedbackLabelClick();
@@ -90,10 +91,13 @@ public:
 
     static constexpr int kStatusRight = 578;
     static constexpr int kStatusTop = 480;
+    // The status text never reaches left of this: the status bar's mark lies there.
+    static constexpr int kStatusLeft = 150;
     static const QRect kPageArea;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
@@ -107,6 +111,7 @@ private:
     // The context refers to the store, which is built from the context's path.
     AppContext m_context;
     ProfileStore m_store;
+    QString m_status;
     std::array<TCoolButton*, 6> m_pageButtons{};
 };
 

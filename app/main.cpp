@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     const std::string folder = velth::chooseProgramFolder(velth::VelthApplication::applicationDirPath().toStdString(),
         velth::userDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
     velth::TMainForm window(folder, prompts);
+    prompts.setOwner(&window);
     window.show();
     return velth::VelthApplication::exec();
 }

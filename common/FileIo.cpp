@@ -43,6 +43,29 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
+// The file a path leads to once symbolic links are followed; a link to a
+// missing file leads to that file's path, so writing it creates the target.
+std::string followLinks(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st
+        { };
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> buf(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4095) + 1);
+        const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= buf.size())
+            throwFileError("Cannot write file", path, n < 0 ? errno : ENAMETOOLONG);
+        std::string target(buf.data(), static_cast<std::size_t>(n));
+        if (!target.starts_with('/')) {
+            const auto slash = path.rfind('/');
+            target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
+        }
+        path = std::move(target);
+    }
+    throwFileError("Cannot write file", path, ELOOP);
+}
+
 } // namespace
 
 std::optional<std::string> readFileIfExists(const std::string& path)
@@ -133,18 +156,25 @@ void writeInPlace(const std::string& path, std::string_view bytes)
 
 } // namespace
 
-void writeFileAtomic(const std::string& path, std::string_view bytes)
+void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode)
 {
+    const std::string target = followLinks(path);
+    struct stat existing
+    { };
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    // Renaming over a file needs only the folder's permission; the file's own
+    // protection is honoured here.
+    if (exists && (::access(target.c_str(), W_OK) != 0 || (existing.st_mode & 0222) == 0))
+        throwFileError("Cannot write file", path, EACCES);
     // A portable copy in a folder the user may not write can still hold a
     // profile store the user may: no temporary file can be made beside it,
     // so its content is replaced in place.
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    if (!folder.empty() && ::access(folder.c_str(), W_OK) != 0 && errno == EACCES
-        && ::access(path.c_str(), W_OK) == 0) {
-        writeInPlace(path, bytes);
+    const std::string folder = std::filesystem::path(target).parent_path().string();
+    if (exists && !folder.empty() && ::access(folder.c_str(), W_OK) != 0 && errno == EACCES) {
+        writeInPlace(target, bytes);
         return;
     }
-    const std::string temp = makeTempFileBeside(path);
+    const std::string temp = makeTempFileBeside(target);
     int err = 0;
     {
         Fd f;
@@ -152,15 +182,12 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
         if (f.fd < 0 || !writeAll(f.fd, bytes) || ::fsync(f.fd) != 0)
             err = errno;
         if (err == 0) {
-            // Keep the permissions of the file being replaced.
-            struct stat st
-            { };
-            if (::stat(path.c_str(), &st) == 0) {
-                ::fchmod(f.fd, st.st_mode & 07777);
+            if (exists) {
+                ::fchmod(f.fd, existing.st_mode & 07777);
             } else {
                 const mode_t mask = ::umask(0);
                 ::umask(mask);
-                ::fchmod(f.fd, 0666 & ~mask);
+                ::fchmod(f.fd, static_cast<mode_t>(newFileMode) & 07777 & ~mask);
             }
             const int fd = f.fd;
             f.fd = -1;
@@ -172,7 +199,7 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
         ::unlink(temp.c_str());
         throwFileError("Cannot write file", path, err);
     }
-    commitTempFile(temp, path);
+    commitTempFile(temp, target);
 }
 
 bool pathExists(const std::string& path)

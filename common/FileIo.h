@@ -15,10 +15,14 @@ std::optional<std::string> readFileIfExists(const std::string& path);
 
 // Replaces (or creates) a file as a whole: the bytes go to a temporary file in
 // the same folder, which is flushed to disk and then renamed over the target.
-// On failure the previous file is untouched, no temporary file is left, and
-// velth::Error names the target file. An existing file the user may write in
-// a folder the user may not is rewritten in place instead (not atomic).
-void writeFileAtomic(const std::string& path, std::string_view bytes);
+// A symbolic link is written through: the file it leads to is replaced and the
+// link stays. A replaced file keeps its permissions; a new one gets newFileMode
+// less the umask. A write-protected target (no write permission for this
+// process, or none for anybody) is refused. On failure the previous file is
+// untouched, no temporary file is left, and velth::Error names the target file.
+// An existing file the user may write in a folder the user may not is
+// rewritten in place instead (not atomic).
+void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode = 0666);
 
 // A temporary file name beside the target ("<target>.partXXXXXX", the
 // target's name shortened where the whole would be too long for the file

@@ -13,28 +13,29 @@
 namespace velth {
 namespace {
 
-QWidget* dialogParent()
+void showError(const QString& text, QWidget* parent)
 {
-    return QApplication::activeWindow();
-}
-
-void showError(const QString& text)
-{
-    QMessageBox box(
-        QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok, dialogParent());
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
     box.exec();
 }
 
 } // namespace
 
+QWidget* QtPrompts::dialogParent() const
+{
+    if (m_owner)
+        return m_owner;
+    return QApplication::activeWindow();
+}
+
 void QtPrompts::errorBox(const QString& text)
 {
-    showError(text);
+    showError(text, dialogParent());
 }
 
 void QtPrompts::errorReport(const QString& message)
 {
-    showError(message);
+    showError(message, dialogParent());
 }
 
 bool QtPrompts::confirm(const QString& question)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <optional>
 
@@ -35,16 +37,25 @@ public:
     virtual void errorReport(const QString& message) = 0;
 };
 
-// The real dialogs.
+// The real dialogs. They belong to the owner window (the main window), also
+// while it is hidden or minimised, so that closing one never counts as closing
+// the program's last window.
 class QtPrompts final : public Prompts
 {
 public:
+    void setOwner(QWidget* owner) { m_owner = owner; }
+
     void errorBox(const QString& text) override;
     bool confirm(const QString& question) override;
     std::optional<QString> inputText(const QString& caption, const QString& label, int maxLength) override;
     std::optional<QString> saveFileName(
         const QString& filter, const QString& defaultSuffix, const QString& folder) override;
     void errorReport(const QString& message) override;
+
+private:
+    QWidget* dialogParent() const;
+
+    QPointer<QWidget> m_owner;
 };
 
 } // namespace velth

@@ -1,8 +1,11 @@
 #include "loganalysis/LocalFileList.h"
 
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPainter>
+#include <QTimer>
 
 namespace velth {
 namespace {
@@ -18,22 +21,16 @@ LocalFileList::LocalFileList(QWidget* parent)
     m_model->setFilter(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     m_model->setReadOnly(false);
     m_model->setNameFilterDisables(false);
-    setModel(m_model);
 
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     setWordWrap(false);
-    setSortingEnabled(true);
-    sortByColumn(NameColumn, Qt::AscendingOrder);
-    setColumnHidden(TypeColumn, true);
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
-    setColumnWidth(NameColumn, 220);
-    setColumnWidth(SizeColumn, 90);
 
     // The selection stays visible while another control has the focus.
     QPalette colors = palette();
@@ -45,23 +42,82 @@ LocalFileList::LocalFileList(QWidget* parent)
     connect(m_model, &QFileSystemModel::directoryLoaded, this, &LocalFileList::folderLoaded);
     connect(m_model, &QFileSystemModel::rowsInserted, this, &LocalFileList::folderLoaded);
     connect(m_model, &QFileSystemModel::rowsRemoved, this, &LocalFileList::folderLoaded);
+
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &LocalFileList::checkFolder);
+    poll->start(1000);
 }
 
 void LocalFileList::setRootFolder(const QString& folder)
 {
-    setRootIndex(m_model->setRootPath(folder));
+    m_folder = folder;
+    if (showsFolder()) {
+        QItemSelectionModel* oldSelection = selectionModel();
+        setModel(nullptr);
+        delete oldSelection;
+    }
+    checkFolder();
 }
 
 QString LocalFileList::rootFolder() const
 {
-    return m_model->rootPath();
+    return m_folder;
+}
+
+bool LocalFileList::showsFolder() const
+{
+    return model() == static_cast<const QAbstractItemModel*>(m_model);
+}
+
+QString LocalFileList::missingText() const
+{
+    if (showsFolder() || m_folder.isEmpty())
+        return {};
+    return QStringLiteral("The folder %1 does not exist.").arg(m_folder);
+}
+
+void LocalFileList::checkFolder()
+{
+    // Never fall back on another folder: the model's own root (the file
+    // system, or the current directory for a path it cannot resolve) must not
+    // be shown, or a rename or delete would act there.
+    const bool exists = !m_folder.isEmpty() && QFileInfo(m_folder).isDir();
+    if (exists == showsFolder())
+        return;
+    QItemSelectionModel* oldSelection = selectionModel();
+    if (exists) {
+        setModel(m_model);
+        setRootIndex(m_model->setRootPath(m_folder));
+        setSortingEnabled(true);
+        sortByColumn(NameColumn, Qt::AscendingOrder);
+        setColumnHidden(TypeColumn, true);
+        setColumnWidth(NameColumn, 220);
+        setColumnWidth(SizeColumn, 90);
+    } else {
+        setModel(nullptr);
+        Q_EMIT folderLoaded();
+    }
+    delete oldSelection;
+    viewport()->update();
+}
+
+void LocalFileList::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    const QString text = missingText();
+    if (text.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(
+        viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
 }
 
 QStringList LocalFileList::names() const
 {
     QStringList result;
     const QModelIndex root = rootIndex();
-    if (!root.isValid())
+    if (!showsFolder() || !root.isValid())
         return result;
     for (int row = 0; row < m_model->rowCount(root); ++row)
         result << m_model->index(row, NameColumn, root).data().toString();
@@ -70,7 +126,7 @@ QStringList LocalFileList::names() const
 
 QModelIndex LocalFileList::selectedIndex() const
 {
-    if (!rootIndex().isValid() || m_model->rowCount(rootIndex()) == 0)
+    if (!showsFolder() || !rootIndex().isValid() || m_model->rowCount(rootIndex()) == 0)
         return {};
     const QModelIndexList rows = selectionModel()->selectedRows(NameColumn);
     if (rows.isEmpty() || rows.first().parent() != rootIndex())
@@ -96,6 +152,8 @@ std::optional<QString> LocalFileList::selectedPath() const
 
 bool LocalFileList::selectName(const QString& name)
 {
+    if (!showsFolder())
+        return false;
     const QModelIndex root = rootIndex();
     for (int row = 0; root.isValid() && row < m_model->rowCount(root); ++row) {
         const QModelIndex index = m_model->index(row, NameColumn, root);

@@ -11,7 +11,9 @@ namespace velth {
 // The plain files of one folder in report style with grid lines, sorted by
 // name, following the folder's changes by itself. Names can be edited in place
 // (F2 or a click on the selected entry), which renames the file; there is no
-// way into other folders.
+// way into other folders. While the folder does not exist the list is empty,
+// says so, and offers nothing to select, rename or delete; it fills once the
+// folder appears (it is looked for every second).
 class LocalFileList final : public QTableView
 {
     Q_OBJECT
@@ -22,6 +24,8 @@ public:
 
     void setRootFolder(const QString& folder);
     QString rootFolder() const;
+    // Why the list is empty when its folder is missing; empty otherwise.
+    QString missingText() const;
 
     // The displayed names, in the order shown.
     QStringList names() const;
@@ -35,10 +39,17 @@ Q_SIGNALS:
     // The folder's listing was (re)read.
     void folderLoaded();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     QModelIndex selectedIndex() const;
+    // Shows the folder when it exists and nothing when it does not.
+    void checkFolder();
+    bool showsFolder() const;
 
     QFileSystemModel* m_model;
+    QString m_folder;
 };
 
 } // namespace velth

@@ -56,8 +56,27 @@ std::optional<std::pair<std::string_view, std::string_view>> iniKeyValue(std::st
     return std::pair{ trim(t.substr(0, eq)), trim(t.substr(eq + 1)) };
 }
 
+std::string_view iniUnquote(std::string_view stored)
+{
+    if (stored.size() >= 2 && stored.front() == '"' && stored.back() == '"')
+        return stored.substr(1, stored.size() - 2);
+    return stored;
+}
+
+std::string iniQuote(std::string_view value)
+{
+    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || iniUnquote(value) != value))
+        return "\"" + std::string(value) + "\"";
+    return std::string(value);
+}
+
 IniDocument::IniDocument(std::string_view bytes)
 {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (bytes.starts_with(kByteOrderMark)) {
+        m_byteOrderMark = true;
+        bytes.remove_prefix(kByteOrderMark.size());
+    }
     std::size_t start = 0;
     const std::size_t n = bytes.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -77,7 +96,7 @@ IniDocument::IniDocument(std::string_view bytes)
 
 std::string IniDocument::bytes() const
 {
-    std::string out;
+    std::string out = m_byteOrderMark ? "\xEF\xBB\xBF" : "";
     for (const auto& line : m_lines) {
         out += line.text;
         out += line.end;
@@ -131,23 +150,24 @@ std::optional<std::string> IniDocument::value(std::string_view section, std::str
     const auto line = findKey(*header, key);
     if (!line)
         return std::nullopt;
-    return std::string(iniKeyValue(m_lines[*line].text)->second);
+    return std::string(iniUnquote(iniKeyValue(m_lines[*line].text)->second));
 }
 
-void IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value)
+void IniDocument::setValue(std::string_view section, std::string_view key, std::string_view plainValue)
 {
+    const std::string value = iniQuote(plainValue);
     const auto header = findSection(section);
     if (!header) {
         if (!m_lines.empty() && m_lines.back().end.empty())
             m_lines.back().end = "\r\n";
         m_lines.push_back({ "[" + std::string(section) + "]", "\r\n" });
-        m_lines.push_back({ std::string(key) + "=" + std::string(value), "\r\n" });
+        m_lines.push_back({ std::string(key) + "=" + value, "\r\n" });
         return;
     }
     if (const auto line = findKey(*header, key)) {
         // Keep the key as it is spelled in the file; only the value changes.
         const auto kv = iniKeyValue(m_lines[*line].text);
-        m_lines[*line].text = std::string(kv->first) + "=" + std::string(value);
+        m_lines[*line].text = std::string(kv->first) + "=" + value;
         return;
     }
     // After the section's last key line, ahead of trailing blank lines and comments.
@@ -158,8 +178,8 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
             insertAt = i + 1;
     if (insertAt > 0 && m_lines[insertAt - 1].end.empty())
         m_lines[insertAt - 1].end = "\r\n";
-    m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-        Line{ std::string(key) + "=" + std::string(value), "\r\n" });
+    m_lines.insert(
+        m_lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{ std::string(key) + "=" + value, "\r\n" });
 }
 
 bool IniDocument::eraseSection(std::string_view section)

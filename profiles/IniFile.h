@@ -12,8 +12,12 @@ namespace velth {
 //
 // Format: a line whose first non-blank character is '[' and that holds a ']'
 // starts a section named by the text between them; "key=value" lines belong to
-// the section above them (key and value trimmed of blanks and tabs); lines
-// starting with ';' and lines without '=' are kept but mean nothing. Section
+// the section above them (key and value trimmed of blanks and tabs, then one
+// pair of double quotes around the whole value removed, as Windows' own INI
+// reader does); lines starting with ';' and lines without '=' are kept but
+// mean nothing. A value that would not read back as written (outer blanks, or
+// outer quotes of its own) is written inside double quotes. A UTF-8 byte order
+// mark at the start of the file is skipped and written back. Section
 // and key names compare without regard to ASCII case. The first of several
 // equal sections or keys is the one read and written. Lines end at CR LF, LF
 // or a lone CR and keep their own ending; lines the program adds end in CR LF.
@@ -48,13 +52,21 @@ private:
     std::size_t sectionEnd(std::size_t header) const;
 
     std::vector<Line> m_lines;
+    bool m_byteOrderMark = false;
 };
 
 // Section name of a header line, if the line is one.
 std::optional<std::string_view> iniSectionName(std::string_view line);
 
-// Key and value of a "key=value" line, if the line is one.
+// Key and value of a "key=value" line, if the line is one; the value as it
+// stands in the line, quotes included.
 std::optional<std::pair<std::string_view, std::string_view>> iniKeyValue(std::string_view line);
+
+// The value a stored value text means: one pair of enclosing double quotes removed.
+std::string_view iniUnquote(std::string_view stored);
+
+// The text to store for a value so that it reads back exactly.
+std::string iniQuote(std::string_view value);
 
 bool iniNamesEqual(std::string_view a, std::string_view b);
 

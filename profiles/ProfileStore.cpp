@@ -63,7 +63,8 @@ std::string ProfileStore::load() const
 
 void ProfileStore::save(const std::string& bytes)
 {
-    writeFileAtomic(m_path, bytes);
+    // The file holds passwords: only its owner may read a new one.
+    writeFileAtomic(m_path, bytes, 0600);
 }
 
 std::vector<std::string> ProfileStore::profileNames() const

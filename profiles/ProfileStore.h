@@ -30,8 +30,10 @@ public:
     // anything that is not an integer gives the default.
     int readInt(std::string_view profile, std::string_view key, int defaultValue) const;
 
-    // Write one key. The file is replaced as a whole through a temporary file;
-    // on failure the previous file stays intact and velth::Error names it.
+    // Write one key. The file is replaced as a whole through a temporary file
+    // (through to its target when it is a symbolic link), created with mode
+    // 0600 and keeping the mode of an existing file; a write-protected file is
+    // refused. On failure the previous file stays intact and velth::Error names it.
     // A name, key or value holding a line break or a zero byte, a name holding
     // '[' or ']', and an empty name or key are refused with velth::Error and
     // nothing is written.

@@ -107,7 +107,16 @@ int TPortEdit::valueFromText(const QString& text) const
 {
     bool ok = false;
     const int value = text.toInt(&ok, 10);
-    return ok ? value : kMinPort;
+    if (ok)
+        return value;
+    // An integer too long for an int is still beyond the bound of its sign.
+    QStringView digits(text);
+    const bool negative = digits.startsWith(u'-');
+    if (negative || digits.startsWith(u'+'))
+        digits = digits.mid(1);
+    const bool integer = !digits.isEmpty()
+        && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    return integer && !negative ? kMaxPort : kMinPort;
 }
 
 TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)

@@ -2,41 +2,27 @@
 
 #include <QCursor>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace velth {
 
 namespace {
 
 // The desktop's notification area through Qt. Without one (offscreen, some
-// desktops) every request is dropped.
+// desktops) every request is dropped; the icon is made when one is there.
 class SystemTray final : public NotificationArea
 {
 public:
     explicit SystemTray(TTBNArea& owner)
-    {
-        if (!QSystemTrayIcon::isSystemTrayAvailable())
-            return;
-        m_tray = std::make_unique<QSystemTrayIcon>();
-        QObject::connect(
-            m_tray.get(), &QSystemTrayIcon::activated, &owner, [&owner](QSystemTrayIcon::ActivationReason reason) {
-                switch (reason) {
-                case QSystemTrayIcon::Trigger:
-                    owner.LeftClick();
-                    break;
-                case QSystemTrayIcon::DoubleClick:
-                    owner.DblClick();
-                    break;
-                case QSystemTrayIcon::Context:
-                    owner.RightClick();
-                    break;
-                default:
-                    break;
-                }
-            });
-    }
+        : m_owner(owner)
+    { }
+
+    bool available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
     void request(const NotifyIconRequest& request) override
     {
+        if (!m_tray && request.operation == NotifyIconRequest::Operation::Add && available())
+            makeIcon();
         if (!m_tray)
             return;
         switch (request.operation) {
@@ -61,6 +47,29 @@ public:
     }
 
 private:
+    void makeIcon()
+    {
+        m_tray = std::make_unique<QSystemTrayIcon>();
+        TTBNArea& owner = m_owner;
+        QObject::connect(
+            m_tray.get(), &QSystemTrayIcon::activated, &owner, [&owner](QSystemTrayIcon::ActivationReason reason) {
+                switch (reason) {
+                case QSystemTrayIcon::Trigger:
+                    owner.LeftClick();
+                    break;
+                case QSystemTrayIcon::DoubleClick:
+                    owner.DblClick();
+                    break;
+                case QSystemTrayIcon::Context:
+                    owner.RightClick();
+                    break;
+                default:
+                    break;
+                }
+            });
+    }
+
+    TTBNArea& m_owner;
     std::unique_ptr<QSystemTrayIcon> m_tray;
 };
 
@@ -84,12 +93,24 @@ TTBNArea::TTBNArea(QObject* parent)
         m_area = areaFactory()(*this);
     else
         m_area = std::make_unique<SystemTray>(*this);
+    watchArea();
 }
 
 TTBNArea::TTBNArea(std::unique_ptr<NotificationArea> area, QObject* parent)
     : QObject(parent)
     , m_area(std::move(area))
-{ }
+{
+    watchArea();
+}
+
+void TTBNArea::watchArea()
+{
+    m_available = m_area && m_area->available();
+    // Desktops announce no change of their notification area to Qt: look.
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &TTBNArea::checkAvailable);
+    poll->start(2000);
+}
 
 TTBNArea::~TTBNArea()
 {
@@ -110,8 +131,23 @@ void TTBNArea::send(NotifyIconRequest::Operation operation, unsigned flags)
     m_area->request(request);
 }
 
+void TTBNArea::checkAvailable()
+{
+    const bool available = m_area && m_area->available();
+    if (available == m_available)
+        return;
+    m_available = available;
+    // A notification area that appears holds nothing of ours yet; one that
+    // went away took the icon with it.
+    if (m_loaded && m_enabled)
+        send(available ? NotifyIconRequest::Operation::Add : NotifyIconRequest::Operation::Delete,
+            NotifyIconRequest::kMessage | NotifyIconRequest::kIcon | NotifyIconRequest::kTip);
+    Q_EMIT AvailableChanged(available);
+}
+
 void TTBNArea::Loaded()
 {
+    m_loaded = true;
     if (m_enabled)
         send(NotifyIconRequest::Operation::Add,
             NotifyIconRequest::kMessage | NotifyIconRequest::kIcon | NotifyIconRequest::kTip);

@@ -42,11 +42,17 @@ public:
     virtual ~NotificationArea() = default;
     // Results are not examined: a refused request is neither retried nor reported.
     virtual void request(const NotifyIconRequest& request) = 0;
+    // Whether the desktop has a notification area right now. Many have none
+    // (bare X servers, GNOME without an extension, some Wayland sessions), and
+    // one may come or go while the program runs.
+    virtual bool available() const { return true; }
 };
 
 // The program's icon in the desktop's notification area, with a tip; pointer
 // actions on it become LeftClick, RightClick and DblClick. Where the desktop
-// has no notification area the requests go nowhere and the program runs on.
+// has no notification area the requests go nowhere and the program runs on;
+// the area is looked for every two seconds, and when one appears the icon is
+// added to it (AvailableChanged tells the window either way).
 class TTBNArea : public QObject
 {
     Q_OBJECT
@@ -70,6 +76,11 @@ public:
     // Called once its window has been set up: puts the icon into the
     // notification area if enabled.
     void Loaded();
+
+    // Whether the desktop shows the icon: there is a notification area.
+    bool Available() const { return m_available; }
+    // Looks at the notification area now (the timer does so every two seconds).
+    void checkAvailable();
 
     bool Enabled() const { return m_enabled; }
     void setEnabled(bool value);
@@ -102,6 +113,8 @@ Q_SIGNALS:
     void OnLeftClick();
     void OnRightClick();
     void OnDblClick();
+    // The desktop's notification area appeared or went away.
+    void AvailableChanged(bool available);
 
 protected:
     virtual void Change(TChangeKind kind);
@@ -111,6 +124,7 @@ protected:
 
 private:
     void send(NotifyIconRequest::Operation operation, unsigned flags);
+    void watchArea();
 
     std::unique_ptr<NotificationArea> m_area;
     QPointer<QMenu> m_popupMenuL;
@@ -119,6 +133,8 @@ private:
     QString m_tip;
     bool m_enabled = true;
     bool m_popupOnBoth = false;
+    bool m_available = false;
+    bool m_loaded = false;
 };
 
 } // namespace velth

@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 #include "app/AboutFrame.h"
+#include "common/Prompts.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
@@ -7,6 +8,7 @@
 #include "loganalysis/LocalFileList.h"
 #include "profiles/SettingsFrame.h"
 #include "skin/CoolButton.h"
+#include "skin/TBNArea.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -19,6 +21,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 using namespace velth;
@@ -65,6 +68,23 @@ public Q_SLOTS:
     void openUrl(const QUrl& url) { opened << url.toString(); }
 };
 
+// A notification area that the test makes appear and go away; it notes the
+// requests it gets.
+class SwitchableArea final : public NotificationArea
+{
+public:
+    SwitchableArea(const bool& present, std::vector<NotifyIconRequest::Operation>& log)
+        : m_present(present)
+        , m_log(log)
+    { }
+    bool available() const override { return m_present; }
+    void request(const NotifyIconRequest& r) override { m_log.push_back(r.operation); }
+
+private:
+    const bool& m_present;
+    std::vector<NotifyIconRequest::Operation>& m_log;
+};
+
 struct MainFormTest : ::testing::Test
 {
     ProgramFolder folder;
@@ -93,9 +113,11 @@ TEST_F(MainFormTest, StartsOnTheAboutPageWithEverythingEmpty)
     EXPECT_EQ(w->StatusLabel->text(), QString());
     for (TCoolButton* b : { w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout, w->BExit })
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
-    // Pages fill the page area, less the dark strip on the right.
-    EXPECT_EQ(w->aboutFrame->geometry(), QRect(63, 47, 517, 425));
-    EXPECT_EQ(w->aboutFrame->Logo->geometry(), QRect(517 / 2 - 104, 425 / 2 - 104, 208, 208));
+    // Pages fill the page area, which ends where the dark strip begins.
+    for (QWidget* page : pages(*w))
+        EXPECT_EQ(page->geometry(), QRect(63, 47, 522, 425)) << page->objectName().toStdString();
+    EXPECT_EQ(w->Shape1->geometry(), QRect(585, 47, 5, 425));
+    EXPECT_EQ(w->aboutFrame->Logo->geometry(), QRect(522 / 2 - 104, 425 / 2 - 104, 208, 208));
 
     EXPECT_TRUE(folder.exists("logs"));
     EXPECT_TRUE(folder.exists("cfgs"));
@@ -202,6 +224,25 @@ TEST_F(MainFormTest, StatusLineGrowsToTheLeftFromAFixedRightEdge)
     EXPECT_LT(longText.x(), shortText.x());
     EXPECT_EQ(longText.y(), TMainForm::kStatusTop);
     EXPECT_EQ(w->status(), QStringLiteral("Your changes will take effect after a restart of Velth Control Center."));
+    EXPECT_EQ(w->StatusLabel->textFormat(), Qt::PlainText);
+
+    // Longer than the bar: the start gives way, the mark at the bar's left
+    // stays as painted, and the whole text is in the tooltip.
+    const QString endless = QStringLiteral("Connecting to ") + QString(300, u'h') + QStringLiteral(" on Port 21.");
+    w->setStatus(endless);
+    EXPECT_EQ(w->status(), endless);
+    EXPECT_EQ(w->StatusLabel->toolTip(), endless);
+    EXPECT_TRUE(w->StatusLabel->text().endsWith(QStringLiteral(" on Port 21.")))
+        << w->StatusLabel->text().toStdString();
+    EXPECT_EQ(w->StatusLabel->x() + w->StatusLabel->width(), TMainForm::kStatusRight);
+    EXPECT_GE(w->StatusLabel->x(), TMainForm::kStatusLeft);
+    const QImage shown
+        = w->grab(QRect(0, 472, TMainForm::kStatusLeft, 28)).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage bar
+        = w->StatusBar->pixmap().toImage().copy(0, 0, TMainForm::kStatusLeft, 28).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, bar);
+    w->setStatus(QStringLiteral("Ready."));
+    EXPECT_EQ(w->StatusLabel->toolTip(), QString());
 }
 
 // Whatever sans the desktop substitutes, no link runs into the separator
@@ -237,6 +278,14 @@ TEST_F(MainFormTest, LinksTurnYellowUnderThePointerAndOpenTheirAddress)
     }
     QTest::mouseClick(w->aboutFrame->projectVelthLink, Qt::LeftButton);
     ASSERT_EQ(urls.opened.size(), 5);
+    // Pressing on a link and releasing off it (dragged away) opens nothing.
+    w->BAboutClick();
+    for (const auto& [label, off] :
+        { std::pair{ w->HPLabel, QPoint(0, 60) }, std::pair{ w->aboutFrame->VelthLink, QPoint(0, -60) } }) {
+        QTest::mousePress(label, Qt::LeftButton, {}, label->rect().center());
+        QTest::mouseRelease(label, Qt::LeftButton, {}, label->rect().center() + off);
+    }
+    EXPECT_EQ(urls.opened.size(), 5);
     EXPECT_TRUE(urls.opened[0].endsWith(QStringLiteral("/index.html")));
     EXPECT_TRUE(urls.opened[1].endsWith(QStringLiteral("/updates.html")));
     EXPECT_TRUE(urls.opened[2].startsWith(QStringLiteral("mailto:")));
@@ -246,7 +295,11 @@ TEST_F(MainFormTest, LinksTurnYellowUnderThePointerAndOpenTheirAddress)
 
 TEST_F(MainFormTest, HideRestoreAndExit)
 {
+    const bool present = true;
+    std::vector<NotifyIconRequest::Operation> log;
+    TTBNArea::setAreaFactory([&](TTBNArea&) { return std::make_unique<SwitchableArea>(present, log); });
     auto w = start();
+    TTBNArea::setAreaFactory({});
     w->show();
     w->BChatClick();
     QTest::mouseClick(w->BHide, Qt::LeftButton);
@@ -263,6 +316,97 @@ TEST_F(MainFormTest, HideRestoreAndExit)
     EXPECT_FALSE(w->isVisible());
     w.reset();
     EXPECT_TRUE(chat.isNull());
+}
+
+// Qt's offscreen platform has no notification area, like many desktops:
+// hiding would lose the window for good, so it goes to the task bar.
+TEST_F(MainFormTest, HideWithoutANotificationAreaMinimises)
+{
+    auto w = start();
+    w->show();
+    ASSERT_FALSE(w->TBNArea1->Available());
+    QTest::mouseClick(w->BHide, Qt::LeftButton);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->isMinimized());
+    w->TBNArea1LeftClick();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->isMinimized());
+}
+
+// A notification area that comes or goes while the program runs takes the
+// icon and the meaning of BHide with it.
+TEST_F(MainFormTest, IconAndHideFollowTheNotificationArea)
+{
+    using Op = NotifyIconRequest::Operation;
+    bool present = false;
+    std::vector<Op> log;
+    TTBNArea::setAreaFactory([&](TTBNArea&) { return std::make_unique<SwitchableArea>(present, log); });
+    auto w = start();
+    TTBNArea::setAreaFactory({});
+    w->show();
+    w->BHideClick();
+    EXPECT_TRUE(w->isMinimized());
+    w->showNormal();
+
+    present = true;
+    w->TBNArea1->checkAvailable();
+    EXPECT_TRUE(w->TBNArea1->Available());
+    EXPECT_EQ(log.back(), Op::Add);
+    w->BHideClick();
+    EXPECT_FALSE(w->isVisible());
+
+    // The area goes while the window is hidden: it must not stay out of reach.
+    present = false;
+    w->TBNArea1->checkAvailable();
+    EXPECT_EQ(log.back(), Op::Delete);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->isMinimized());
+    const std::size_t requests = log.size();
+    w->TBNArea1->checkAvailable();
+    EXPECT_EQ(log.size(), requests);
+}
+
+// Closing an error report that came up while the window was hidden ended the
+// program: the box had no owner, so it counted as the last window.
+TEST_F(MainFormTest, PromptWhileHiddenBelongsToTheWindowAndTheProgramRunsOn)
+{
+    bool present = true;
+    std::vector<NotifyIconRequest::Operation> log;
+    TTBNArea::setAreaFactory([&](TTBNArea&) { return std::make_unique<SwitchableArea>(present, log); });
+    auto w = start();
+    TTBNArea::setAreaFactory({});
+    QtPrompts real;
+    real.setOwner(w.get());
+    w->show();
+    w->BHideClick();
+    ASSERT_FALSE(w->isVisible());
+
+    QWidget* owner = nullptr;
+    bool ranOn = false;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            owner = QApplication::activeModalWidget()->parentWidget();
+            QApplication::activeModalWidget()->close();
+        });
+        real.errorReport(QStringLiteral("Login incorrect."));
+        QTimer::singleShot(0, [&] { ranOn = true; });
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    });
+    QCoreApplication::exec();
+    EXPECT_EQ(owner, w.get());
+    EXPECT_TRUE(ranOn) << "the program ended with the box";
+
+    // Closing the main window itself ends the program at once.
+    QTimer late;
+    QObject::connect(&late, &QTimer::timeout, [&] {
+        ranOn = true;
+        QCoreApplication::quit();
+    });
+    ranOn = false;
+    late.start(5000);
+    QTimer::singleShot(0, [&] { w->BExitClick(); });
+    QCoreApplication::exec();
+    EXPECT_FALSE(ranOn);
 }
 
 #include "MainFormTest.moc"

@@ -100,7 +100,9 @@ TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
             "a\r\n\x1a"
             "b\r\n",
             "r", "s", block("r", "s") + "a\r\n", "r" },
-        { "blank rcon password passes", "x", "  ", "", block("  ", "") + "x\r\n", "" },
+        // Stored quoted, so the next upload sends the same password.
+        { "blank rcon password passes", "x", "  ", "", block("  ", "") + "x\r\n", "  " },
+        { "outer blanks and quotes", "x", " my \"pass\" ", "", block(" my \"pass\" ", "") + "x\r\n", " my \"pass\" " },
     };
     for (const UploadCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -111,4 +111,42 @@ TEST_F(LocalFileListTest, NoNavigation)
     EXPECT_EQ(list.names().size(), 4);
 }
 
+// A logs folder that could not be created must not let the list fall back on
+// another folder (the current directory was shown, and its files deleted).
+TEST(LocalFileListMissingFolder, StaysEmptyUntilTheFolderExists)
+{
+    TempDir dir;
+    dir.write("victim.txt", "keep");
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folderOf(dir));
+    LocalFileList list;
+    list.resize(400, 300);
+    list.show();
+    const QString logs = folderOf(dir) + QStringLiteral("/logs");
+    list.setRootFolder(logs);
+    QTest::qWait(200);
+    EXPECT_EQ(list.rootFolder(), logs);
+    const int shownRows = list.model() ? list.model()->rowCount(list.rootIndex()) : 0;
+    EXPECT_EQ(shownRows, 0);
+    EXPECT_TRUE(list.names().isEmpty());
+    EXPECT_FALSE(list.selectName(QStringLiteral("victim.txt")));
+    EXPECT_FALSE(list.selectedPath());
+    EXPECT_TRUE(list.missingText().contains(logs)) << list.missingText().toStdString();
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_F2);
+    EXPECT_EQ(list.findChild<QLineEdit*>(), nullptr);
+    EXPECT_EQ(dir.read("victim.txt"), "keep");
+
+    // The folder appears: the list fills by itself.
+    std::filesystem::create_directory(dir.file("logs"));
+    dir.write("logs/L0101000.log", "a");
+    EXPECT_TRUE(waitForNames(list, { QStringLiteral("L0101000.log") })) << list.names().join(u',').toStdString();
+    EXPECT_EQ(list.missingText(), QString());
+    // And it goes away again: nothing is left to act on.
+    std::filesystem::remove_all(dir.file("logs"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !list.missingText().isEmpty(); }, 10000));
+    EXPECT_TRUE(list.names().isEmpty());
+    QDir::setCurrent(previous);
+}
+
 } // namespace

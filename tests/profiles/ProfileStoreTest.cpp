@@ -169,9 +169,78 @@ TEST_F(StoreTest, RefusesTextThatWouldBreakTheFile)
     EXPECT_THROW(store.writeString("", "HOST", ""), Error);
     EXPECT_THROW(store.writeString("Fun", "PASS", std::string("a\0b", 3)), Error);
     EXPECT_EQ(dir.read("ftpserver.ini"), kWindowsFile);
-    // Anything else is stored verbatim.
-    store.writeString("Fun", "PASS", " spaced \"quoted\" = ");
-    EXPECT_EQ(store.readString("Fun", "PASS"), "spaced \"quoted\" =");
+}
+
+// Every value reads back exactly as written: outer blanks and outer quotes go
+// into a pair of double quotes, which a read removes as Windows' reader does.
+TEST_F(StoreTest, ValuesReadBackExactly)
+{
+    struct Case
+    {
+        const char* value;
+        const char* stored;
+    };
+    const Case cases[] = {
+        { " my \"pass\" ", "\" my \"pass\" \"" },
+        { " spaced \"quoted\" = ", "\" spaced \"quoted\" = \"" },
+        { "\"quoted\"", "\"\"quoted\"\"" },
+        { "\"\"", "\"\"\"\"" },
+        { "\ttab", "\"\ttab\"" },
+        { "  ", "\"  \"" },
+        { "in \"side\" only", "in \"side\" only" },
+        { "\"open", "\"open" },
+        { "\"", "\"" },
+        { "", "" },
+    };
+    for (const Case& c : cases) {
+        store.writeString("Fun", "rconpass", c.value);
+        EXPECT_EQ(dir.read("ftpserver.ini"), "[Fun]\r\nrconpass=" + std::string(c.stored) + "\r\n") << c.value;
+        EXPECT_EQ(store.readString("Fun", "rconpass"), c.value);
+    }
+    // Quoted values written by Windows or by hand read without their quotes.
+    dir.write("ftpserver.ini", "[Fun]\r\nHOST = \"h\" \r\nUSER=\" u \"\r\nPORT=\"2121\"\r\n");
+    EXPECT_EQ(store.readString("Fun", "HOST"), "h");
+    EXPECT_EQ(store.readString("Fun", "USER"), " u ");
+    EXPECT_EQ(store.readInt("Fun", "PORT", 21), 2121);
+}
+
+// Notepad and many editors start a UTF-8 file with a byte order mark.
+TEST_F(StoreTest, ByteOrderMarkIsSkippedAndKept)
+{
+    dir.write("ftpserver.ini", "\xEF\xBB\xBF[Bom]\r\nHOST=b\r\n");
+    EXPECT_EQ(store.profileNames(), Names{ "Bom" });
+    EXPECT_EQ(store.readString("bom", "HOST"), "b");
+    store.writeString("bom", "USER", "u");
+    EXPECT_EQ(dir.read("ftpserver.ini"), "\xEF\xBB\xBF[Bom]\r\nHOST=b\r\nUSER=u\r\n");
+    store.eraseProfile("BOM");
+    EXPECT_EQ(dir.read("ftpserver.ini"), "\xEF\xBB\xBF");
+}
+
+// The file holds passwords: a new one is private, an existing one keeps the
+// mode its owner gave it, and a link to it stays a link.
+TEST_F(StoreTest, FileModeAndLinkSurviveWrites)
+{
+    const auto mode = [&](const std::string& name) {
+        struct stat st
+        { };
+        ::stat(dir.file(name).c_str(), &st);
+        return st.st_mode & 0777;
+    };
+    store.writeString("New", "HOST", "");
+    EXPECT_EQ(mode("ftpserver.ini"), 0600u);
+    ::chmod(dir.file("ftpserver.ini").c_str(), 0640);
+    store.writeString("New", "PASS", "p");
+    EXPECT_EQ(mode("ftpserver.ini"), 0640u);
+
+    std::filesystem::create_directory(dir.file("shared"));
+    std::filesystem::rename(dir.file("ftpserver.ini"), dir.file("shared/servers.ini"));
+    std::filesystem::create_symlink("shared/servers.ini", dir.file("ftpserver.ini"));
+    store.writeString("New", "USER", "u");
+    store.eraseProfile("Gone");
+    store.writeString("Second", "HOST", "h");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("ftpserver.ini")));
+    EXPECT_EQ(dir.read("shared/servers.ini"), "[New]\r\nHOST=\r\nPASS=p\r\nUSER=u\r\n[Second]\r\nHOST=h\r\n");
+    EXPECT_EQ(mode("shared/servers.ini"), 0640u);
 }
 
 TEST_F(StoreTest, FailedWriteNamesTheFileAndKeepsIt)

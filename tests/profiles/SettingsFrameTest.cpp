@@ -390,6 +390,10 @@ TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
         { "1.5", "1", "1" }, // no integer: the lower bound
         { "2a1b", "21", "21" }, // letters cannot be typed
         { "99 9", "999", "999" },
+        { "99999999999", "65535", "65535" }, // beyond an int: still the upper bound
+        { "+99999999999999999999", "65535", "65535" },
+        { "-99999999999", "1", "1" },
+        { "0000000000000080", "80", "80" },
     };
     folder.write("ftpserver.ini", "[Alpha]\r\nHOST=\r\n");
     open();
@@ -512,15 +516,24 @@ TEST_F(SettingsFrameTest, SaveStopsAtTheKeyThatCannotBeWritten)
     EXPECT_EQ(prompts.shown().last().right(1), QStringLiteral("."));
 }
 
-// A portable copy in a folder the user may not write keeps a store the user
-// may write; a store the user may not write is reported.
-TEST_F(SettingsFrameTest, SaveIntoReadOnlyProgramFolderNeedsAWritableStore)
+// A write-protected store stops Save with the report instead of being
+// replaced behind the user's back; a portable copy in a folder the user may
+// not write keeps a store the user may write.
+TEST_F(SettingsFrameTest, SaveNeedsAWritableStore)
 {
-    if (!test::permissionsApply())
-        GTEST_SKIP() << "permissions do not apply to this user";
     folder.write("ftpserver.ini", "[Alpha]\r\nHOST=old\r\n");
     open();
     select(QStringLiteral("Alpha"));
+    ::chmod(folder.file("ftpserver.ini").c_str(), 0444);
+    prompts.expectErrorReport(toDisplay(context->store().path()));
+    click(page->BSave);
+    prompts.verify();
+    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=old\r\n");
+    EXPECT_EQ(status.status(), QString());
+    ::chmod(folder.file("ftpserver.ini").c_str(), 0644);
+
+    if (!test::permissionsApply())
+        return; // root passes through a folder's permissions
     ::chmod(folder.path().c_str(), 0555);
     ::chmod(folder.file("ftpserver.ini").c_str(), 0400);
     prompts.expectErrorReport(toDisplay(context->store().path()));
