@@ -50,11 +50,6 @@ class TsettingsFrame final : public QFrame
 public:
     explicit TsettingsFrame(AppContext& context, QWidget* parent = nullptr);
 
-    // Whether a typed profile name can become a section of the profile store
-    // and a folder under cfgs: not empty, not "." or "..", no blank at either
-    // end, and free of path separators, square brackets and control characters.
-    static bool isValidProfileName(const QString& name);
-
     void ServerListClick();
     void BAddClick();
     void BDeleteClick();
