@@ -1,5 +1,6 @@
 #include "app/ErrorReport.h"
 
+#include "app/Error.h"
 #include "app/Prompts.h"
 #include "app/TextCodec.h"
 
@@ -39,6 +40,8 @@ void runGuarded(const std::function<void()>& handler)
 {
     try {
         handler();
+    } catch (const Error& e) {
+        report(toDisplay(e.message()));
     } catch (const std::exception& e) {
         report(toDisplay(e.what()));
     }

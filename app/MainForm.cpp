@@ -28,6 +28,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
 namespace velth {
 
 TMainForm* MainForm = nullptr;
@@ -131,6 +133,8 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    // The status line quotes hosts and file names: never markup.
+    StatusLabel->setTextFormat(Qt::PlainText);
     QFont statusFont = font;
     statusFont.setBold(true);
     StatusLabel->setFont(statusFont);
@@ -224,6 +228,7 @@ void TMainForm::FormCreate()
 {
     makeFolders(m_context.logsFolder());
     makeFolders(m_context.cfgsFolder());
+    removeLeftoverTempFiles();
 
     const QString logsFolder = toDisplay(m_context.logsFolder());
     chatFrame = new TchatFrame(m_context, this);
@@ -263,6 +268,25 @@ void TMainForm::FormCreate()
     aboutFrame->show();
 }
 
+void TMainForm::removeLeftoverTempFiles()
+{
+    // A run that ended abruptly (a crash, a kill) leaves the temporary file of
+    // a download or a save beside the real one. They go at the next start,
+    // but only when no other copy of the program runs that may be writing one.
+    m_folderLock = std::make_unique<ProgramFolderLock>(m_context.programFolder());
+    if (m_folderLock->alone()) {
+        std::vector<std::string> folders{ m_context.programFolder(), m_context.logsFolder(), m_context.cfgsFolder() };
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(m_context.cfgsFolder(), ec)) {
+            if (entry.is_directory(ec) && !entry.is_symlink(ec))
+                folders.push_back(entry.path().string());
+        }
+        for (const std::string& folder : folders)
+            velth::removeLeftoverTempFiles(folder);
+    }
+    m_folderLock->share();
+}
+
 void TMainForm::loadMapList()
 {
     mapcycleFrame->MapList->clear();
@@ -285,7 +309,7 @@ void TMainForm::FormDestroy()
 
 void TMainForm::setStatus(const QString& text)
 {
-    StatusLabel->setText(text);
+    StatusLabel->setText(visibleText(text));
     StatusLabel->adjustSize();
     StatusLabel->move(kStatusRight - StatusLabel->width(), kStatusTop);
 }

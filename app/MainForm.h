@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/AppContext.h"
+#include "app/FileIo.h"
 
 #include <QWidget>
 
 class QTabWidget;
 
 #include <array>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -109,7 +111,10 @@ private:
     QLabel* makeTopLabel(const char* name, const QString& text, int x, int room, bool link);
     TCoolButton* makeNavButton(const char* name, const char* picture, const QString& tip, int y);
 
+    void removeLeftoverTempFiles();
+
     AppContext m_context;
+    std::unique_ptr<ProgramFolderLock> m_folderLock;
     std::array<TCoolButton*, 6> m_pageButtons{};
 };
 

@@ -48,6 +48,7 @@ QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& colu
 QLabel* makeScore(QWidget* parent, const char* name, const QColor& color)
 {
     auto* score = new QLabel(QStringLiteral("0 wins"), parent);
+    score->setTextFormat(Qt::PlainText);
     score->setObjectName(QLatin1String(name));
     score->setFixedHeight(19);
     score->setAlignment(Qt::AlignCenter);
@@ -147,9 +148,12 @@ ChatViews::ChatViews(AppContext& context, QTabWidget* tabs, QObject* parent)
     topBar->setFixedHeight(21);
     MapLabel = new QLabel(QStringLiteral("Map:"), topBar);
     MapLabel->setObjectName(QStringLiteral("MapLabel"));
+    // These labels quote the log: never markup.
+    MapLabel->setTextFormat(Qt::PlainText);
     MapLabel->setGeometry(4, 0, 190, 21);
     TimeLabel = new QLabel(QStringLiteral("Time:"), topBar);
     TimeLabel->setObjectName(QStringLiteral("TimeLabel"));
+    TimeLabel->setTextFormat(Qt::PlainText);
     TimeLabel->setGeometry(195, 0, 320, 21);
 
     CTView = makeList(
@@ -195,9 +199,9 @@ void ChatViews::resetViews()
 void ChatViews::showResult(const ScanResult& result, bool firstLineRead)
 {
     if (firstLineRead)
-        TimeLabel->setText(QStringLiteral("Time: ") + toDisplay(result.time));
+        TimeLabel->setText(QStringLiteral("Time: ") + visibleText(toDisplay(result.time)));
     if (result.map)
-        MapLabel->setText(QStringLiteral("Map: ") + toDisplay(*result.map));
+        MapLabel->setText(QStringLiteral("Map: ") + visibleText(toDisplay(*result.map)));
     fillChat(PublicChat, result.publicChat);
     fillChat(TChat, result.tChat);
     fillChat(CTChat, result.ctChat);
@@ -212,9 +216,9 @@ void ChatViews::showResult(const ScanResult& result, bool firstLineRead)
     fillList(CTView, result.ctRows);
     fillList(TView, result.tRows);
     if (result.ctWins)
-        CTScore->setText(toDisplay(*result.ctWins) + QStringLiteral(" wins"));
+        CTScore->setText(visibleText(toDisplay(*result.ctWins)) + QStringLiteral(" wins"));
     if (result.tWins)
-        TScore->setText(toDisplay(*result.tWins) + QStringLiteral(" wins"));
+        TScore->setText(visibleText(toDisplay(*result.tWins)) + QStringLiteral(" wins"));
 }
 
 void ChatViews::ScanLog(const QString& fileName)
