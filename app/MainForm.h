@@ -1,11 +1,10 @@
 #pragma once
 
-#include "app/AppContext.h"
-#include "app/FileIo.h"
+#include "common/AppContext.h"
+#include "common/FileIo.h"
+#include "profiles/ProfileStore.h"
 
 #include <QWidget>
-
-class QTabWidget;
 
 #include <array>
 #include <memory>
@@ -52,6 +51,7 @@ public:
     void BAboutClick();
     void BHideClick();
     void BExitClick();
+    // A left click on the tray icon: shows the window again.
     void TBNArea1LeftClick();
     void HPLabelClick();
     void UpdateLabelClick();
@@ -94,11 +94,6 @@ public:
     static constexpr int kStatusTop = 480;
     static const QRect kPageArea;
 
-    // The tab icons of the pages, by index.
-    static QIcon tabIcon(int index);
-    // The tab control that fills a page, named "MainControl" on every page.
-    static QTabWidget* addPageTabs(QWidget* page);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -113,12 +108,11 @@ private:
 
     void removeLeftoverTempFiles();
 
+    // The context refers to the store, which is built from the context's path.
     AppContext m_context;
+    ProfileStore m_store;
     std::unique_ptr<ProgramFolderLock> m_folderLock;
     std::array<TCoolButton*, 6> m_pageButtons{};
 };
-
-// The program-wide reference to the main window.
-extern TMainForm* MainForm;
 
 } // namespace velth

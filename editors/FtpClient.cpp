@@ -1,8 +1,8 @@
 #include "editors/FtpClient.h"
 
-#include "app/Error.h"
-#include "app/FileIo.h"
-#include "app/TextLines.h"
+#include "common/Error.h"
+#include "common/FileIo.h"
+#include "common/TextLines.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -415,58 +415,58 @@ public:
 
     CURL* makeEasy(const std::string& name)
     {
-        CURL* easy = curl_easy_init();
-        if (!easy)
+        CURL* handle = curl_easy_init();
+        if (!handle)
             return nullptr;
         CURLU* url = curl_url();
-        std::string host = sessionHost;
-        if (host.find(':') != std::string::npos && host.front() != '[')
-            host = "[" + host + "]";
+        std::string urlHost = sessionHost;
+        if (urlHost.find(':') != std::string::npos && urlHost.front() != '[')
+            urlHost = "[" + urlHost + "]";
         char* text = nullptr;
         const bool ok = url && curl_url_set(url, CURLUPART_SCHEME, "ftp", 0) == CURLUE_OK
-            && curl_url_set(url, CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK
+            && curl_url_set(url, CURLUPART_HOST, urlHost.c_str(), 0) == CURLUE_OK
             && curl_url_set(url, CURLUPART_PORT, std::to_string(sessionPort).c_str(), 0) == CURLUE_OK
             && curl_url_set(url, CURLUPART_PATH, ("/" + name).c_str(), CURLU_URLENCODE) == CURLUE_OK
             && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK;
         if (ok)
-            curl_easy_setopt(easy, CURLOPT_URL, text);
+            curl_easy_setopt(handle, CURLOPT_URL, text);
         curl_free(text);
         curl_url_cleanup(url);
         if (!ok) {
-            curl_easy_cleanup(easy);
+            curl_easy_cleanup(handle);
             return nullptr;
         }
-        curl_easy_setopt(easy, CURLOPT_USERNAME, sessionUser.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, sessionPassword.c_str());
+        curl_easy_setopt(handle, CURLOPT_USERNAME, sessionUser.c_str());
+        curl_easy_setopt(handle, CURLOPT_PASSWORD, sessionPassword.c_str());
         // Active mode from the control connection's local address.
-        curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
+        curl_easy_setopt(handle, CURLOPT_FTPPORT, "-");
         // No CWD of libcurl's own: the one CWD is changeDirectory's.
-        curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Private::onHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Private::onWrite);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Private::onRead);
-        curl_easy_setopt(easy, CURLOPT_READDATA, this);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Private::onProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Private::onOpenSocket);
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Private::onCloseSocket);
-        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+        curl_easy_setopt(handle, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Private::onHeader);
+        curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Private::onWrite);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(handle, CURLOPT_READFUNCTION, &Private::onRead);
+        curl_easy_setopt(handle, CURLOPT_READDATA, this);
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Private::onProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &Private::onOpenSocket);
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, &Private::onCloseSocket);
+        curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, this);
         // Our own watchdog gives up first; libcurl's limits only back it up.
         const long idleMs = static_cast<long>(idleTimeout.count());
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()) + 1000L);
-        curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, idleMs + 1000L);
-        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, (idleMs + 999L) / 1000L + 1L);
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()) + 1000L);
+        curl_easy_setopt(handle, CURLOPT_ACCEPTTIMEOUT_MS, idleMs + 1000L);
+        curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, (idleMs + 999L) / 1000L + 1L);
         // Keep an idle connection for as long as the page keeps it open.
-        curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(INT_MAX));
-        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
-        return easy;
+        curl_easy_setopt(handle, CURLOPT_MAXAGE_CONN, static_cast<long>(INT_MAX));
+        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+        curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
+        return handle;
     }
 
     // Starts an operation; on a problem found before any network activity the

@@ -1,11 +1,12 @@
 #include "editors/TransferProcedure.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "profiles/ProfileName.h"
+#include "profiles/ProfileStore.h"
 
 #include <memory>
 

@@ -1,18 +1,19 @@
 #include "loganalysis/ChatFrame.h"
 
-#include "app/AppContext.h"
-#include "app/Error.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/Error.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "editors/FtpClient.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
+#include "profiles/ProfileStore.h"
+#include "skin/PageTabs.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -118,7 +119,7 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     IdFTP1 = new FtpClient(this);
     IdFTP1->setObjectName(QStringLiteral("IdFTP1"));
 
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
     // Six tabs with their icons fit the page's width side by side.
     auto* tabStyle = new CompactTabStyle;
     tabStyle->setParent(MainControl->tabBar());
@@ -218,7 +219,7 @@ void TchatFrame::buildDownloadTab()
         barLayout->addWidget(control);
     layout->addWidget(bottomBar);
 
-    MainControl->addTab(DownloadTab, TMainForm::tabIcon(0), QStringLiteral("Download"));
+    MainControl->addTab(DownloadTab, tabIcon(0), QStringLiteral("Download"));
 
     connect(BConnect, &QPushButton::clicked, this, guarded(this, &TchatFrame::BConnectClick));
     connect(BDownload, &QPushButton::clicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
@@ -250,7 +251,7 @@ void TchatFrame::buildLocalFileTab()
         [this](const QPoint& pos) { LocalFileMenu->exec(LocalFiles->viewport()->mapToGlobal(pos)); });
     connect(LocalFiles, &QAbstractItemView::doubleClicked, this, guarded(this, &TchatFrame::LocalFilesDblClick));
 
-    MainControl->addTab(LocalFileTab, TMainForm::tabIcon(1), QStringLiteral("Local Files"));
+    MainControl->addTab(LocalFileTab, tabIcon(1), QStringLiteral("Local Files"));
 }
 
 void TchatFrame::attachChatMenu(QTextEdit* view, QMenu* menu)
@@ -312,8 +313,8 @@ void TchatFrame::startConnect(const std::string& profile)
             FTPFiles->clear();
             m_context.setStatus(QStringLiteral("Downloading logdir."));
             m_remoteFolder = m_context.store().readString(profile, "HLDS") + "/cstrike/logs";
-            IdFTP1->changeDirectory(
-                m_remoteFolder, [this](std::exception_ptr error) { continueAfter(error, [this] { listLogs(true); }); });
+            IdFTP1->changeDirectory(m_remoteFolder,
+                [this](std::exception_ptr cwdError) { continueAfter(cwdError, [this] { listLogs(true); }); });
         });
     });
 }
@@ -503,6 +504,18 @@ void TchatFrame::continueAfter(std::exception_ptr error, const std::function<voi
         }
         std::rethrow_exception(error);
     });
+}
+
+void TchatFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(FTPServer, names);
+}
+
+void TchatFrame::setLogsFolder(const std::string& folder)
+{
+    const QString shown = toDisplay(folder);
+    LocalBox->setTitle(QStringLiteral("Local Files: ") + shown);
+    LocalFiles->setRootFolder(shown);
 }
 
 } // namespace velth

@@ -1,7 +1,7 @@
 #include "profiles/ProfileName.h"
 
-#include "app/Error.h"
-#include "app/TextCodec.h"
+#include "common/Error.h"
+#include "common/TextCodec.h"
 
 #include <algorithm>
 #include <string>

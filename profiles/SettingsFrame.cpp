@@ -1,14 +1,15 @@
 #include "profiles/SettingsFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "profiles/IniFile.h"
 #include "profiles/ProfileName.h"
+#include "profiles/ProfileStore.h"
+#include "skin/PageTabs.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -116,11 +117,11 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
 {
     setObjectName(QStringLiteral("settingsFrame"));
 
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
 
     SettingsTab = new QWidget(MainControl);
     SettingsTab->setObjectName(QStringLiteral("SettingsTab"));
-    MainControl->addTab(SettingsTab, TMainForm::tabIcon(9), QStringLiteral("Settings"));
+    MainControl->addTab(SettingsTab, tabIcon(9), QStringLiteral("Settings"));
 
     // The list of names runs down the left side of the tab; the panel with
     // the buttons and the fields stands at (145, 5) beside it.
@@ -209,7 +210,7 @@ std::string TsettingsFrame::valueToSave(const FieldValue& field) const
 
 void TsettingsFrame::reloadServerList()
 {
-    setProfileNames(ServerList, m_context.store().profileNames());
+    velth::setProfileNames(ServerList, m_context.store().profileNames());
 }
 
 void TsettingsFrame::ServerListClick()
@@ -288,6 +289,16 @@ void TsettingsFrame::BSaveClick()
     store.writeString(*name, "PASS", valueToSave(m_password));
     store.writeString(*name, "HLDS", valueToSave(m_hldsPath));
     m_context.setStatus(QStringLiteral("Settings successfully saved."));
+}
+
+void TsettingsFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(ServerList, names);
+}
+
+std::vector<std::string> TsettingsFrame::profileNames() const
+{
+    return velth::profileNames(ServerList);
 }
 
 } // namespace velth

@@ -4,6 +4,7 @@
 #include <QSpinBox>
 
 #include <string>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -49,6 +50,10 @@ class TsettingsFrame final : public QFrame
 
 public:
     explicit TsettingsFrame(AppContext& context, QWidget* parent = nullptr);
+    // Fills the profile list, as the main window does once at start-up, and
+    // the names it holds then (the list keeps to its size limit).
+    void setProfileNames(const std::vector<std::string>& names);
+    std::vector<std::string> profileNames() const;
 
     void ServerListClick();
     void BAddClick();

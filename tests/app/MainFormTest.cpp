@@ -1,6 +1,6 @@
 #include "app/MainForm.h"
 #include "app/AboutFrame.h"
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"

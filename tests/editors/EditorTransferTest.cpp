@@ -6,8 +6,8 @@
 #include "editors/UserFrame.h"
 
 #include "PageFixture.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
 #include "support/FtpServer.h"
 
 #include <QLineEdit>
@@ -50,11 +50,11 @@ class TransferFixture : public test::PageFixture<Page>
 protected:
     void useServer(const FtpServer& server)
     {
-        ProfileStore& store = this->context.store();
-        store.writeString("alpha", "HOST", "127.0.0.1");
-        store.writeInt("alpha", "PORT", server.port());
-        store.writeString("alpha", "USER", server.user());
-        store.writeString("alpha", "PASS", server.password());
+        ProfileStore& profiles = this->context.store();
+        profiles.writeString("alpha", "HOST", "127.0.0.1");
+        profiles.writeInt("alpha", "PORT", server.port());
+        profiles.writeString("alpha", "USER", server.user());
+        profiles.writeString("alpha", "PASS", server.password());
         server.makeFolder("cstrike");
     }
 
@@ -126,7 +126,7 @@ TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
         EXPECT_EQ(context.store().readString("alpha", "rconpass"), c.storedRcon);
         EXPECT_EQ(context.store().readString("alpha", "serverpass"), c.server);
     }
-    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+    EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading config file."), kCfgDone }));
     EXPECT_EQ(server.commands({ "CWD", "STOR" }).back(), "STOR server.cfg");
@@ -214,7 +214,7 @@ TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
     run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, QStringLiteral("Finished."));
     EXPECT_EQ(server.read("cstrike/mapcycle.txt"), "de_dust\r\ncs_office\r\n");
     EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "de_dust\r\ncs_office\r\n");
-    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+    EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading mapcycle."), QStringLiteral("Finished.") }));
 }
@@ -296,7 +296,8 @@ TEST_P(UnsafeProfileTest, EndsTheActionBeforeAnythingIsWrittenOrSent)
 
     test::ScriptedPrompts prompts;
     test::RecordingStatus status;
-    AppContext context(programFolder, prompts, status);
+    ProfileStore profiles(programFolder + "ftpserver.ini");
+    AppContext context(programFolder, profiles, prompts, status);
     prompts.expectErrorReport(QStringLiteral("The server name \"") + QString::fromStdString(name)
         + QStringLiteral("\" cannot be used as a folder name."));
     action.act(context);
@@ -320,9 +321,9 @@ INSTANTIATE_TEST_SUITE_P(Pages, UnsafeProfileTest,
                     runGuarded([&] { Q_EMIT page.FTPServer->activated(0); });
                 } }),
         ::testing::Values(std::string(".."), std::string("../../outside"), std::string("."))),
-    [](const auto& info) {
-        const std::string& name = std::get<1>(info.param);
-        return std::string(std::get<0>(info.param).label) + (name == "." ? "Dot" : name == ".." ? "DotDot" : "Outside");
+    [](const auto& row) {
+        const std::string& name = std::get<1>(row.param);
+        return std::string(std::get<0>(row.param).label) + (name == "." ? "Dot" : name == ".." ? "DotDot" : "Outside");
     });
 
 } // namespace

@@ -1,8 +1,8 @@
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
-#include "app/Error.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/Error.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 
 #include <QDebug>
 

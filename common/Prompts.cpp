@@ -1,6 +1,6 @@
-#include "app/Prompts.h"
+#include "common/Prompts.h"
 
-#include "app/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <QApplication>
 #include <QDialog>

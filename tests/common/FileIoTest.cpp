@@ -1,5 +1,5 @@
-#include "app/FileIo.h"
-#include "app/Error.h"
+#include "common/FileIo.h"
+#include "common/Error.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Names, TempNameTest,
         LongNameCase{ "limit255", std::string(255, 'e'), 244 },
         // "ü" is two bytes; the limit falls between them, so both go.
         LongNameCase{ "cutInsideUtf8", std::string(243, 'f') + "\xC3\xBC" + "tail", 243 }),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& row) { return std::string(row.param.label); });
 
 // After a crash the temporaries of the program's own pattern go; other files
 // whose names only look alike, folders, links and subfolders stay.

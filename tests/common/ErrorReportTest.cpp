@@ -1,6 +1,6 @@
-#include "app/ErrorReport.h"
-#include "app/Error.h"
-#include "app/Prompts.h"
+#include "common/ErrorReport.h"
+#include "common/Error.h"
+#include "common/Prompts.h"
 #include "support/ScriptedPrompts.h"
 #include "support/ShownText.h"
 
