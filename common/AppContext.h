@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profiles/ProfileName.h"
+#include "common/ProfileName.h"
 
 #include <QString>
 

@@ -2,10 +2,10 @@
 
 #include "common/AppContext.h"
 #include "common/ErrorReport.h"
+#include "common/ProfileName.h"
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
-#include "profiles/ProfileName.h"
 #include "profiles/ProfileStore.h"
 
 #include <memory>

@@ -3,11 +3,11 @@
 #include "common/AppContext.h"
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
+#include "common/ProfileName.h"
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
 #include "profiles/IniFile.h"
-#include "profiles/ProfileName.h"
 #include "profiles/ProfileStore.h"
 #include "skin/PageTabs.h"
 

@@ -1,4 +1,4 @@
-#include "profiles/ProfileName.h"
+#include "common/ProfileName.h"
 
 #include "common/Error.h"
 #include "common/TextCodec.h"
