@@ -30,6 +30,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
 namespace velth {
 
 const QRect TMainForm::kPageArea(63, 47, 522, 425);
@@ -131,6 +133,8 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    // The status line quotes hosts and file names: never markup.
+    StatusLabel->setTextFormat(Qt::PlainText);
     QFont statusFont = font;
     statusFont.setBold(true);
     StatusLabel->setFont(statusFont);
@@ -225,6 +229,7 @@ void TMainForm::FormCreate()
 {
     makeFolders(m_context.logsFolder());
     makeFolders(m_context.cfgsFolder());
+    removeLeftoverTempFiles();
 
     chatFrame = new TchatFrame(m_context, this);
     chatFrame->setObjectName(QStringLiteral("chatFrame"));
@@ -264,6 +269,25 @@ void TMainForm::FormCreate()
     aboutFrame->show();
 }
 
+void TMainForm::removeLeftoverTempFiles()
+{
+    // A run that ended abruptly (a crash, a kill) leaves the temporary file of
+    // a download or a save beside the real one. They go at the next start,
+    // but only when no other copy of the program runs that may be writing one.
+    m_folderLock = std::make_unique<ProgramFolderLock>(m_context.programFolder());
+    if (m_folderLock->alone()) {
+        std::vector<std::string> folders{ m_context.programFolder(), m_context.logsFolder(), m_context.cfgsFolder() };
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(m_context.cfgsFolder(), ec)) {
+            if (entry.is_directory(ec) && !entry.is_symlink(ec))
+                folders.push_back(entry.path().string());
+        }
+        for (const std::string& folder : folders)
+            velth::removeLeftoverTempFiles(folder);
+    }
+    m_folderLock->share();
+}
+
 void TMainForm::loadMapList()
 {
     mapcycleFrame->setAvailableMaps(splitLines(readFile(m_context.mapListFile())));
@@ -288,9 +312,10 @@ void TMainForm::setStatus(const QString& text)
     // A text too long for the room left of the right edge loses its start, so
     // it never covers the mark at the left of the status bar.
     const int room = kStatusRight - kStatusLeft;
-    const QString shown = StatusLabel->fontMetrics().elidedText(text, Qt::ElideLeft, room);
+    const QString visible = visibleText(text);
+    const QString shown = StatusLabel->fontMetrics().elidedText(visible, Qt::ElideLeft, room);
     StatusLabel->setText(shown);
-    StatusLabel->setToolTip(shown == text ? QString() : text);
+    StatusLabel->setToolTip(shown == visible ? QString() : plainToolTip(visible));
     StatusLabel->adjustSize();
     StatusLabel->resize(std::min(StatusLabel->width(), room), StatusLabel->height());
     StatusLabel->move(kStatusRight - StatusLabel->width(), kStatusTop);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "common/AppContext.h"
+#include "common/FileIo.h"
 #include "profiles/ProfileStore.h"
 
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -108,10 +110,13 @@ private:
     QLabel* makeTopLabel(const char* name, const QString& text, int x, int room, bool link);
     TCoolButton* makeNavButton(const char* name, const char* picture, const QString& tip, int y);
 
+    void removeLeftoverTempFiles();
+
     // The context refers to the store, which is built from the context's path.
     AppContext m_context;
     ProfileStore m_store;
     QString m_status;
+    std::unique_ptr<ProgramFolderLock> m_folderLock;
     std::array<TCoolButton*, 6> m_pageButtons{};
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/ProfileName.h"
+
 #include <QString>
 
 #include <string>
@@ -34,7 +36,13 @@ public:
     std::string mapListFile() const { return m_programFolder + "mapcycle.txt"; }
     std::string profileStoreFile() const { return m_programFolder + "ftpserver.ini"; }
     // The local server copy folder of a profile, without a trailing '/'.
-    std::string profileFolder(const std::string& profile) const { return cfgsFolder() + "/" + profile; }
+    // Throws velth::Error naming the profile when its name (as a hand-edited
+    // store may hold it) is no plain folder name, so no path leaves cfgs.
+    std::string profileFolder(const std::string& profile) const
+    {
+        requireFolderName(profile);
+        return cfgsFolder() + "/" + profile;
+    }
     std::string localCopy(const std::string& profile, const std::string& fileName) const
     {
         return profileFolder(profile) + "/" + fileName;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -10,7 +11,20 @@ namespace velth {
 class Error : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    explicit Error(const std::string& message)
+        : std::runtime_error(message)
+        , m_message(std::make_shared<const std::string>(message))
+    { }
+    explicit Error(const char* message)
+        : Error(std::string(message))
+    { }
+
+    // The whole message. what() ends at the first zero byte, and a message
+    // quoting a server or a hand-edited file may hold one.
+    const std::string& message() const noexcept { return *m_message; }
+
+private:
+    std::shared_ptr<const std::string> m_message;
 };
 
 // "<what> <path>: <strerror(errno)>" for a failed file system call.

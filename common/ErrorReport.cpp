@@ -1,5 +1,6 @@
 #include "common/ErrorReport.h"
 
+#include "common/Error.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
 
@@ -39,6 +40,8 @@ void runGuarded(const std::function<void()>& handler)
 {
     try {
         handler();
+    } catch (const Error& e) {
+        report(toDisplay(e.message()));
     } catch (const std::exception& e) {
         report(toDisplay(e.what()));
     }

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,16 +109,21 @@ std::string readFile(const std::string& path)
 
 std::string makeTempFileBeside(const std::string& target)
 {
-    // The name is the target's own, shortened where needed so that the
-    // ".partXXXXXX" tail fits the file system's limit for one name.
-    static const std::string kTail = ".partXXXXXX";
+    static constexpr std::string_view kSuffix = ".partXXXXXX";
     const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-    const std::size_t maxName = limit > static_cast<long>(kTail.size()) ? static_cast<std::size_t>(limit) : 255;
-    std::string pattern
-        = target.substr(0, nameStart + std::min(target.size() - nameStart, maxName - kTail.size())) + kTail;
+    const std::size_t room = (limit > 32 ? static_cast<std::size_t>(limit) : 255) - kSuffix.size();
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    std::string pattern = target;
+    if (target.size() - nameStart > room) {
+        // Cut before the UTF-8 character the limit falls inside.
+        std::size_t end = nameStart + room;
+        while (end > nameStart + 1 && (static_cast<unsigned char>(target[end]) & 0xC0) == 0x80)
+            --end;
+        pattern.resize(end);
+    }
+    pattern += kSuffix;
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
@@ -124,6 +131,62 @@ std::string makeTempFileBeside(const std::string& target)
         throwFileError("Cannot create file", target, errno);
     ::close(fd);
     return std::string(buf.data());
+}
+
+bool isTempFileName(std::string_view name)
+{
+    static constexpr std::string_view kPart = ".part";
+    constexpr std::size_t kRandom = 6;
+    if (name.size() <= kPart.size() + kRandom)
+        return false;
+    const std::string_view random = name.substr(name.size() - kRandom);
+    const bool alnum = std::all_of(random.begin(), random.end(),
+        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+    return alnum && name.substr(name.size() - kRandom - kPart.size(), kPart.size()) == kPart;
+}
+
+int removeLeftoverTempFiles(const std::string& folder)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTempFileName(entry->d_name))
+            continue;
+        struct stat st
+        { };
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+ProgramFolderLock::ProgramFolderLock(const std::string& folder)
+    : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+    if (m_fd < 0)
+        return;
+    m_alone = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    // Another copy holds it: shared or, for the moment of its own clean-up,
+    // exclusive; waiting for that moment is short.
+    if (!m_alone)
+        ::flock(m_fd, LOCK_SH);
+}
+
+ProgramFolderLock::~ProgramFolderLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void ProgramFolderLock::share()
+{
+    if (m_fd >= 0 && m_alone)
+        ::flock(m_fd, LOCK_SH | LOCK_NB);
+    m_alone = false;
 }
 
 void commitTempFile(const std::string& temp, const std::string& target)

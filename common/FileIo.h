@@ -24,10 +24,42 @@ std::optional<std::string> readFileIfExists(const std::string& path);
 // rewritten in place instead (not atomic).
 void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode = 0666);
 
-// A temporary file name beside the target ("<target>.partXXXXXX", the
-// target's name shortened where the whole would be too long for the file
-// system), created empty with exclusive access. The caller renames or removes it.
+// A temporary file name beside the target ("<target>.partXXXXXX"), created
+// empty with exclusive access. The caller renames or removes it. When the
+// target's name leaves no room for the suffix under the folder's name limit,
+// the name is cut (never inside a UTF-8 character) so the temporary fits.
 std::string makeTempFileBeside(const std::string& target);
+
+// Whether a file name (no folder) is one of makeTempFileBeside's names:
+// something, ".part", six letters or digits.
+bool isTempFileName(std::string_view name);
+
+// Removes the regular files of one folder (not of its subfolders, never
+// through a symbolic link) that isTempFileName picks: leftovers of a run that
+// ended before it could rename or remove them. Returns how many went.
+int removeLeftoverTempFiles(const std::string& folder);
+
+// A lock on the program folder that every running copy of the program holds,
+// so that a copy can tell whether it is the only one (and may then remove
+// leftover temporaries no other copy is still writing). Held until destroyed.
+class ProgramFolderLock
+{
+public:
+    // Takes the lock exclusively when no other copy holds it, shared otherwise.
+    explicit ProgramFolderLock(const std::string& folder);
+    ~ProgramFolderLock();
+    ProgramFolderLock(const ProgramFolderLock&) = delete;
+    ProgramFolderLock& operator=(const ProgramFolderLock&) = delete;
+
+    // True while no other copy holds the lock (it is held exclusively).
+    bool alone() const { return m_alone; }
+    // Lets other copies start: from now on the lock is shared.
+    void share();
+
+private:
+    int m_fd = -1;
+    bool m_alone = false;
+};
 
 // Renames a finished temporary file over the target; throws naming the target.
 void commitTempFile(const std::string& temp, const std::string& target);

@@ -1,14 +1,36 @@
 #pragma once
 
 #include <QPointer>
+#include <QMessageBox>
 #include <QString>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QWidget;
 
 namespace velth {
+
+// What a message box shows of a message: the text as plain text with its
+// control characters made visible, cut to a few hundred characters and a few
+// lines, with a zero-width space as a break chance in every long run without
+// one; when anything was cut, details holds the whole (visible) text.
+struct MessageBoxText
+{
+    QString shown;
+    QString details;
+
+    static constexpr qsizetype kMaxChars = 400;
+    static constexpr qsizetype kMaxLines = 12;
+};
+MessageBoxText messageBoxText(const QString& message);
+
+// The program's message box for a message that may quote a server or a file:
+// plain text whatever it holds (markup stays text, a link is no link), never
+// wider or taller than the screen, the whole text under Details when cut.
+std::unique_ptr<QMessageBox> makeMessageBox(
+    QMessageBox::Icon icon, const QString& message, QMessageBox::StandardButtons buttons, QWidget* parent);
 
 // Every modal question or message of the program goes through this interface,
 // so that tests can answer them from a script instead of blocking on a dialog.

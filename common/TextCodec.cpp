@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 
+#include <algorithm>
 #include <array>
 
 namespace velth {
@@ -118,6 +119,32 @@ std::string encodeText(const QString& text, TextEncoding encoding)
 std::string fromDisplay(const QString& text)
 {
     return encodeText(text, TextEncoding::Utf8);
+}
+
+QString visibleText(const QString& text, bool keepLineBreaks)
+{
+    const auto hidden = [](char16_t ch) {
+        return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || ch == 0x061C || ch == 0x200E || ch == 0x200F
+            || (ch >= 0x202A && ch <= 0x202E) || (ch >= 0x2066 && ch <= 0x2069);
+    };
+    if (std::none_of(text.cbegin(), text.cend(), [&](QChar ch) { return hidden(ch.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t ch = text.at(i).unicode();
+        if (keepLineBreaks && ch == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+            continue;
+        if (!hidden(ch) || (keepLineBreaks && ch == u'\n'))
+            out += QChar(ch);
+        else if (ch < 0x20)
+            out += QChar(char16_t(0x2400 + ch));
+        else if (ch == 0x7F)
+            out += QChar(char16_t(0x2421));
+        else
+            out += QStringLiteral("<U+") + QString::number(ch, 16).toUpper().rightJustified(4, u'0') + u'>';
+    }
+    return out;
 }
 
 } // namespace velth

@@ -37,6 +37,13 @@ std::string encodeText(const QString& text, TextEncoding encoding);
 // Encoding for text the user typed (new profile names, field values): UTF-8.
 std::string fromDisplay(const QString& text);
 
+// Display text in which no character can hide or act: control characters
+// (C0, DEL, C1) and the bidirectional controls that reorder what follows them
+// are replaced by visible stand-ins (the Control Pictures for C0 and DEL, so a
+// zero byte shows as U+2400, and "<U+202E>" for the others). With keepLineBreaks
+// a line feed (or CR LF) stays a line break; otherwise it is shown like the rest.
+QString visibleText(const QString& text, bool keepLineBreaks = false);
+
 // Windows-1252 single-byte mapping, exposed for writers that need it (RTF).
 char16_t windows1252ToUnicode(unsigned char byte);
 // The Windows-1252 byte for a character, or -1 when it has none.

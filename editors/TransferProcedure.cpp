@@ -3,6 +3,7 @@
 #include "common/AppContext.h"
 #include "common/Error.h"
 #include "common/ErrorReport.h"
+#include "common/ProfileName.h"
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
@@ -101,6 +102,10 @@ void runTransfer(AppContext& context, FtpClient& client, const QComboBox* select
     if (variant.checks && !variant.checks())
         return;
     const std::string profile = currentProfile(selector).value_or(std::string());
+    // Every action keeps its local copies in the profile's folder: a name
+    // from a hand-edited store that would lead outside cfgs ends it here,
+    // before anything is written or sent.
+    requireFolderName(profile);
     if (variant.prepare)
         variant.prepare(profile);
     // The client counts as connected from the start of its connect, so a

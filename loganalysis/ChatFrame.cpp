@@ -159,6 +159,8 @@ void TchatFrame::buildDownloadTab()
     transferLayout->setSpacing(5);
     TransferLabel = new QLabel(TransferBar);
     TransferLabel->setObjectName(QStringLiteral("TransferLabel"));
+    // It quotes the server's file names: never markup.
+    TransferLabel->setTextFormat(Qt::PlainText);
     TransferProgress = new QProgressBar(TransferBar);
     TransferProgress->setObjectName(QStringLiteral("TransferProgress"));
     TransferProgress->setTextVisible(false);
@@ -420,7 +422,7 @@ void TchatFrame::beginTransfer(const QString& what, qint64 knownSize)
     m_transferName = what;
     m_knownSize = knownSize;
     TransferProgress->setRange(0, 0);
-    TransferLabel->setText(QStringLiteral("Receiving ") + what + QStringLiteral(" ..."));
+    TransferLabel->setText(QStringLiteral("Receiving ") + visibleText(what) + QStringLiteral(" ..."));
     TransferBar->show();
     showProgress(0, -1);
 }
@@ -438,7 +440,8 @@ void TchatFrame::showProgress(qint64 done, qint64 total)
     if (total < 0)
         total = m_knownSize;
     const QLocale locale(QLocale::English, QLocale::UnitedStates);
-    QString text = QStringLiteral("Receiving ") + m_transferName + QStringLiteral(": ") + locale.toString(done);
+    QString text
+        = QStringLiteral("Receiving ") + visibleText(m_transferName) + QStringLiteral(": ") + locale.toString(done);
     if (total > 0) {
         const int permille = static_cast<int>(std::min<qint64>(1000, done * 1000 / total));
         TransferProgress->setRange(0, 1000);

@@ -40,6 +40,7 @@ QTreeView* makeList(QWidget* parent, const char* name, ResultTable* table, const
 QLabel* makeScore(QWidget* parent, const char* name, const QColor& color)
 {
     auto* score = new QLabel(QStringLiteral("0 wins"), parent);
+    score->setTextFormat(Qt::PlainText);
     score->setObjectName(QLatin1String(name));
     score->setFixedHeight(19);
     score->setAlignment(Qt::AlignCenter);
@@ -106,9 +107,12 @@ ChatViews::ChatViews(AppContext& context, QTabWidget* tabs, QObject* parent)
     topBar->setFixedHeight(21);
     MapLabel = new QLabel(QStringLiteral("Map:"), topBar);
     MapLabel->setObjectName(QStringLiteral("MapLabel"));
+    // These labels quote the log: never markup.
+    MapLabel->setTextFormat(Qt::PlainText);
     MapLabel->setGeometry(4, 0, 190, 21);
     TimeLabel = new QLabel(QStringLiteral("Time:"), topBar);
     TimeLabel->setObjectName(QStringLiteral("TimeLabel"));
+    TimeLabel->setTextFormat(Qt::PlainText);
     TimeLabel->setGeometry(195, 0, 320, 21);
 
     const QStringList teamColumns = { QStringLiteral("Name"), QStringLiteral("WonID"), QStringLiteral("TKs") };
@@ -156,9 +160,9 @@ void ChatViews::showResult(ScanResult&& scan, bool firstLineRead)
     m_result = std::make_shared<const ScanResult>(std::move(scan));
     const ScanResult& result = *m_result;
     if (firstLineRead)
-        TimeLabel->setText(QStringLiteral("Time: ") + toDisplay(result.time));
+        TimeLabel->setText(QStringLiteral("Time: ") + visibleText(toDisplay(result.time)));
     if (result.map)
-        MapLabel->setText(QStringLiteral("Map: ") + toDisplay(*result.map));
+        MapLabel->setText(QStringLiteral("Map: ") + visibleText(toDisplay(*result.map)));
     PublicChat->chatModel()->setLog(m_result, &result.publicChat);
     TChat->chatModel()->setLog(m_result, &result.tChat);
     CTChat->chatModel()->setLog(m_result, &result.ctChat);
@@ -168,9 +172,9 @@ void ChatViews::showResult(ScanResult&& scan, bool firstLineRead)
     m_ctRows->setRows(m_result, result.ctRows.size(), teamCell(result.ctRows));
     m_tRows->setRows(m_result, result.tRows.size(), teamCell(result.tRows));
     if (result.ctWins)
-        CTScore->setText(toDisplay(*result.ctWins) + QStringLiteral(" wins"));
+        CTScore->setText(visibleText(toDisplay(*result.ctWins)) + QStringLiteral(" wins"));
     if (result.tWins)
-        TScore->setText(toDisplay(*result.tWins) + QStringLiteral(" wins"));
+        TScore->setText(visibleText(toDisplay(*result.tWins)) + QStringLiteral(" wins"));
 }
 
 void ChatViews::ScanLog(const QString& fileName)

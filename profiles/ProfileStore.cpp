@@ -85,6 +85,11 @@ std::vector<std::string> ProfileStore::profileNames() const
     return names;
 }
 
+std::vector<std::string> ProfileStore::allProfileNames() const
+{
+    return IniDocument(load()).sectionNames();
+}
+
 std::string ProfileStore::readString(
     std::string_view profile, std::string_view key, std::string_view defaultValue) const
 {

@@ -22,6 +22,9 @@ public:
     // last name cut short at that limit. A missing file gives an empty list.
     std::vector<std::string> profileNames() const;
 
+    // Every section name in file order, however long the list.
+    std::vector<std::string> allProfileNames() const;
+
     // The key's value, cut to 2,047 bytes, or the default when the file,
     // section or key is missing. Never throws for a missing file.
     std::string readString(std::string_view profile, std::string_view key, std::string_view defaultValue = {}) const;

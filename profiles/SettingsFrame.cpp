@@ -3,6 +3,7 @@
 #include "common/AppContext.h"
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
+#include "common/ProfileName.h"
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
@@ -203,19 +204,6 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     connect(BSave, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BSaveClick));
 }
 
-bool TsettingsFrame::isValidProfileName(const QString& name)
-{
-    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
-        return false;
-    // The store reads section names without their outer blanks, so such a
-    // name would not find its own section again, nor its folder.
-    if (name.front() == u' ' || name.back() == u' ')
-        return false;
-    return std::none_of(name.cbegin(), name.cend(), [](QChar ch) {
-        return ch == u'/' || ch == u'\\' || ch == u'[' || ch == u']' || ch.category() == QChar::Other_Control;
-    });
-}
-
 void TsettingsFrame::showValue(FieldValue& field, const std::string& bytes)
 {
     field.storedBytes = bytes;
@@ -263,13 +251,12 @@ void TsettingsFrame::BAddClick()
     const std::string name = fromDisplay(*typed);
     const QLocale locale;
     const QString upper = locale.toUpper(*typed);
-    const std::vector<std::string> existing = velth::profileNames(ServerList);
-    for (int i = 0; i < ServerList->count(); ++i) {
-        // The store matches sections by ASCII case alone, which the locale's
-        // upper case does not always cover (Turkish "i"); writing to a section
-        // it matches would clear an existing profile's host.
-        if (locale.toUpper(ServerList->item(i)->text()) == upper
-            || iniNamesEqual(existing[static_cast<std::size_t>(i)], name)) {
+    // Every section of the file counts, not only those the list shows (it
+    // stops at 16,384 bytes of names): writing to an existing section would
+    // clear that profile's host. The store matches sections by ASCII case
+    // alone, which the locale's upper case does not always cover (Turkish "i").
+    for (const std::string& existing : m_context.store().allProfileNames()) {
+        if (locale.toUpper(toDisplay(existing)) == upper || iniNamesEqual(existing, name)) {
             prompts.errorBox(QStringLiteral("This servername already exists!"));
             return;
         }

@@ -55,11 +55,6 @@ public:
     void setProfileNames(const std::vector<std::string>& names);
     std::vector<std::string> profileNames() const;
 
-    // Whether a typed profile name can become a section of the profile store
-    // and a folder under cfgs: not empty, not "." or "..", no blank at either
-    // end, and free of path separators, square brackets and control characters.
-    static bool isValidProfileName(const QString& name);
-
     void ServerListClick();
     void BAddClick();
     void BDeleteClick();

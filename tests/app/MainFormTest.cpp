@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 #include "app/AboutFrame.h"
 #include "common/Prompts.h"
+#include "common/FileIo.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
@@ -10,6 +11,7 @@
 #include "skin/CoolButton.h"
 #include "skin/TBNArea.h"
 #include "support/ScriptedPrompts.h"
+#include "support/ShownText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -243,6 +245,50 @@ TEST_F(MainFormTest, StatusLineGrowsToTheLeftFromAFixedRightEdge)
     EXPECT_EQ(shown, bar);
     w->setStatus(QStringLiteral("Ready."));
     EXPECT_EQ(w->StatusLabel->toolTip(), QString());
+}
+
+// The status line quotes hosts and file names from the store and the server:
+// markup stays text and control characters show.
+TEST_F(MainFormTest, StatusLineShowsQuotedTextLiterally)
+{
+    auto w = start();
+    w->show();
+    w->setStatus(QStringLiteral("Connecting to <img src=x><h1>host</h1> on Port 21."));
+    EXPECT_EQ(test::shownText(w->StatusLabel), QStringLiteral("Connecting to <img src=x><h1>host</h1> on Port 21."));
+    w->setStatus(QStringLiteral("Downloading a") + QChar(0) + QStringLiteral("\nb.log."));
+    EXPECT_EQ(test::shownText(w->StatusLabel), QStringLiteral("Downloading a\u2400\u240Ab.log."));
+}
+
+// A crash mid-download or mid-save left "<name>.partXXXXXX" files beside the
+// real ones (one showed in the Local Files list); the next start removes them
+// from the program's folders, and nothing else.
+TEST_F(MainFormTest, StartRemovesLeftoverTemporariesOfThePrograms)
+{
+    for (const char* sub : { "logs", "cfgs/Alpha", "cfgs/Alpha/sub" })
+        ASSERT_TRUE(makeFolders(folder.file(sub)));
+    std::vector<std::string> leftovers;
+    for (const char* target : { "ftpserver.ini", "logs/L1020000.log", "cfgs/Alpha/server.cfg", "cfgs/x" }) {
+        leftovers.push_back(makeTempFileBeside(folder.file(target)));
+        folder.write(leftovers.back().substr(folder.path().size()), "partial");
+    }
+    const std::vector<std::string> kept
+        = { "logs/L1020000.log", "logs/a.part12345", "cfgs/Alpha/sub/users.ini.partAbC123" };
+    for (const std::string& name : kept)
+        folder.write(name, "keep");
+
+    {
+        // Another copy of the program runs and may be writing them.
+        ProgramFolderLock running(folder.path());
+        running.share();
+        start();
+        for (const std::string& path : leftovers)
+            EXPECT_TRUE(pathExists(path)) << path;
+    }
+    auto w = start();
+    for (const std::string& path : leftovers)
+        EXPECT_FALSE(pathExists(path)) << path;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(folder.exists(name)) << name;
 }
 
 // Whatever sans the desktop substitutes, no link runs into the separator

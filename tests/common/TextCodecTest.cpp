@@ -68,3 +68,32 @@ TEST(TextCodec, Windows1252RefusesCharactersItCannotHold)
     // Typed text is stored as UTF-8.
     EXPECT_EQ(fromDisplay(QStringLiteral("\u03a9")), "\xce\xa9");
 }
+
+// A zero byte cut a message short, and bidirectional controls can make a
+// quoted name read backwards; all of them are shown, nothing else changes.
+TEST(TextCodec, VisibleTextShowsEveryControlCharacter)
+{
+    struct Row
+    {
+        QString text;
+        QString oneLine;
+        QString withBreaks;
+    };
+    const Row rows[] = {
+        { QStringLiteral("550 <h1>x</h1> & ü"), QStringLiteral("550 <h1>x</h1> & ü"),
+            QStringLiteral("550 <h1>x</h1> & ü") },
+        { QStringLiteral("host") + QChar(0) + QStringLiteral("name"), QStringLiteral("host\u2400name"),
+            QStringLiteral("host\u2400name") },
+        { QStringLiteral("a\r\nb\nc\rd"), QStringLiteral("a\u240D\u240Ab\u240Ac\u240Dd"),
+            QStringLiteral("a\nb\nc\u240Dd") },
+        { QStringLiteral("\t\x1b[31m\x7f"), QStringLiteral("\u2409\u241B[31m\u2421"),
+            QStringLiteral("\u2409\u241B[31m\u2421") },
+        { toDisplay("c1 \x81 \x9d"), QStringLiteral("c1 <U+0081> <U+009D>"), QStringLiteral("c1 <U+0081> <U+009D>") },
+        { QStringLiteral("evil\u202Egol.exe\u2066"), QStringLiteral("evil<U+202E>gol.exe<U+2066>"),
+            QStringLiteral("evil<U+202E>gol.exe<U+2066>") },
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(visibleText(row.text), row.oneLine) << row.oneLine.toStdString();
+        EXPECT_EQ(visibleText(row.text, true), row.withBreaks) << row.withBreaks.toStdString();
+    }
+}

@@ -3,20 +3,34 @@
 #include "editors/FtpClient.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/TransferProcedure.h"
+#include "editors/UserFrame.h"
 
 #include "PageFixture.h"
 #include "common/ErrorReport.h"
+#include "common/FileIo.h"
 #include "support/FtpServer.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <functional>
+#include <set>
+
 namespace velth {
 namespace {
 
 using test::FtpServer;
 using test::itemTexts;
+
+// Every file and folder under a folder, by relative path.
+std::set<std::string> tree(const std::string& root)
+{
+    std::set<std::string> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        paths.insert(std::filesystem::relative(entry.path(), root).string());
+    return paths;
+}
 
 const QString kCfgDone = QStringLiteral("Finished. (Your config will work after the next mapchange.)");
 
@@ -268,6 +282,80 @@ TEST_F(MapcycleTransferTest, SecondPressWhileTransferringIsBusy)
     EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "de_dust\r\ncs_office\r\n");
     page->ftpClient().disconnect();
 }
+
+// A section name from a hand-edited store became part of a path: "[..]"
+// made Mapcycle Download overwrite the program's own map list and
+// "[../../outside]" wrote users.ini outside the program folder. Such a name
+// ends the action with the report naming it, before any connection, and
+// nothing is written anywhere.
+struct UnsafeProfileCase
+{
+    const char* label;
+    // Presses the page's button (or picks the profile) on a page made here.
+    std::function<void(AppContext&)> act;
+};
+
+template <class Page>
+UnsafeProfileCase pressOn(const char* label, QPushButton* Page::*button)
+{
+    return { label, [button](AppContext& context) {
+                Page page(context, nullptr);
+                setProfileNames(page.FTPServer, context.store().profileNames());
+                page.FTPServer->setCurrentIndex(0);
+                QTest::mouseClick(page.*button, Qt::LeftButton);
+            } };
+}
+
+class UnsafeProfileTest : public ::testing::TestWithParam<std::tuple<UnsafeProfileCase, std::string>>
+{ };
+
+TEST_P(UnsafeProfileTest, EndsTheActionBeforeAnythingIsWrittenOrSent)
+{
+    const auto& [action, name] = GetParam();
+    test::TempDir parent;
+    ASSERT_TRUE(makeFolders(parent.file("a/program/cfgs")));
+    const std::string programFolder = parent.file("a/program/");
+    FtpServer server(FtpServer::Options::local());
+    server.makeFolder("cstrike");
+    server.write("cstrike/users.ini", "from the server");
+    server.write("cstrike/mapcycle.txt", "de_server");
+    const std::string store = "[" + name + "]\r\nHOST=127.0.0.1\r\nPORT=" + std::to_string(server.port())
+        + "\r\nUSER=" + server.user() + "\r\nPASS=" + server.password() + "\r\n";
+    parent.write("a/program/ftpserver.ini", store);
+    parent.write("a/program/mapcycle.txt", "de_dust2\r\n");
+    const auto before = tree(parent.path());
+
+    test::ScriptedPrompts prompts;
+    test::RecordingStatus status;
+    ProfileStore profiles(programFolder + "ftpserver.ini");
+    AppContext context(programFolder, profiles, prompts, status);
+    prompts.expectErrorReport(QStringLiteral("The server name \"") + QString::fromStdString(name)
+        + QStringLiteral("\" cannot be used as a folder name."));
+    action.act(context);
+    prompts.verify();
+
+    EXPECT_EQ(tree(parent.path()), before);
+    EXPECT_EQ(parent.read("a/program/mapcycle.txt"), "de_dust2\r\n");
+    EXPECT_EQ(server.commands(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, UnsafeProfileTest,
+    ::testing::Combine(
+        ::testing::Values(pressOn("UserDownload", &TuserFrame::BDownload), pressOn("UserUpload", &TuserFrame::BUpload),
+            pressOn("MapcycleDownload", &TmapcycleFrame::BDownload),
+            pressOn("MapcycleUpload", &TmapcycleFrame::BUpload),
+            UnsafeProfileCase{ "CfgPick",
+                [](AppContext& context) {
+                    TcfgFrame page(context, nullptr);
+                    setProfileNames(page.FTPServer, context.store().profileNames());
+                    page.FTPServer->setCurrentIndex(0);
+                    runGuarded([&] { Q_EMIT page.FTPServer->activated(0); });
+                } }),
+        ::testing::Values(std::string(".."), std::string("../../outside"), std::string("."))),
+    [](const auto& row) {
+        const std::string& name = std::get<1>(row.param);
+        return std::string(std::get<0>(row.param).label) + (name == "." ? "Dot" : name == ".." ? "DotDot" : "Outside");
+    });
 
 } // namespace
 } // namespace velth

@@ -15,6 +15,7 @@
 #include "support/FtpServer.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
+#include "support/ShownText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -288,6 +289,23 @@ TEST_P(ChatFrameHldsTest, HostileListingWritesNothingOutsideTheLogs)
     expected.insert("logs/L1.log");
     EXPECT_EQ(tree(folder.path()), expected);
     EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>{ "RETR L1.log" });
+}
+
+// A listed name is the server's text: the row, the transfer label and the
+// status line show it as it stands ("<img src=x>" once became a picture).
+TEST_P(ChatFrameHldsTest, ServerNamesAreShownAsText)
+{
+    FtpServer::Options options;
+    options.listing = { "-rw-r--r--   1 a b 3 Oct 20 20:13 <img src=x><h1>y.log" };
+    startServer(options);
+    serverLog("<img src=x><h1>y.log", kLog);
+    connectPage();
+    ASSERT_EQ(rows(), QStringList{ QStringLiteral("<img src=x><h1>y.log|Oct 20 20:13 |3") });
+    doubleClick(QStringLiteral("<img src=x><h1>y.log"));
+    EXPECT_EQ(local("<img src=x><h1>y.log"), kLog);
+    EXPECT_TRUE(test::shownText(page->TransferLabel).startsWith(QStringLiteral("Receiving <img src=x><h1>y.log")))
+        << test::shownText(page->TransferLabel).toStdString();
+    EXPECT_TRUE(status.history.contains(QStringLiteral("Downloading <img src=x><h1>y.log.")));
 }
 
 TEST_P(ChatFrameHldsTest, DownloadScansTheLog)

@@ -10,6 +10,7 @@
 #include "profiles/ProfileStore.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
+#include "support/ShownText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -227,22 +228,28 @@ TEST_F(ChatViewsTest, EmptyFileResetsEverything)
     expectEmptyViews(QStringLiteral("Time: "));
 }
 
-// Lines are text, never markup; bytes are shown by the display rule.
+// Lines are text, never markup; bytes are shown by the display rule, control
+// characters visibly. A label left to guess the format rendered a log's
+// "<h1>" as a heading and "<img>" as a picture from the local disk.
 TEST_F(ChatViewsTest, ShowsTextAsItStands)
 {
     writeLog("odd.Log",
-        "L 10/20/2003 - 20:13:52: start\n"
+        "L <h1>1</h1><img src=x>2: start\n"
+        "L 5: Team \"CT\" triggered \"CTs_Win\" (CT \"<h1>9</h1>\") (T \"<a href='x'>y</a>\x07\")\n"
         "L 1: \"<b>Tag</b><1><2><TERRORIST>\" say \"<i>not italic</i> &amp;\"\r"
         "L 2: \"J\xC3\xBCrgen<1><3><CT>\" say_team \"gr\xC3\xBC\xC3\x9F\"\n"
         "L 3: \"M\xFCller<4><5><TERRORIST>\" say_team \"caf\xE9\"\n"
-        "L 4: Loading map \"de_<dust>\"\n");
+        "L 4: Loading map \"<b>de_dust</b>\"\n");
     views.ScanLog(QStringLiteral("odd.Log"));
     EXPECT_EQ(chatLines(views.PublicChat),
         (std::vector<Line>{ { QStringLiteral("<b>Tag</b>: \"<i>not italic</i> &amp;\""), kRed } }));
     EXPECT_EQ(
         chatLines(views.CTChat), (std::vector<Line>{ { QStringLiteral("J\u00FCrgen: \"gr\u00FC\u00DF\""), kBlue } }));
     EXPECT_EQ(chatLines(views.TChat), (std::vector<Line>{ { QStringLiteral("M\u00FCller: \"caf\u00E9\""), kRed } }));
-    EXPECT_EQ(views.MapLabel->text(), QStringLiteral("Map: de_<dust>"));
+    EXPECT_EQ(test::shownText(views.MapLabel), QStringLiteral("Map: <b>de_dust</b>"));
+    EXPECT_EQ(test::shownText(views.TimeLabel), QStringLiteral("Time: <h1>1</h1><img src=x>"));
+    EXPECT_EQ(test::shownText(views.CTScore), QStringLiteral("<h1>9</h1> wins"));
+    EXPECT_EQ(test::shownText(views.TScore), QStringLiteral("<a href='x'>y</a>\u2407 wins"));
 }
 
 TEST_F(ChatViewsTest, FileThatCannotBeOpened)

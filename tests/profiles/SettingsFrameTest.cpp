@@ -236,6 +236,24 @@ TEST_F(SettingsFrameTest, AddRefusesDuplicatesInAnyLetterCase)
     EXPECT_FALSE(folder.exists("cfgs"));
 }
 
+// The list stops at 16,384 bytes of names; a name that exists beyond it passed
+// the check, and the write that followed cleared that profile's host.
+TEST_F(SettingsFrameTest, AddRefusesNamesBeyondTheListedOnes)
+{
+    std::string file;
+    for (int i = 0; i < 1600; ++i)
+        file += "[Server " + std::to_string(i) + "]\r\nHOST=host" + std::to_string(i) + "\r\n";
+    folder.write("ftpserver.ini", file);
+    open();
+    ASSERT_LT(page->ServerList->count(), 1600);
+    for (const QString& typed : { QStringLiteral("Server 1599"), QStringLiteral("server 1500") }) {
+        prompts.expectInput(kCaption, typed).expectErrorBox(kExists);
+        click(page->BAdd);
+        prompts.verify();
+    }
+    EXPECT_EQ(ini(), file);
+}
+
 // Under Turkish rules "admin" does not upper-case to "ADMIN", but the store
 // would still write into that section and clear its host.
 TEST_F(SettingsFrameTest, AddRefusesNamesTheStoreWouldMatch)

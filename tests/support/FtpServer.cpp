@@ -224,7 +224,7 @@ FtpServer::FtpServer()
 
 FtpServer::FtpServer(Options options)
 {
-    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing;
+    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing && !options.cwdReply;
     if (options.allowExternal && plain) {
         if (auto server = externalFromEnvironment()) {
             m_external = true;
@@ -273,6 +273,9 @@ void FtpServer::start(const Options& options)
         m_logDir->write("listing", lines);
         args << QStringLiteral("--listing") << QString::fromStdString(m_logDir->file("listing"));
     }
+
+    if (options.cwdReply)
+        args << QStringLiteral("--cwd-reply") << QString::fromStdString(*options.cwdReply);
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

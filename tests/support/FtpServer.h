@@ -62,6 +62,9 @@ public:
         // the folder's own listing: the layouts of other servers. A pattern is
         // still refused unless globList is set.
         std::optional<std::vector<std::string>> listing;
+        // Every CWD is answered with this reply line ("550 <h1>x</h1>"):
+        // a hostile server's words in the program's error report.
+        std::optional<std::string> cwdReply;
 
         // A pyftpdlib server of our own, whatever VELTH_TEST_FTP says: for
         // tests that read what arrived in the server's folder.

@@ -39,6 +39,9 @@ written before the server acts on the command.
 --rate N limits each data connection to N bytes per second in both
 directions (0: no limit).
 
+--cwd-reply LINE answers every CWD with LINE as it stands (code and text,
+e.g. a 550 whose text is markup), whatever the mode.
+
 --listing FILE makes LIST answer with the lines of FILE (raw bytes, one line
 per LF, each sent with CR LF) instead of the folder's own listing, so that
 tests can play the listing layouts of other servers (vsftpd, DOS-style,
@@ -76,6 +79,7 @@ def parse_args():
     parser.add_argument("--log", help="file that receives the commands")
     parser.add_argument("--rate", type=int, default=0)
     parser.add_argument("--listing", help="file whose lines LIST answers with")
+    parser.add_argument("--cwd-reply", help="reply line to every CWD")
     parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
     return parser.parse_args()
 
@@ -167,6 +171,7 @@ class Handler(FTPHandler):
     mode = "none"
     glob = False
     listing = None
+    cwd_reply = None
     log_file = None
     sessions = 0
     muted = False
@@ -204,6 +209,9 @@ class Handler(FTPHandler):
         self.current_cmd = cmd
         self.log_line(cmd + " ******" if cmd == "PASS" else line)
         if self.mode == "mute-after-login" and self.authenticated:
+            return
+        if self.cwd_reply is not None and cmd in ("CWD", "XCWD"):
+            self.respond(self.cwd_reply)
             return
         if self.mode == "mute-at-cwd" and (self.muted or cmd in ("CWD", "XCWD")):
             self.muted = True
@@ -255,6 +263,7 @@ def main():
         with open(args.listing, "rb") as listing:
             data = listing.read()
         Handler.listing = data.split(b"\n") if data else []
+    Handler.cwd_reply = args.cwd_reply
     Handler.permit_foreign_addresses = False
     if args.log:
         Handler.log_file = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
