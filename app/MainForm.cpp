@@ -28,6 +28,7 @@
 #include <QListWidget>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -37,6 +38,15 @@ namespace velth {
 const QRect TMainForm::kPageArea(63, 47, 522, 425);
 
 namespace {
+
+// Qt shows a tooltip that looks like markup as rich text; such a text is
+// escaped, so it shows literally.
+QString plainToolTip(const QString& text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
 
 QPixmap skinPicture(const char* name)
 {
