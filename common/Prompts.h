@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 

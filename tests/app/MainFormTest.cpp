@@ -1,7 +1,7 @@
 #include "app/MainForm.h"
 #include "app/AboutFrame.h"
-#include "common/Prompts.h"
 #include "common/FileIo.h"
+#include "common/Prompts.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
