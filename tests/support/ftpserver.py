@@ -30,6 +30,12 @@ written before the server acts on the command.
 --rate N limits each data connection to N bytes per second in both
 directions (0: no limit).
 
+--tls explicit|implicit serves FTPS through pyftpdlib's TLS handler:
+explicit waits for "AUTH TLS" on the plain control connection, implicit
+speaks TLS from the first byte. --cert FILE names the server's certificate
+and key (PEM); a missing FILE is filled with a new self-signed certificate
+for "localhost" and 127.0.0.1, so each test makes its own.
+
 --listing FILE makes LIST answer with the lines of FILE (raw bytes, one line
 per LF, each sent with CR LF) instead of the folder's own listing, so that
 tests can play the listing layouts of other servers (vsftpd, DOS-style,
@@ -63,6 +69,8 @@ def parse_args():
     parser.add_argument("--log", help="file that receives the commands")
     parser.add_argument("--rate", type=int, default=0)
     parser.add_argument("--listing", help="file whose lines LIST answers with")
+    parser.add_argument("--tls", choices=("explicit", "implicit"), help="serve FTPS")
+    parser.add_argument("--cert", help="certificate and key (PEM); made when missing")
     parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
     return parser.parse_args()
 
@@ -173,6 +181,55 @@ class Handler(FTPHandler):
         return path
 
 
+def make_certificate(path):
+    """Writes a new self-signed certificate and its key to path (PEM)."""
+    from OpenSSL import crypto
+    key = crypto.PKey()
+    key.generate_key(crypto.TYPE_RSA, 2048)
+    cert = crypto.X509()
+    cert.set_version(2)
+    cert.get_subject().CN = "localhost"
+    cert.set_issuer(cert.get_subject())
+    cert.set_serial_number(int.from_bytes(os.urandom(8), "big"))
+    cert.gmtime_adj_notBefore(-3600)
+    cert.gmtime_adj_notAfter(30 * 86400)
+    cert.add_extensions([crypto.X509Extension(b"subjectAltName", False, b"DNS:localhost,IP:127.0.0.1")])
+    cert.set_pubkey(key)
+    cert.sign(key, "sha256")
+    with open(path, "wb") as out:
+        out.write(crypto.dump_certificate(crypto.FILETYPE_PEM, cert))
+        out.write(crypto.dump_privatekey(crypto.FILETYPE_PEM, key))
+
+
+def tls_handlers(mode, handler, dtp_handler):
+    """FTPS versions of the control and data handlers."""
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class TLSData(TLS_DTPHandler, dtp_handler):
+        # pyftpdlib 1.5.7 closes a data connection that is not readable
+        # before its transfer command arrived, also while its TLS handshake
+        # is being accepted: libcurl opens the data connection and shakes
+        # hands before it sends RETR, and gets a reset.
+        def readable(self):
+            return self._ssl_accepting or super().readable()
+
+    class TLSControl(handler, TLS_FTPHandler):
+        dtp_handler = TLSData
+
+        def handle(self):
+            if mode != "implicit":
+                return super().handle()
+            # Implicit TLS: the handshake first, the greeting over it.
+            self.secure_connection(self.ssl_context)
+
+        def handle_ssl_established(self):
+            if mode == "implicit" and not getattr(self, "greeted", False):
+                self.greeted = True
+                handler.handle(self)
+
+    return TLSControl
+
+
 def main():
     args = parse_args()
     authorizer = Authorizer()
@@ -199,7 +256,14 @@ def main():
     import logging
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
-    server = FTPServer(("127.0.0.1", args.port), Handler)
+    handler = Handler
+    if args.tls:
+        if not os.path.exists(args.cert):
+            make_certificate(args.cert)
+        handler = tls_handlers(args.tls, Handler, Handler.dtp_handler)
+        handler.certfile = args.cert
+
+    server = FTPServer(("127.0.0.1", args.port), handler)
 
     def stop(*_):
         raise SystemExit(0)
