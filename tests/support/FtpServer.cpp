@@ -11,6 +11,9 @@
 #ifndef VELTH_FTPSERVER_SCRIPT
 #error "VELTH_FTPSERVER_SCRIPT must name tests/support/ftpserver.py"
 #endif
+#ifndef VELTH_SFTPSERVER_SCRIPT
+#error "VELTH_SFTPSERVER_SCRIPT must name tests/support/sftpserver.py"
+#endif
 
 namespace velth::test {
 namespace {
@@ -74,7 +77,8 @@ FtpServer::FtpServer()
 
 FtpServer::FtpServer(Options options)
 {
-    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing;
+    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing
+        && (options.kind == ConnectionKind::FtpActive || options.kind == ConnectionKind::FtpPassive);
     if (options.allowExternal && plain) {
         if (auto server = externalFromEnvironment()) {
             m_external = true;
@@ -98,17 +102,30 @@ void FtpServer::start(const Options& options)
 {
     m_user = options.user;
     m_password = options.password;
+    m_kind = options.kind;
     m_root = std::make_unique<TempDir>();
     m_logDir = std::make_unique<TempDir>();
     m_logDir->write("commands.log", {});
+    const bool sftp = m_kind == ConnectionKind::Sftp;
+    m_identity = options.identity.empty() ? m_logDir->file(sftp ? "host_key" : "cert.pem") : options.identity;
 
-    QStringList args{ QStringLiteral(VELTH_FTPSERVER_SCRIPT), QStringLiteral("--root"),
+    const QString script = sftp ? QStringLiteral(VELTH_SFTPSERVER_SCRIPT) : QStringLiteral(VELTH_FTPSERVER_SCRIPT);
+    QStringList args{ script, QStringLiteral("--root"),
         QString::fromStdString(m_root->path()), QStringLiteral("--user"), QString::fromStdString(m_user),
         QStringLiteral("--password"), QString::fromStdString(m_password), QStringLiteral("--mode"),
         QString::fromLatin1(modeName(options.fault)), QStringLiteral("--log"),
         QString::fromStdString(m_logDir->file("commands.log")), QStringLiteral("--rate"), QString::number(options.rate),
-        QStringLiteral("--exit-on-eof") };
-    if (options.globList)
+        QStringLiteral("--exit-on-eof"), QStringLiteral("--port"), QString::number(options.port) };
+    if (sftp)
+        args << QStringLiteral("--host-key") << QString::fromStdString(m_identity);
+    if (usesTls(m_kind)) {
+        args << QStringLiteral("--tls")
+             << QString::fromLatin1(m_kind == ConnectionKind::FtpsImplicit ? "implicit" : "explicit")
+             << QStringLiteral("--cert") << QString::fromStdString(m_identity);
+    }
+    if (sftp && options.listing)
+        throw std::logic_error("FtpServer: the SFTP server has no listing mode");
+    if (options.globList && !sftp)
         args << QStringLiteral("--glob");
     if (options.listing) {
         std::string lines;
