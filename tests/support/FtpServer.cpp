@@ -39,6 +39,8 @@ const char* modeName(FtpServer::Fault fault)
         return "mute-at-cwd";
     case FtpServer::Fault::StallTransfer:
         return "stall-transfer";
+    case FtpServer::Fault::NoActive:
+        return "no-active";
     }
     return "none";
 }

@@ -43,6 +43,7 @@ public:
         MuteAfterLogin, // commands after a successful login get no reply
         MuteAtCwd, // from the first CWD on no command gets a reply
         StallTransfer, // a RETR or STOR moves its first block, then nothing more, connections kept open
+        NoActive, // PORT and EPRT: "425 Can't connect to specified address." (the client sits behind NAT)
     };
 
     struct Options

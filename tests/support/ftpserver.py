@@ -19,6 +19,9 @@ SIGTERM or SIGINT, or, with --exit-on-eof, until its standard input is closed
   mute-at-cwd     from the first CWD on no command gets a reply
   stall-transfer  a RETR or STOR moves its first block, then the server stops
                   moving data and never replies, keeping both connections open
+  no-active       the client's address in PORT and EPRT cannot be reached (as
+                  behind a home router): the server tries a closed port and
+                  answers "425 Can't connect to specified address."
 
 --glob makes LIST expand a file pattern ("*.log") as most servers do; plain
 pyftpdlib answers 550 to a pattern, and so does this server without --glob.
@@ -55,7 +58,7 @@ from pyftpdlib.handlers import BufferedIteratorProducer, FTPHandler, ThrottledDT
 from pyftpdlib.servers import FTPServer
 
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
-         "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer")
+         "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer", "no-active")
 
 
 def parse_args():
@@ -161,6 +164,12 @@ class Handler(FTPHandler):
             return
         super().pre_process_command(line, cmd, arg)
 
+    def _make_eport(self, ip, port):
+        if self.mode == "no-active":
+            # Port 9 of the loopback address: nothing listens there.
+            port = 9
+        return super()._make_eport(ip, port)
+
     def ftp_LIST(self, path):
         # pyftpdlib hands LIST the argument already joined to the current
         # folder; a pattern in its last part is expanded here.
@@ -244,6 +253,7 @@ def main():
             data = listing.read()
         Handler.listing = data.split(b"\n") if data else []
     Handler.permit_foreign_addresses = False
+    Handler.permit_privileged_ports = args.mode == "no-active"
     if args.log:
         Handler.log_file = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
     if args.mode in ("drop-transfer", "stall-transfer") or args.rate:
