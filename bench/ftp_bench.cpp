@@ -86,24 +86,24 @@ double runClient(int port, bool upload, const std::string& localPath, const std:
     client.setPort(port);
     client.setUser(kUser);
     client.setPassword(kPassword);
-    std::exception_ptr failure;
+    velth::FtpResult failure;
     bool finished = false;
     QElapsedTimer timer;
     timer.start();
-    client.connectToHost([&](std::exception_ptr e) {
-        if (e) {
-            failure = e;
+    client.connectToHost([&](const velth::FtpResult& r) {
+        if (!r.ok()) {
+            failure = r;
             finished = true;
             return;
         }
-        client.changeDirectory("/", [&](std::exception_ptr e2) {
-            if (e2) {
-                failure = e2;
+        client.changeDirectory("/", [&](const velth::FtpResult& r2) {
+            if (!r2.ok()) {
+                failure = r2;
                 finished = true;
                 return;
             }
-            auto done = [&](std::exception_ptr e3) {
-                failure = e3;
+            auto done = [&](const velth::FtpResult& r3) {
+                failure = r3;
                 finished = true;
             };
             if (upload)
@@ -116,8 +116,8 @@ double runClient(int port, bool upload, const std::string& localPath, const std:
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     client.disconnect();
-    if (failure)
-        std::rethrow_exception(failure);
+    if (!failure.ok())
+        throw std::runtime_error(failure.message);
     return seconds;
 }
 

@@ -4,19 +4,28 @@
 #include "app/FileIo.h"
 #include "app/TextLines.h"
 
-#include <QSocketNotifier>
+#include <QMetaObject>
 #include <QTimer>
 
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
-#include <map>
+#include <deque>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <stdexcept>
+#include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,36 +33,301 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Threads. The client object, its callbacks and its signals belong to the
+// thread that created it (the window's). Every libcurl call runs on one worker
+// thread per client, which takes jobs from a queue: an operation, or the
+// release of a closed connection. The window's thread never waits for the
+// worker, except for at most a second when the client is destroyed. To end an
+// operation at once, even while libcurl sits in a blocking read, the window's
+// thread shuts down the connection's sockets (libcurl opens them through us,
+// so we know them); libcurl then fails at once and the worker reports why.
+
 namespace velth {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-// Large buffers keep the number of event-loop rounds per megabyte low.
+// Large buffers keep the number of system calls per megabyte low.
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr long kSendBuffer = 512 * 1024;
+// The longest reply text kept for a message.
+constexpr std::size_t kMaxReplyText = 8 * 1024;
+// Progress goes to the window's thread at most this often.
+constexpr milliseconds kProgressInterval{ 50 };
+// How long destroying a client waits for its worker thread.
+constexpr milliseconds kWorkerExitWait{ 1500 };
+
+// --- owners of libcurl and system resources ---
+
+struct EasyDeleter
+{
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+struct ListDeleter
+{
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CommandList = std::unique_ptr<curl_slist, ListDeleter>;
+
+CommandList commandList(std::initializer_list<std::string> commands)
+{
+    curl_slist* list = nullptr;
+    for (const std::string& command : commands)
+        list = curl_slist_append(list, command.c_str());
+    return CommandList(list);
+}
+
+class UniqueFd
+{
+public:
+    explicit UniqueFd(int fd = -1)
+        : m_fd(fd)
+    { }
+    UniqueFd(UniqueFd&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    { }
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    ~UniqueFd() { reset(); }
+    int get() const { return m_fd; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes now and reports the error of close().
+    int close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// The process's file creation mask, read without changing it.
+mode_t currentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 022;
+}
+
+// A download's temporary file beside its target. Removed unless committed,
+// so an ended download never leaves a half-written file.
+class PartFile
+{
+public:
+    explicit PartFile(std::string target)
+        : m_target(std::move(target))
+        , m_path(makeTempFileBeside(m_target))
+        , m_fd(::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC))
+    {
+        if (m_fd.get() < 0) {
+            const int err = errno;
+            ::unlink(m_path.c_str());
+            throwFileError("Cannot write file", m_path, err);
+        }
+    }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+    ~PartFile()
+    {
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+
+    int fd() const { return m_fd.get(); }
+
+    // Flushes to disk, takes the old file's permissions (or the usual ones
+    // for a new file) and renames over the target. Throws velth::Error.
+    void commit()
+    {
+        int err = ::fsync(m_fd.get()) != 0 ? errno : 0;
+        struct stat st
+        { };
+        const mode_t mode = ::stat(m_target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+        ::fchmod(m_fd.get(), mode);
+        if (const int closeErr = m_fd.close(); err == 0)
+            err = closeErr;
+        if (err != 0)
+            throwFileError("Cannot write file", m_target, err);
+        commitTempFile(std::exchange(m_path, std::string()), m_target);
+    }
+
+private:
+    std::string m_target;
+    std::string m_path;
+    UniqueFd m_fd;
+};
+
+// The sockets libcurl opened for one connection. The window's thread shuts
+// them down to end a blocked wait; after that no new socket is opened.
+class SocketSet
+{
+public:
+    curl_socket_t open(const curl_sockaddr& address)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_shut)
+            return CURL_SOCKET_BAD;
+        const int fd = ::socket(address.family, address.socktype | SOCK_CLOEXEC, address.protocol);
+        if (fd >= 0)
+            m_fds.insert(fd);
+        return fd;
+    }
+
+    int close(curl_socket_t fd)
+    {
+        std::lock_guard lock(m_mutex);
+        m_fds.erase(fd);
+        return ::close(fd);
+    }
+
+    void shutDownAll()
+    {
+        std::lock_guard lock(m_mutex);
+        m_shut = true;
+        for (const int fd : m_fds)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+
+    static int onClose(void* userp, curl_socket_t fd) { return static_cast<SocketSet*>(userp)->close(fd); }
+
+private:
+    std::mutex m_mutex;
+    std::set<int> m_fds;
+    bool m_shut = false;
+};
+
+// Runs jobs one after another on a thread of its own.
+class Worker : public std::enable_shared_from_this<Worker>
+{
+public:
+    ~Worker()
+    {
+        if (m_thread.joinable())
+            m_thread.detach();
+    }
+
+    void post(std::function<void()> job)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_thread.joinable() && !m_stopping) {
+            m_exited = m_exit.get_future();
+            m_thread = std::thread([self = shared_from_this()] { self->run(); });
+        }
+        m_jobs.push_back(std::move(job));
+        m_wake.notify_one();
+    }
+
+    // Lets the queued jobs finish and waits for the thread for up to the
+    // given time; a thread still busy then finishes on its own.
+    void stop(milliseconds wait)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            m_wake.notify_one();
+        }
+        if (!m_thread.joinable())
+            return;
+        if (m_exited.wait_for(wait) == std::future_status::ready)
+            m_thread.join();
+        else
+            m_thread.detach();
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+                if (m_jobs.empty())
+                    break;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+        m_exit.set_value();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
+    std::promise<void> m_exit;
+    std::future<void> m_exited;
+};
+
+// Hands results from the worker to the client on its own thread; closed when
+// the client goes, so nothing reaches a client that is gone.
+class Mailbox
+{
+public:
+    explicit Mailbox(FtpClient* client)
+        : m_client(client)
+    { }
+
+    template <class Function>
+    void post(Function function)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_client)
+            QMetaObject::invokeMethod(m_client, std::move(function), Qt::QueuedConnection);
+    }
+
+    void close()
+    {
+        std::lock_guard lock(m_mutex);
+        m_client = nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    FtpClient* m_client;
+};
 
 struct CurlGlobal
 {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 };
 
-void initCurl()
-{
-    static CurlGlobal global;
-}
-
 bool holdsLineBreak(const std::string& text)
 {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
-std::string secondsText(std::chrono::milliseconds ms)
+std::string secondsText(milliseconds ms)
 {
     const long long count = ms.count();
     if (count % 1000 == 0)
         return std::to_string(count / 1000) + (count == 1000 ? " second" : " seconds");
     return std::to_string(count / 1000) + "." + std::to_string(count % 1000 / 100) + " seconds";
+}
+
+std::string rateText(long bytesPerSecond)
+{
+    if (bytesPerSecond % 1024 == 0)
+        return std::to_string(bytesPerSecond / 1024) + " KB/s";
+    return std::to_string(bytesPerSecond) + " bytes/s";
 }
 
 // The reply code of a server reply line, or 0.
@@ -65,80 +339,482 @@ int replyCode(const std::string& reply)
     return std::stoi(reply.substr(0, 3));
 }
 
-} // namespace
-
-class FtpClient::Private
+// Collects the lines of the server's replies; keeps the last whole reply,
+// every line of a multi-line one, joined by line breaks.
+class ReplyReader
 {
 public:
-    enum class Op { None, Connect, Cwd, Store, Retrieve, List };
-    enum class TimedOut { No, Connect, Idle };
-
-    struct Watch
+    void feed(std::string line)
     {
-        QSocketNotifier* read = nullptr;
-        QSocketNotifier* write = nullptr;
-    };
-
-    explicit Private(FtpClient* client)
-        : q(client)
-    {
-        initCurl();
-        curlTimer.setSingleShot(true);
-        watchdog.setSingleShot(true);
-        QObject::connect(&curlTimer, &QTimer::timeout, q, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
-        QObject::connect(&watchdog, &QTimer::timeout, q, [this] { onWatchdog(); });
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        const int code = replyCode(line);
+        if (!m_open) {
+            if (code == 0)
+                return;
+            m_code = code;
+            m_text.clear();
+        }
+        if (m_text.size() < kMaxReplyText) {
+            if (!m_text.empty())
+                m_text += '\n';
+            m_text += line.substr(0, kMaxReplyText - std::min(m_text.size(), kMaxReplyText));
+        }
+        // "ddd text" ends a reply; "ddd-text" and lines between continue it.
+        m_open = !(code == m_code && (line.size() == 3 || line[3] == ' '));
+        if (!m_open)
+            m_last = m_text;
     }
 
-    ~Private() { closeSession(); }
+    const std::string& last() const { return m_last; }
 
-    // --- libcurl callbacks: they record and schedule, never call libcurl ---
+private:
+    bool m_open = false;
+    int m_code = 0;
+    std::string m_text;
+    std::string m_last;
+};
 
-    static int onSocket(CURL*, curl_socket_t fd, int what, void* userp, void*)
+// Whether a control connection is still open. A closed connection, or one
+// with a reply nobody asked for ("421 Timeout."), cannot be used.
+bool controlAlive(int fd, std::string* unsolicited)
+{
+    if (fd < 0)
+        return false;
+    pollfd p{ fd, POLLIN, 0 };
+    if (::poll(&p, 1, 0) == 0)
+        return true;
+    char buffer[512];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return true;
+    if (n > 0) {
+        std::string text(buffer, static_cast<size_t>(n));
+        *unsolicited = text.substr(0, text.find_first_of("\r\n"));
+    }
+    return false;
+}
+
+bool sameAddress(const sockaddr_storage& a, const sockaddr_storage& b)
+{
+    if (a.ss_family != b.ss_family)
+        return false;
+    if (a.ss_family == AF_INET)
+        return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr
+            == reinterpret_cast<const sockaddr_in&>(b).sin_addr.s_addr;
+    if (a.ss_family == AF_INET6)
+        return std::memcmp(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr,
+                   &reinterpret_cast<const sockaddr_in6&>(b).sin6_addr, sizeof(in6_addr))
+            == 0;
+    return false;
+}
+
+std::string addressText(const sockaddr_storage& address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+    else if (address.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, text, sizeof text);
+    return text;
+}
+
+// --- what one connection is made of ---
+
+struct Login
+{
+    std::string host;
+    int port = 21;
+    std::string user;
+    std::string password;
+};
+
+struct Limits
+{
+    milliseconds connect{ 30000 };
+    milliseconds idle{ 60000 };
+    long lowSpeedBytes = 1024;
+    std::chrono::seconds lowSpeedTime{ 60 };
+};
+
+// Sets where and how a connection goes: the one place that knows the kind of
+// connection (URL scheme, login, data connection mode). remoteName is the
+// bare file name an operation works on, empty for none.
+bool configureConnection(CURL* easy, const Login& login, const std::string& remoteName)
+{
+    std::string host = login.host;
+    if (host.find(':') != std::string::npos && host.front() != '[')
+        host = "[" + host + "]";
+    CURLU* url = curl_url();
+    char* text = nullptr;
+    const bool ok = url && curl_url_set(url, CURLUPART_SCHEME, "ftp", 0) == CURLUE_OK
+        && curl_url_set(url, CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK
+        && curl_url_set(url, CURLUPART_PORT, std::to_string(login.port).c_str(), 0) == CURLUE_OK
+        && curl_url_set(url, CURLUPART_PATH, ("/" + remoteName).c_str(), CURLU_URLENCODE) == CURLUE_OK
+        && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK;
+    if (ok)
+        curl_easy_setopt(easy, CURLOPT_URL, text);
+    curl_free(text);
+    curl_url_cleanup(url);
+    if (!ok)
+        return false;
+    curl_easy_setopt(easy, CURLOPT_USERNAME, login.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, login.password.c_str());
+    // Active mode from the control connection's local address, with PORT
+    // (libcurl still uses EPRT where the address is IPv6).
+    curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
+    curl_easy_setopt(easy, CURLOPT_FTP_USE_EPRT, 0L);
+    // No CWD of libcurl's own: the one CWD is changeDirectory's.
+    curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+    return true;
+}
+
+enum class Op { Connect, Cwd, Noop, Store, Retrieve, List };
+
+// Why the window's thread ended a connection.
+enum class Ending { None, Cancelled, TimedOut, Closed };
+
+// One connection: libcurl's handle (which keeps the open connection between
+// operations) and what both threads know of it.
+class Session
+{
+public:
+    Session(Login login, Limits limits)
+        : login(std::move(login))
+        , limits(limits)
+    { }
+
+    // Window's thread: ends whatever runs; the first reason given holds.
+    void end(Ending why)
     {
-        static_cast<Private*>(userp)->watch(fd, what);
-        return 0;
+        Ending none = Ending::None;
+        ending.compare_exchange_strong(none, why);
+        sockets.shutDownAll();
     }
 
-    static int onTimer(CURLM*, long timeoutMs, void* userp)
+    void touch() { lastActivity = Clock::now().time_since_epoch().count(); }
+    Clock::time_point lastActive() const { return Clock::time_point(Clock::duration(lastActivity.load())); }
+
+    const Login login;
+    const Limits limits;
+    std::atomic<Ending> ending{ Ending::None };
+    std::atomic<Clock::rep> lastActivity{ 0 };
+    std::atomic<bool> greeted{ false };
+    SocketSet sockets; // declared before easy: libcurl closes its sockets through it
+
+    // Worker only.
+    EasyHandle easy;
+    curl_socket_t controlFd = CURL_SOCKET_BAD;
+    sockaddr_storage peer{};
+};
+
+// What an operation hands back to the window's thread.
+struct Outcome
+{
+    FtpResult result;
+    bool connectionKept = false;
+    std::vector<std::string> lines;
+};
+
+using ProgressSink = std::function<void(qint64 done, qint64 total)>;
+
+// One operation on the worker thread: its parameters, its local file and what
+// it heard from the server. Lives exactly as long as the operation.
+class Operation
+{
+public:
+    Operation(Op op, std::string subject, std::string localPath, ProgressSink progress)
+        : m_op(op)
+        , m_subject(std::move(subject))
+        , m_localPath(std::move(localPath))
+        , m_progress(std::move(progress))
+    { }
+
+    Outcome run(Session& session)
     {
-        auto* d = static_cast<Private*>(userp);
-        if (timeoutMs < 0)
-            d->curlTimer.stop();
+        m_session = &session;
+        if (m_op != Op::Connect) {
+            std::string unsolicited;
+            if (!session.easy || !controlAlive(session.controlFd, &unsolicited))
+                return fail(FtpResult::Kind::Lost,
+                    unsolicited.empty() ? std::string("the server closed the connection")
+                                        : "the server closed the connection (" + unsolicited + ")");
+        }
+        if (std::optional<Outcome> refused = openLocalFile())
+            return std::move(*refused);
+
+        if (m_op == Op::Connect)
+            session.easy.reset(curl_easy_init());
         else
-            d->curlTimer.start(static_cast<int>(std::min<long>(timeoutMs, INT_MAX)));
-        return 0;
+            curl_easy_reset(session.easy.get());
+        CURL* easy = session.easy.get();
+        const bool named = m_op == Op::Store || m_op == Op::Retrieve;
+        if (!easy || !configureConnection(easy, session.login, named ? m_subject : std::string()))
+            return fail(FtpResult::Kind::NotSent, named ? "not a valid file name" : "not a valid host name");
+        configureOperation(easy);
+        const CURLcode code = ending() != Ending::None ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(easy);
+        return finish(code);
     }
+
+private:
+    Ending ending() const { return m_session->ending.load(); }
+
+    Outcome fail(FtpResult::Kind kind, const std::string& detail, bool kept = false)
+    {
+        Outcome outcome;
+        outcome.result.kind = kind;
+        outcome.result.message = subjectPrefix() + ": " + detail;
+        outcome.connectionKept = kept && m_op != Op::Connect;
+        return outcome;
+    }
+
+    std::optional<Outcome> openLocalFile()
+    {
+        if (m_op == Op::Store) {
+            m_source.reset(::open(m_localPath.c_str(), O_RDONLY | O_CLOEXEC));
+            struct stat st
+            { };
+            if (m_source.get() < 0 || ::fstat(m_source.get(), &st) != 0)
+                return fail(
+                    FtpResult::Kind::LocalFile, "cannot read " + m_localPath + ": " + std::strerror(errno), true);
+            m_size = st.st_size;
+        } else if (m_op == Op::Retrieve) {
+            try {
+                m_part.emplace(m_localPath);
+            } catch (const Error& e) {
+                return fail(FtpResult::Kind::LocalFile, e.what(), true);
+            }
+        }
+        return std::nullopt;
+    }
+
+    void configureOperation(CURL* easy)
+    {
+        const Limits& limits = m_session->limits;
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Operation::onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Operation::onWrite);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Operation::onRead);
+        curl_easy_setopt(easy, CURLOPT_READDATA, this);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Operation::onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Operation::onOpenSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketSet::onClose);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &m_session->sockets);
+        curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Operation::onSocketOption);
+        curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this);
+        // The client's watchdog gives up first; libcurl's limits only back it up.
+        const long idleMs = static_cast<long>(limits.idle.count());
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()) + 1000L);
+        curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, idleMs + 1000L);
+        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, (idleMs + 999L) / 1000L + 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.lowSpeedTime.count()));
+        // Keep an idle connection for as long as the page keeps it open.
+        curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(INT_MAX));
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+        curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
+
+        switch (m_op) {
+        case Op::Connect:
+            // Log in only: binary type and the system type are asked for at once.
+            m_commands = commandList({ "TYPE I", "*SYST" });
+            break;
+        case Op::Cwd:
+            m_commands = commandList({ "CWD " + m_subject });
+            break;
+        case Op::Noop:
+            m_commands = commandList({ "NOOP" });
+            break;
+        case Op::Store:
+            curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(m_size));
+            break;
+        case Op::Retrieve:
+            // Straight to RETR: a SIZE refusal would hide the RETR reply, and
+            // some servers refuse SIZE for files they would send.
+            curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+            break;
+        case Op::List:
+            m_listCommand = m_subject.empty() ? std::string("LIST") : "LIST " + m_subject;
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_listCommand.c_str());
+            break;
+        }
+        if (m_commands) {
+            curl_easy_setopt(easy, CURLOPT_QUOTE, m_commands.get());
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        }
+    }
+
+    Outcome finish(CURLcode code)
+    {
+        Session& session = *m_session;
+        CURL* easy = session.easy.get();
+        curl_socket_t active = CURL_SOCKET_BAD;
+        curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &active);
+        long osErrno = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+        if (m_op == Op::Connect && code == CURLE_OK && active != CURL_SOCKET_BAD) {
+            session.controlFd = active;
+            socklen_t length = sizeof session.peer;
+            ::getpeername(active, reinterpret_cast<sockaddr*>(&session.peer), &length);
+        }
+        postProgress(true);
+
+        // After a failure the connection is kept only when the server refused
+        // the request with a reply and is still there; anything else (time-out,
+        // lost connection, aborted transfer) leaves it unusable.
+        bool kept = session.controlFd != CURL_SOCKET_BAD && active == session.controlFd && ending() == Ending::None;
+        if (code != CURLE_OK || m_newConnectionRefused) {
+            std::string unsolicited;
+            kept = kept && replyCode(m_replies.last()) >= 400 && controlAlive(session.controlFd, &unsolicited);
+            Outcome outcome = describe(code, static_cast<int>(osErrno));
+            outcome.connectionKept = kept && m_op != Op::Connect;
+            return outcome;
+        }
+        if (m_part) {
+            try {
+                m_part->commit();
+            } catch (const Error& e) {
+                return fail(FtpResult::Kind::LocalFile, e.what(), kept);
+            }
+        }
+        Outcome outcome;
+        outcome.connectionKept = kept;
+        if (m_op == Op::List)
+            outcome.lines = splitLines(m_listData);
+        return outcome;
+    }
+
+    Outcome describe(CURLcode code, int osErrno)
+    {
+        using Kind = FtpResult::Kind;
+        const Limits& limits = m_session->limits;
+        const std::string& reply = m_replies.last();
+        const bool errorReply = replyCode(reply) >= 400;
+        const std::string curlText = m_errorText[0] ? m_errorText : curl_easy_strerror(code);
+        Outcome outcome;
+        switch (ending()) {
+        case Ending::Cancelled:
+            outcome.result.kind = Kind::Cancelled;
+            outcome.result.message = "Transfer cancelled";
+            return outcome;
+        case Ending::TimedOut:
+            if (m_op == Op::Connect && !m_session->greeted)
+                return fail(Kind::TimedOut, "no connection within " + secondsText(limits.connect));
+            return fail(Kind::TimedOut, "no answer from the server for " + secondsText(limits.idle));
+        case Ending::Closed:
+            return fail(Kind::Cancelled, "the connection was closed");
+        case Ending::None:
+            break;
+        }
+        if (m_listTooLong)
+            return fail(Kind::Lost,
+                "the listing is longer than " + std::to_string(FtpClient::kMaxListingLines) + " lines or "
+                    + std::to_string(FtpClient::kMaxListingBytes / (1024 * 1024)) + " MB; it was not read to its end");
+        if (!m_foreignPeer.empty())
+            return fail(
+                Kind::Lost, "a data connection came from " + m_foreignPeer + ", not from the server; it was refused");
+        if (m_fileErrno != 0)
+            return fail(Kind::LocalFile,
+                (m_op == Op::Store ? "cannot read " : "cannot write ") + m_localPath + ": "
+                    + std::strerror(m_fileErrno));
+        if (code == CURLE_LOGIN_DENIED && m_op == Op::Connect) {
+            outcome.result.kind = Kind::Refused;
+            outcome.result.reply = reply;
+            outcome.result.message
+                = "Login to " + m_session->login.host + " refused: " + (errorReply ? reply : curlText);
+            return outcome;
+        }
+        if (errorReply) {
+            outcome = fail(Kind::Refused, reply);
+            outcome.result.reply = reply;
+            return outcome;
+        }
+        if (code == CURLE_OPERATION_TIMEDOUT && curlText.rfind("Operation too slow", 0) == 0)
+            return fail(Kind::TimedOut,
+                "the transfer was slower than " + rateText(limits.lowSpeedBytes) + " for "
+                    + secondsText(std::chrono::duration_cast<milliseconds>(limits.lowSpeedTime)));
+        // A reply libcurl would not read is no closed connection: say what it was.
+        if (curlText.find("too large") != std::string::npos || curlText.find("too big") != std::string::npos)
+            return fail(Kind::Lost, "the server's reply is too long (" + curlText + ")");
+        if (m_newConnectionRefused || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING
+            || code == CURLE_PARTIAL_FILE || code == CURLE_FTP_ACCEPT_FAILED)
+            return fail(Kind::Lost, "the server closed the connection");
+        if (code == CURLE_COULDNT_CONNECT && osErrno != 0)
+            return fail(Kind::Lost, std::strerror(osErrno));
+        return fail(code == CURLE_OPERATION_TIMEDOUT ? Kind::TimedOut : Kind::Lost, curlText);
+    }
+
+    std::string subjectPrefix() const
+    {
+        switch (m_op) {
+        case Op::Connect:
+            return "Cannot connect to " + m_session->login.host + " on port " + std::to_string(m_session->login.port);
+        case Op::Cwd:
+            return "Cannot change to the folder " + m_subject;
+        case Op::Noop:
+            return "Cannot reach the server";
+        case Op::Store:
+            return "Cannot upload " + m_subject;
+        case Op::Retrieve:
+            return "Cannot download " + m_subject;
+        case Op::List:
+            return m_subject.empty() ? std::string("Cannot list the folder") : "Cannot list " + m_subject;
+        }
+        return "FTP";
+    }
+
+    void postProgress(bool last)
+    {
+        if (!m_progressChanged || !m_progress)
+            return;
+        const auto now = Clock::now();
+        if (!last && now - m_lastPosted < kProgressInterval && m_progressDone != m_progressTotal)
+            return;
+        m_progressChanged = false;
+        m_lastPosted = now;
+        m_progress(m_progressDone, m_progressTotal);
+    }
+
+    // --- libcurl's callbacks, on the worker thread ---
 
     static size_t onHeader(char* data, size_t size, size_t count, void* userp)
     {
-        auto* d = static_cast<Private*>(userp);
-        std::string line(data, size * count);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        // The last line of a reply is "ddd text"; "ddd-text" continues it.
-        if ((line.size() >= 4 && replyCode(line) != 0 && line[3] == ' ') || (line.size() == 3 && replyCode(line) != 0))
-            d->reply = line;
-        // Once the server has greeted, a connection exists: from then on the
-        // connect waits under the limit for replies.
-        d->greeted = true;
+        auto* self = static_cast<Operation*>(userp);
+        self->m_replies.feed(std::string(data, size * count));
+        self->m_session->greeted = true;
+        self->m_session->touch();
         return size * count;
     }
 
     static size_t onWrite(char* data, size_t size, size_t count, void* userp)
     {
-        auto* d = static_cast<Private*>(userp);
+        auto* self = static_cast<Operation*>(userp);
         const size_t bytes = size * count;
-        if (d->op == Op::List) {
-            d->listData.append(data, bytes);
+        if (self->m_op == Op::List) {
+            self->m_listLines += static_cast<std::size_t>(std::count(data, data + bytes, '\n'));
+            if (self->m_listLines > FtpClient::kMaxListingLines
+                || self->m_listData.size() + bytes > FtpClient::kMaxListingBytes) {
+                self->m_listTooLong = true;
+                return 0;
+            }
+            self->m_listData.append(data, bytes);
             return bytes;
         }
+        const int fd = self->m_part ? self->m_part->fd() : -1;
         size_t written = 0;
         while (written < bytes) {
-            const ssize_t n = ::write(d->fileFd, data + written, bytes - written);
+            const ssize_t n = ::write(fd, data + written, bytes - written);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                d->fileErrno = errno;
+                self->m_fileErrno = errno;
                 return 0;
             }
             written += static_cast<size_t>(n);
@@ -148,13 +824,13 @@ public:
 
     static size_t onRead(char* buffer, size_t size, size_t count, void* userp)
     {
-        auto* d = static_cast<Private*>(userp);
+        auto* self = static_cast<Operation*>(userp);
         for (;;) {
-            const ssize_t n = ::read(d->fileFd, buffer, size * count);
+            const ssize_t n = ::read(self->m_source.get(), buffer, size * count);
             if (n >= 0)
                 return static_cast<size_t>(n);
             if (errno != EINTR) {
-                d->fileErrno = errno;
+                self->m_fileErrno = errno;
                 return CURL_READFUNC_ABORT;
             }
         }
@@ -162,35 +838,29 @@ public:
 
     static int onProgress(void* userp, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
     {
-        auto* d = static_cast<Private*>(userp);
+        auto* self = static_cast<Operation*>(userp);
         qint64 done = -1;
         qint64 total = -1;
-        if (d->op == Op::Store) {
+        if (self->m_op == Op::Store) {
             done = ulNow;
             total = ulTotal > 0 ? ulTotal : -1;
-        } else if (d->op == Op::Retrieve || d->op == Op::List) {
+        } else if (self->m_op == Op::Retrieve || self->m_op == Op::List) {
             done = dlNow;
             total = dlTotal > 0 ? dlTotal : -1;
         }
-        const auto now = Clock::now();
-        if (done != d->progressDone || total != d->progressTotal) {
-            d->progressDone = done;
-            d->progressTotal = total;
-            d->progressChanged = done >= 0;
-            d->lastActivity = now;
+        if (done >= 0 && (done != self->m_progressDone || total != self->m_progressTotal)) {
+            self->m_progressDone = done;
+            self->m_progressTotal = total;
+            self->m_progressChanged = true;
+            self->m_session->touch();
         }
-        // libcurl waits for the reply after a transfer without returning to
-        // the event loop; this is where that wait learns of the time-out.
-        if (now >= d->deadline()) {
-            d->timedOut = d->op == Op::Connect && !d->greeted ? TimedOut::Connect : TimedOut::Idle;
-            return 1;
-        }
-        return 0;
+        self->postProgress(false);
+        return self->ending() != Ending::None ? 1 : 0;
     }
 
     static curl_socket_t onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address)
     {
-        auto* d = static_cast<Private*>(userp);
+        auto* self = static_cast<Operation*>(userp);
         int port = 0;
         if (address->family == AF_INET)
             port = ntohs(reinterpret_cast<const sockaddr_in*>(&address->addr)->sin_port);
@@ -200,531 +870,194 @@ public:
         // A new control connection after the connect would mean libcurl
         // replacing a connection the server closed: the folder changed to
         // would be lost, so the operation must fail instead.
-        if (port != 0 && d->op != Op::Connect) {
-            d->newConnectionRefused = true;
+        if (port != 0 && self->m_op != Op::Connect) {
+            self->m_newConnectionRefused = true;
             return CURL_SOCKET_BAD;
         }
-        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        return self->m_session->sockets.open(*address);
     }
 
-    static int onCloseSocket(void* userp, curl_socket_t fd)
+    // A data connection is taken only from the address the control
+    // connection goes to: anyone else on the path could inject a listing or
+    // receive an upload.
+    static int onSocketOption(void* userp, curl_socket_t fd, curlsocktype purpose)
     {
-        auto* d = static_cast<Private*>(userp);
-        if (fd == d->controlFd)
-            d->controlFd = -1;
-        return ::close(fd);
+        auto* self = static_cast<Operation*>(userp);
+        if (purpose != CURLSOCKTYPE_ACCEPT)
+            return CURL_SOCKOPT_OK;
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&from), &length) == 0
+            && sameAddress(from, self->m_session->peer))
+            return CURL_SOCKOPT_OK;
+        self->m_foreignPeer = addressText(from);
+        if (self->m_foreignPeer.empty())
+            self->m_foreignPeer = "an unknown address";
+        return CURL_SOCKOPT_ERROR;
     }
 
-    // --- event loop side ---
+    const Op m_op;
+    const std::string m_subject;
+    const std::string m_localPath;
+    const ProgressSink m_progress;
+    Session* m_session = nullptr;
 
-    void watch(curl_socket_t fd, int what)
+    UniqueFd m_source;
+    off_t m_size = 0;
+    std::optional<PartFile> m_part;
+    CommandList m_commands;
+    std::string m_listCommand;
+    std::string m_listData;
+    std::size_t m_listLines = 0;
+    bool m_listTooLong = false;
+    ReplyReader m_replies;
+    char m_errorText[CURL_ERROR_SIZE] = {};
+    int m_fileErrno = 0;
+    bool m_newConnectionRefused = false;
+    std::string m_foreignPeer;
+    qint64 m_progressDone = -1;
+    qint64 m_progressTotal = -1;
+    bool m_progressChanged = false;
+    Clock::time_point m_lastPosted;
+};
+
+} // namespace
+
+// --- the window's side ---
+
+class FtpClient::Private
+{
+public:
+    explicit Private(FtpClient* client)
+        : q(client)
+        , mailbox(std::make_shared<Mailbox>(client))
+        , worker(std::make_shared<Worker>())
     {
-        if (what == CURL_POLL_REMOVE) {
-            const auto it = watches.find(fd);
-            if (it != watches.end()) {
-                retire(it->second.read);
-                retire(it->second.write);
-                watches.erase(it);
-            }
-            return;
-        }
-        Watch& w = watches[fd];
-        const bool wantRead = what & CURL_POLL_IN;
-        const bool wantWrite = what & CURL_POLL_OUT;
-        if (wantRead && !w.read) {
-            w.read = new QSocketNotifier(fd, QSocketNotifier::Read, q);
-            QObject::connect(w.read, &QSocketNotifier::activated, q, [this, fd] { drive(fd, CURL_CSELECT_IN); });
-        }
-        if (wantWrite && !w.write) {
-            w.write = new QSocketNotifier(fd, QSocketNotifier::Write, q);
-            QObject::connect(w.write, &QSocketNotifier::activated, q, [this, fd] { drive(fd, CURL_CSELECT_OUT); });
-        }
-        if (w.read)
-            w.read->setEnabled(wantRead);
-        if (w.write)
-            w.write->setEnabled(wantWrite);
+        static CurlGlobal global;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, q, [this] { checkDeadline(); });
     }
 
-    static void retire(QSocketNotifier* notifier)
+    // The mailbox closes first: nothing the worker still sends reaches this
+    // object. Posted results refer to it only from the client's own thread.
+    ~Private()
     {
-        if (notifier) {
-            notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
+        mailbox->close();
+        closeSession();
+        worker->stop(kWorkerExitWait);
     }
 
-    void drive(curl_socket_t fd, int events)
+    // Starts an operation on the worker thread.
+    void start(Op op, std::string subject, std::string localPath, Done newDone, Listed newListed)
     {
-        if (!multi)
-            return;
-        if (fd != CURL_SOCKET_TIMEOUT)
-            noteActivity();
-        int running = 0;
-        curl_multi_socket_action(multi, fd, events, &running);
-        if (fd != CURL_SOCKET_TIMEOUT)
-            noteActivity();
-        finishIfDone();
-        // Last: a slot connected to the signal may disconnect the client.
-        if (progressChanged) {
-            progressChanged = false;
-            Q_EMIT q->progress(progressDone, progressTotal);
-        }
+        begin(std::move(newDone), std::move(newListed));
+        runningOp = op;
+        opStart = Clock::now();
+        session->touch();
+        const quint64 gen = generation;
+        auto operation = std::make_shared<Operation>(
+            op, std::move(subject), std::move(localPath), [this, gen, box = mailbox](qint64 done, qint64 total) {
+                box->post([this, gen, done, total] {
+                    if (gen == generation)
+                        Q_EMIT q->progress(done, total);
+                });
+            });
+        worker->post([operation, s = session, box = mailbox, this, gen] {
+            auto outcome = std::make_shared<Outcome>(operation->run(*s));
+            box->post([this, gen, outcome] { deliver(gen, std::move(*outcome)); });
+        });
+        armWatchdog();
     }
 
-    void noteActivity()
+    // Ends an operation that never reached the worker, from the event loop.
+    void refuse(const std::string& message, bool dropConnection, Done newDone, Listed newListed = nullptr)
     {
-        lastActivity = Clock::now();
-        if (op != Op::None && (op != Op::Connect || greeted))
-            watchdog.start(idleTimeout);
-    }
-
-    Clock::time_point deadline() const
-    {
-        if (op == Op::Connect && !greeted)
-            return opStart + connectTimeout;
-        return lastActivity + idleTimeout;
-    }
-
-    void onWatchdog()
-    {
-        if (op == Op::None)
-            return;
-        if (Clock::now() < deadline()) {
-            watchdog.start(std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - Clock::now())
-                + std::chrono::milliseconds(1));
-            return;
-        }
-        timedOut = op == Op::Connect && !greeted ? TimedOut::Connect : TimedOut::Idle;
-        std::exception_ptr error = makeError(CURLE_OPERATION_TIMEDOUT);
-        Finished finished = takeFinished();
-        closeSession(true);
-        deliver(std::move(finished), error);
-    }
-
-    // --- operations ---
-
-    struct Finished
-    {
-        Done done;
-        Listed listed;
-        std::vector<std::string> lines;
-    };
-
-    Finished takeFinished()
-    {
-        Finished f{ std::move(done), std::move(listed), {} };
-        done = nullptr;
-        listed = nullptr;
-        return f;
-    }
-
-    void deliver(Finished finished, std::exception_ptr error)
-    {
+        begin(std::move(newDone), std::move(newListed));
+        Outcome outcome;
+        outcome.result.kind = FtpResult::Kind::NotSent;
+        outcome.result.message = message;
+        outcome.connectionKept = !dropConnection && connected && session;
         const quint64 gen = generation;
         QMetaObject::invokeMethod(
-            q,
-            [this, gen, error, f = std::move(finished)]() mutable {
-                if (gen != generation)
-                    return;
-                if (disconnectOnDelivery) {
-                    disconnectOnDelivery = false;
-                    connected = false;
-                }
-                if (f.listed)
-                    f.listed(error, std::move(f.lines));
-                else if (f.done)
-                    f.done(error);
-            },
-            Qt::QueuedConnection);
+            q, [this, gen, outcome]() mutable { deliver(gen, std::move(outcome)); }, Qt::QueuedConnection);
     }
 
-    void fail(Finished finished, const std::string& message)
+    void begin(Done newDone, Listed newListed)
     {
-        deliver(std::move(finished), std::make_exception_ptr(Error(message)));
-    }
-
-    std::string subjectPrefix() const
-    {
-        switch (op) {
-        case Op::Connect:
-            return "Cannot connect to " + sessionHost + " on port " + std::to_string(sessionPort);
-        case Op::Cwd:
-            return "Cannot change to the folder " + subject;
-        case Op::Store:
-            return "Cannot upload " + subject;
-        case Op::Retrieve:
-            return "Cannot download " + subject;
-        case Op::List:
-            return subject.empty() ? std::string("Cannot list the folder") : "Cannot list " + subject;
-        case Op::None:
-            break;
-        }
-        return "FTP";
-    }
-
-    std::exception_ptr makeError(CURLcode code)
-    {
-        const int replyNumber = replyCode(reply);
-        const bool errorReply = replyNumber >= 400;
-        std::string detail;
-        if (timedOut == TimedOut::Connect)
-            detail = "no connection within " + secondsText(connectTimeout);
-        else if (timedOut == TimedOut::Idle)
-            detail = "no answer from the server for " + secondsText(idleTimeout);
-        else if (!fileError.empty())
-            detail = fileError;
-        else if (fileErrno != 0)
-            detail = (op == Op::Store ? "cannot read " : "cannot write ") + localPath + ": " + std::strerror(fileErrno);
-        else if (code == CURLE_LOGIN_DENIED && op == Op::Connect)
-            return std::make_exception_ptr(Error("Login to " + sessionHost + " refused: "
-                + (errorReply ? reply : std::string(errorText[0] ? errorText : curl_easy_strerror(code)))));
-        else if (errorReply)
-            detail = reply;
-        else if (newConnectionRefused)
-            detail = "the server closed the connection";
-        else if (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING
-            || code == CURLE_PARTIAL_FILE || code == CURLE_FTP_ACCEPT_FAILED)
-            detail = "the server closed the connection";
-        else if (code == CURLE_COULDNT_CONNECT && osErrno != 0)
-            detail = std::strerror(osErrno);
-        else
-            detail = errorText[0] ? errorText : curl_easy_strerror(code);
-        return std::make_exception_ptr(Error(subjectPrefix() + ": " + detail));
-    }
-
-    // Whether the control connection is still open. A closed connection, or
-    // one with a reply nobody asked for ("421 Timeout."), cannot be used.
-    bool controlAlive(std::string* unsolicited)
-    {
-        if (controlFd < 0)
-            return false;
-        pollfd p{ controlFd, POLLIN, 0 };
-        if (::poll(&p, 1, 0) == 0)
-            return true;
-        char buffer[512];
-        const ssize_t n = ::recv(controlFd, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        if (n > 0) {
-            std::string text(buffer, static_cast<size_t>(n));
-            text = text.substr(0, text.find_first_of("\r\n"));
-            *unsolicited = text;
-        }
-        return false;
-    }
-
-    CURL* makeEasy(const std::string& name)
-    {
-        CURL* easy = curl_easy_init();
-        if (!easy)
-            return nullptr;
-        CURLU* url = curl_url();
-        std::string host = sessionHost;
-        if (host.find(':') != std::string::npos && host.front() != '[')
-            host = "[" + host + "]";
-        char* text = nullptr;
-        const bool ok = url && curl_url_set(url, CURLUPART_SCHEME, "ftp", 0) == CURLUE_OK
-            && curl_url_set(url, CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK
-            && curl_url_set(url, CURLUPART_PORT, std::to_string(sessionPort).c_str(), 0) == CURLUE_OK
-            && curl_url_set(url, CURLUPART_PATH, ("/" + name).c_str(), CURLU_URLENCODE) == CURLUE_OK
-            && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK;
-        if (ok)
-            curl_easy_setopt(easy, CURLOPT_URL, text);
-        curl_free(text);
-        curl_url_cleanup(url);
-        if (!ok) {
-            curl_easy_cleanup(easy);
-            return nullptr;
-        }
-        curl_easy_setopt(easy, CURLOPT_USERNAME, sessionUser.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, sessionPassword.c_str());
-        // Active mode from the control connection's local address.
-        curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
-        // No CWD of libcurl's own: the one CWD is changeDirectory's.
-        curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Private::onHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Private::onWrite);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Private::onRead);
-        curl_easy_setopt(easy, CURLOPT_READDATA, this);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Private::onProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Private::onOpenSocket);
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Private::onCloseSocket);
-        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
-        // Our own watchdog gives up first; libcurl's limits only back it up.
-        const long idleMs = static_cast<long>(idleTimeout.count());
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()) + 1000L);
-        curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, idleMs + 1000L);
-        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, (idleMs + 999L) / 1000L + 1L);
-        // Keep an idle connection for as long as the page keeps it open.
-        curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(INT_MAX));
-        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
-        return easy;
-    }
-
-    // Starts an operation; on a problem found before any network activity the
-    // callback gets the error from the event loop.
-    void begin(Op newOp, std::string newSubject, Done newDone, Listed newListed)
-    {
-        if (op != Op::None)
+        if (busy)
             throw std::logic_error("FtpClient: an operation is already running");
-        op = newOp;
-        subject = std::move(newSubject);
+        busy = true;
         done = std::move(newDone);
         listed = std::move(newListed);
-        reply.clear();
-        errorText[0] = '\0';
-        fileError.clear();
-        fileErrno = 0;
-        osErrno = 0;
-        listData.clear();
-        timedOut = TimedOut::No;
-        greeted = false;
-        newConnectionRefused = false;
-        progressDone = -1;
-        progressTotal = -1;
-        progressChanged = false;
-        opStart = Clock::now();
-        lastActivity = opStart;
     }
 
-    // Ends an operation that never reached libcurl.
-    void refuse(const std::string& detail, bool dropConnection)
+    void deliver(quint64 gen, Outcome outcome)
     {
-        const std::string message = subjectPrefix() + ": " + detail;
-        Finished finished = takeFinished();
-        abandonFiles();
-        op = Op::None;
-        if (dropConnection)
-            closeSession(true);
-        fail(std::move(finished), message);
-    }
-
-    // Hands a prepared easy handle to the multi handle.
-    void launch(CURL* newEasy)
-    {
-        easy = newEasy;
-        if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-            curl_easy_cleanup(easy);
-            easy = nullptr;
-            refuse("cannot start the transfer", true);
+        if (gen != generation)
             return;
-        }
-        watchdog.start(op == Op::Connect ? connectTimeout : idleTimeout);
-    }
-
-    // Checks before an operation on an open connection.
-    bool readyForOperation()
-    {
-        if (!multi || !connected) {
-            refuse("not connected", false);
-            return false;
-        }
-        std::string unsolicited;
-        if (!controlAlive(&unsolicited)) {
-            refuse(unsolicited.empty() ? std::string("the server closed the connection")
-                                       : "the server closed the connection (" + unsolicited + ")",
-                true);
-            return false;
-        }
-        return true;
-    }
-
-    void finishIfDone()
-    {
-        if (!multi || !easy)
-            return;
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                complete(msg->data.result);
-                return;
-            }
-        }
-    }
-
-    void complete(CURLcode code)
-    {
+        busy = false;
         watchdog.stop();
-        curl_socket_t active = CURL_SOCKET_BAD;
-        curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &active);
-        long os = 0;
-        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os);
-        osErrno = static_cast<int>(os);
-        curl_multi_remove_handle(multi, easy);
-        curl_easy_cleanup(easy);
-        easy = nullptr;
-        curl_slist_free_all(quote);
-        quote = nullptr;
-
-        if (op == Op::Connect && code == CURLE_OK)
-            controlFd = active;
-        // After a failure the connection is kept only when the server
-        // refused the request with a reply and is still there; anything else
-        // (time-out, lost connection, aborted transfer) leaves it unusable.
-        bool alive = controlFd >= 0 && active == controlFd;
-        if (code != CURLE_OK) {
-            std::string unsolicited;
-            alive = alive && replyCode(reply) >= 400 && timedOut == TimedOut::No && controlAlive(&unsolicited);
-        }
-
-        std::exception_ptr error;
-        if (code != CURLE_OK || newConnectionRefused)
-            error = makeError(code);
-        else if (op == Op::Retrieve)
-            error = commitDownload();
-        abandonFiles();
-
-        Finished finished = takeFinished();
-        if (op == Op::List && !error) {
-            for (auto& line : splitLines(listData))
-                finished.lines.push_back(std::move(line));
-        }
-        listData.clear();
-        const Op ended = op;
-        op = Op::None;
-        // A failed connect closes what it opened; any operation that finds
-        // the connection gone leaves the client disconnected.
-        if (!alive || (ended == Op::Connect && error))
-            closeSession(true);
-        deliver(std::move(finished), error);
-    }
-
-    std::exception_ptr commitDownload()
-    {
-        int err = 0;
-        if (::fsync(fileFd) != 0)
-            err = errno;
-        struct stat st
-        { };
-        if (::stat(localPath.c_str(), &st) == 0) {
-            ::fchmod(fileFd, st.st_mode & 07777);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(fileFd, 0666 & ~mask);
-        }
-        const int fd = fileFd;
-        fileFd = -1;
-        if (::close(fd) != 0 && err == 0)
-            err = errno;
-        if (err != 0) {
-            fileErrno = err;
-            return makeError(CURLE_WRITE_ERROR);
-        }
-        try {
-            commitTempFile(tempPath, localPath);
-            tempPath.clear();
-        } catch (const Error& e) {
-            fileError = e.what();
-            return makeError(CURLE_WRITE_ERROR);
-        }
-        return nullptr;
-    }
-
-    // Closes the local file of an operation and removes an unfinished download.
-    void abandonFiles()
-    {
-        if (fileFd >= 0) {
-            ::close(fileFd);
-            fileFd = -1;
-        }
-        if (!tempPath.empty()) {
-            ::unlink(tempPath.c_str());
-            tempPath.clear();
-        }
-    }
-
-    // Drops the connection without QUIT and ends a running operation without
-    // its callback. untilDelivery: the client goes on reporting itself
-    // connected until the callback about the failure has run, so a page stays
-    // busy until its action has heard how it ended.
-    void closeSession(bool untilDelivery = false)
-    {
-        watchdog.stop();
-        curlTimer.stop();
-        // Shut down first: libcurl then cannot send QUIT or wait for a reply.
-        if (controlFd >= 0)
-            ::shutdown(controlFd, SHUT_RDWR);
-        if (easy) {
-            curl_multi_remove_handle(multi, easy);
-            curl_easy_cleanup(easy);
-            easy = nullptr;
-        }
-        if (multi) {
-            curl_multi_cleanup(multi);
-            multi = nullptr;
-        }
-        curl_slist_free_all(quote);
-        quote = nullptr;
-        abandonFiles();
-        for (auto& [fd, w] : watches) {
-            retire(w.read);
-            retire(w.write);
-        }
-        watches.clear();
-        controlFd = -1;
-        if (!untilDelivery)
-            connected = false;
-        disconnectOnDelivery = untilDelivery && connected;
-        op = Op::None;
+        Done finishedDone = std::move(done);
+        Listed finishedListed = std::move(listed);
         done = nullptr;
         listed = nullptr;
+        if (!outcome.connectionKept) {
+            closeSession();
+            connected = false;
+        }
+        if (finishedListed)
+            finishedListed(outcome.result, std::move(outcome.lines));
+        else if (finishedDone)
+            finishedDone(outcome.result);
+    }
+
+    void armWatchdog()
+    {
+        const auto limit = runningOp == Op::Connect && !session->greeted ? limits.connect : limits.idle;
+        watchdog.start(std::min(limit, milliseconds(1000)));
+    }
+
+    void checkDeadline()
+    {
+        if (!busy || !session)
+            return;
+        const auto now = Clock::now();
+        const bool waitingForConnection = runningOp == Op::Connect && !session->greeted;
+        const auto deadline
+            = waitingForConnection ? opStart + session->limits.connect : session->lastActive() + session->limits.idle;
+        if (now >= deadline) {
+            session->end(Ending::TimedOut);
+            return;
+        }
+        watchdog.start(std::chrono::duration_cast<milliseconds>(deadline - now) + milliseconds(1));
+    }
+
+    // Drops the connection without QUIT: its sockets are shut down here, at
+    // once; libcurl's handle is released on the worker thread.
+    void closeSession()
+    {
+        if (!session)
+            return;
+        session->end(Ending::Closed);
+        worker->post([released = std::move(session)]() mutable { released.reset(); });
+        session.reset();
     }
 
     FtpClient* q;
-    std::string host;
-    int port = 21;
-    std::string user;
-    std::string password;
-    std::chrono::milliseconds connectTimeout{ 30000 };
-    std::chrono::milliseconds idleTimeout{ 60000 };
+    std::shared_ptr<Mailbox> mailbox;
+    std::shared_ptr<Worker> worker;
+    Login settings;
+    Limits limits;
 
-    // The connection's own copy of what it was opened with.
-    std::string sessionHost;
-    int sessionPort = 21;
-    std::string sessionUser;
-    std::string sessionPassword;
-
-    CURLM* multi = nullptr;
-    CURL* easy = nullptr;
-    curl_slist* quote = nullptr;
+    std::shared_ptr<Session> session;
     bool connected = false;
-    bool disconnectOnDelivery = false;
-    curl_socket_t controlFd = -1;
-    std::map<curl_socket_t, Watch> watches;
-    QTimer curlTimer;
-    QTimer watchdog;
+    bool busy = false;
     quint64 generation = 0;
-
-    Op op = Op::None;
-    std::string subject;
+    Op runningOp = Op::Connect;
+    Clock::time_point opStart;
+    QTimer watchdog;
     Done done;
     Listed listed;
-    std::string reply;
-    char errorText[CURL_ERROR_SIZE] = {};
-    int osErrno = 0;
-    std::string localPath;
-    std::string tempPath;
-    int fileFd = -1;
-    int fileErrno = 0;
-    std::string fileError;
-    std::string listData;
-    TimedOut timedOut = TimedOut::No;
-    bool greeted = false;
-    bool newConnectionRefused = false;
-    qint64 progressDone = -1;
-    qint64 progressTotal = -1;
-    bool progressChanged = false;
-    Clock::time_point opStart;
-    Clock::time_point lastActivity;
 };
 
 FtpClient::FtpClient(QObject* parent)
@@ -735,33 +1068,38 @@ FtpClient::FtpClient(QObject* parent)
 FtpClient::~FtpClient()
 {
     ++d->generation;
-    d->closeSession();
 }
 
 void FtpClient::setHost(const std::string& host)
 {
-    d->host = host;
+    d->settings.host = host;
 }
 
 void FtpClient::setPort(int port)
 {
-    d->port = port;
+    d->settings.port = port;
 }
 
 void FtpClient::setUser(const std::string& user)
 {
-    d->user = user;
+    d->settings.user = user;
 }
 
 void FtpClient::setPassword(const std::string& password)
 {
-    d->password = password;
+    d->settings.password = password;
 }
 
 void FtpClient::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds idle)
 {
-    d->connectTimeout = std::max(connect, std::chrono::milliseconds(1));
-    d->idleTimeout = std::max(idle, std::chrono::milliseconds(1));
+    d->limits.connect = std::max(connect, std::chrono::milliseconds(1));
+    d->limits.idle = std::max(idle, std::chrono::milliseconds(1));
+}
+
+void FtpClient::setLowSpeedLimit(long bytesPerSecond, std::chrono::seconds time)
+{
+    d->limits.lowSpeedBytes = std::max(bytesPerSecond, 1L);
+    d->limits.lowSpeedTime = std::max(time, std::chrono::seconds(1));
 }
 
 bool FtpClient::isConnected() const
@@ -771,132 +1109,86 @@ bool FtpClient::isConnected() const
 
 bool FtpClient::isBusy() const
 {
-    return d->op != Private::Op::None;
+    return d->busy;
 }
 
 void FtpClient::connectToHost(Done done)
 {
     if (d->connected)
         throw std::logic_error("FtpClient: already connected");
-    d->sessionHost = d->host;
-    d->sessionPort = d->port;
-    d->sessionUser = d->user;
-    d->sessionPassword = d->password;
-    d->begin(Private::Op::Connect, {}, std::move(done), nullptr);
+    const Login& login = d->settings;
+    const std::string prefix = "Cannot connect to " + login.host + " on port " + std::to_string(login.port) + ": ";
     d->connected = true;
-    if (d->sessionHost.empty())
-        return d->refuse("no host name given", true);
-    if (holdsLineBreak(d->sessionHost) || holdsLineBreak(d->sessionUser) || holdsLineBreak(d->sessionPassword))
-        return d->refuse("the host name, user name or password holds a line break", true);
-    if (d->sessionPort <= 0 || d->sessionPort > 65535)
-        return d->refuse("not a port number", true);
-
-    d->multi = curl_multi_init();
-    CURL* easy = d->multi ? d->makeEasy({}) : nullptr;
-    if (!easy)
-        return d->refuse("not a valid host name", true);
-    curl_multi_setopt(d->multi, CURLMOPT_SOCKETFUNCTION, &Private::onSocket);
-    curl_multi_setopt(d->multi, CURLMOPT_SOCKETDATA, d.get());
-    curl_multi_setopt(d->multi, CURLMOPT_TIMERFUNCTION, &Private::onTimer);
-    curl_multi_setopt(d->multi, CURLMOPT_TIMERDATA, d.get());
-    // Log in only: binary type and the system type are asked for at once.
-    d->quote = curl_slist_append(nullptr, "TYPE I");
-    d->quote = curl_slist_append(d->quote, "*SYST");
-    curl_easy_setopt(easy, CURLOPT_QUOTE, d->quote);
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    d->launch(easy);
+    if (login.host.empty())
+        return d->refuse(prefix + "no host name given", true, std::move(done));
+    if (holdsLineBreak(login.host) || holdsLineBreak(login.user) || holdsLineBreak(login.password))
+        return d->refuse(prefix + "the host name, user name or password holds a line break", true, std::move(done));
+    if (login.port <= 0 || login.port > 65535)
+        return d->refuse(prefix + "not a port number", true, std::move(done));
+    d->session = std::make_shared<Session>(login, d->limits);
+    d->start(Op::Connect, {}, {}, std::move(done), nullptr);
 }
 
 void FtpClient::changeDirectory(const std::string& folder, Done done)
 {
-    d->begin(Private::Op::Cwd, folder, std::move(done), nullptr);
     if (holdsLineBreak(folder))
-        return d->refuse("the name holds a line break", false);
-    if (!d->readyForOperation())
-        return;
-    CURL* easy = d->makeEasy({});
-    if (!easy)
-        return d->refuse("cannot start the transfer", true);
-    d->quote = curl_slist_append(nullptr, ("CWD " + folder).c_str());
-    curl_easy_setopt(easy, CURLOPT_QUOTE, d->quote);
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    d->launch(easy);
+        return d->refuse(
+            "Cannot change to the folder " + folder + ": the name holds a line break", false, std::move(done));
+    if (!d->session)
+        return d->refuse("Cannot change to the folder " + folder + ": not connected", false, std::move(done));
+    d->start(Op::Cwd, folder, {}, std::move(done), nullptr);
+}
+
+void FtpClient::checkAlive(Done done)
+{
+    if (!d->session)
+        return d->refuse("Cannot reach the server: not connected", false, std::move(done));
+    d->start(Op::Noop, {}, {}, std::move(done), nullptr);
 }
 
 void FtpClient::store(const std::string& localPath, const std::string& remoteName, Done done)
 {
-    d->begin(Private::Op::Store, remoteName, std::move(done), nullptr);
-    d->localPath = localPath;
     if (remoteName.empty() || holdsLineBreak(remoteName))
-        return d->refuse("not a valid file name", false);
-    d->fileFd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st
-    { };
-    if (d->fileFd < 0 || ::fstat(d->fileFd, &st) != 0)
-        return d->refuse("cannot read " + localPath + ": " + std::strerror(errno), false);
-    if (!d->readyForOperation())
-        return;
-    CURL* easy = d->makeEasy(remoteName);
-    if (!easy)
-        return d->refuse("not a valid file name", false);
-    curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
-    d->launch(easy);
+        return d->refuse("Cannot upload " + remoteName + ": not a valid file name", false, std::move(done));
+    if (!d->session)
+        return d->refuse("Cannot upload " + remoteName + ": not connected", false, std::move(done));
+    d->start(Op::Store, remoteName, localPath, std::move(done), nullptr);
 }
 
 void FtpClient::retrieve(const std::string& remoteName, const std::string& localPath, Done done)
 {
-    d->begin(Private::Op::Retrieve, remoteName, std::move(done), nullptr);
-    d->localPath = localPath;
     if (remoteName.empty() || holdsLineBreak(remoteName))
-        return d->refuse("not a valid file name", false);
-    if (!d->readyForOperation())
-        return;
-    try {
-        d->tempPath = makeTempFileBeside(localPath);
-    } catch (const Error& e) {
-        return d->refuse(e.what(), false);
-    }
-    d->fileFd = ::open(d->tempPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (d->fileFd < 0)
-        return d->refuse("cannot write " + d->tempPath + ": " + std::strerror(errno), false);
-    CURL* easy = d->makeEasy(remoteName);
-    if (!easy)
-        return d->refuse("not a valid file name", false);
-    // Straight to RETR: a SIZE refusal would hide the RETR reply, and some
-    // servers refuse SIZE for files they would send.
-    curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-    d->launch(easy);
+        return d->refuse("Cannot download " + remoteName + ": not a valid file name", false, std::move(done));
+    if (!d->session)
+        return d->refuse("Cannot download " + remoteName + ": not connected", false, std::move(done));
+    d->start(Op::Retrieve, remoteName, localPath, std::move(done), nullptr);
 }
 
 void FtpClient::list(const std::string& argument, Listed done)
 {
-    d->begin(Private::Op::List, argument, nullptr, std::move(done));
+    const std::string prefix = argument.empty() ? std::string("Cannot list the folder") : "Cannot list " + argument;
     if (holdsLineBreak(argument))
-        return d->refuse("the argument holds a line break", false);
-    if (!d->readyForOperation())
-        return;
-    CURL* easy = d->makeEasy({});
-    if (!easy)
-        return d->refuse("cannot start the transfer", true);
-    const std::string command = argument.empty() ? std::string("LIST") : "LIST " + argument;
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, command.c_str());
-    d->launch(easy);
+        return d->refuse(prefix + ": the argument holds a line break", false, nullptr, std::move(done));
+    if (!d->session)
+        return d->refuse(prefix + ": not connected", false, nullptr, std::move(done));
+    d->start(Op::List, argument, {}, nullptr, std::move(done));
 }
 
 void FtpClient::disconnect()
 {
     ++d->generation;
+    d->busy = false;
+    d->watchdog.stop();
+    d->done = nullptr;
+    d->listed = nullptr;
     d->closeSession();
+    d->connected = false;
 }
 
 void FtpClient::cancel()
 {
-    if (d->op == Private::Op::None)
-        return;
-    Private::Finished finished = d->takeFinished();
-    d->closeSession(true);
-    d->fail(std::move(finished), "Transfer cancelled");
+    if (d->busy && d->session)
+        d->session->end(Ending::Cancelled);
 }
 
 } // namespace velth

@@ -3,7 +3,6 @@
 #include <QObject>
 
 #include <chrono>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,32 +10,56 @@
 
 namespace velth {
 
-// An FTP client on libcurl, driven by the Qt event loop of the calling thread:
-// every operation returns at once and reports its end through its callback,
-// while the window goes on handling events. Active mode (PORT/EPRT from the
-// control connection's local address), binary type, automatic login.
+// How one operation of the FTP client ended.
+struct FtpResult
+{
+    enum class Kind {
+        Ok,
+        NotSent, // refused by the client before anything was sent (a line break in a name, not connected)
+        Refused, // the server answered with an error reply (in reply)
+        Lost, // the connection broke, or the server sent what the client cannot use
+        TimedOut, // no connection, no answer or too little data within the limits
+        Cancelled, // cancel() ended it
+        LocalFile, // the local file could not be read or written
+    };
+
+    Kind kind = Kind::Ok;
+    // What the user is told: names what failed and carries the server's reply
+    // where there is one ("Cannot download users.ini: 550 No such file.").
+    std::string message;
+    // The server's error reply, all of its lines joined by line breaks.
+    std::string reply;
+
+    bool ok() const { return kind == Kind::Ok; }
+};
+
+// An FTP client on libcurl. Every operation returns at once; libcurl runs on a
+// worker thread of the client's own, so no network wait ever holds the
+// calling (window) thread. Results, progress and errors come back to the
+// calling thread through its event loop, never from inside the call that
+// started the operation.
 //
-// Callbacks receive nullptr on success, or an exception pointer to a
-// velth::Error whose message names what failed and carries the server's reply
-// text where there is one ("530 Login incorrect."). Callbacks run from the
-// event loop, never from inside the call that started the operation.
+// Active mode (PORT, EPRT only for IPv6, data connections accepted only from
+// the server's address), binary type, automatic login.
 //
 // One operation runs at a time; starting another while one runs is a
 // programming error (the pages' busy checks prevent it).
-//
-// libcurl reads the server's confirmation after an upload's data with a
-// blocking wait; it lasts as long as the server takes to confirm (one round
-// trip for the small files of the pages) and never longer than the idle limit.
 class FtpClient final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(FtpClient)
 
 public:
-    using Done = std::function<void(std::exception_ptr error)>;
-    using Listed = std::function<void(std::exception_ptr error, std::vector<std::string> lines)>;
+    using Done = std::function<void(const FtpResult& result)>;
+    using Listed = std::function<void(const FtpResult& result, std::vector<std::string> lines)>;
+
+    // A listing stops with an error beyond these.
+    static constexpr std::size_t kMaxListingLines = 100000;
+    static constexpr std::size_t kMaxListingBytes = 64u * 1024 * 1024;
 
     explicit FtpClient(QObject* parent = nullptr);
+    // Ends a running operation without its callback; returns within about a
+    // second even while libcurl waits on a silent server.
     ~FtpClient() override;
 
     void setHost(const std::string& host);
@@ -47,6 +70,9 @@ public:
     // Give up after this long without a connection, and after this long
     // without any reply or data (defaults: 30 s and 60 s).
     void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds idle);
+    // A transfer slower than this many bytes per second for this long ends
+    // with an error (default: 1024 bytes per second for 60 s).
+    void setLowSpeedLimit(long bytesPerSecond, std::chrono::seconds time);
 
     // The connected query: true from the moment a connect starts until the
     // connection is closed (by disconnect(), by a failed connect or login, or
@@ -63,6 +89,8 @@ public:
     void connectToHost(Done done);
     // One CWD to the folder exactly as given; later names are relative to it.
     void changeDirectory(const std::string& folder, Done done);
+    // NOOP: whether the server still answers, without changing anything.
+    void checkAlive(Done done);
     // STOR of the whole local file under the bare remote name.
     void store(const std::string& localPath, const std::string& remoteName, Done done);
     // RETR of the bare remote name into a temporary file beside localPath,
@@ -75,7 +103,7 @@ public:
     // Closes the connection (no QUIT); a running operation ends without
     // calling its callback.
     void disconnect();
-    // Ends the running transfer; its callback gets an error "Transfer cancelled".
+    // Ends the running operation; its callback gets "Transfer cancelled".
     // The connection is closed too: the server may still be sending.
     void cancel();
 

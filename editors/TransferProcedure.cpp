@@ -1,6 +1,7 @@
 #include "editors/TransferProcedure.h"
 
 #include "app/AppContext.h"
+#include "app/Error.h"
 #include "app/ErrorReport.h"
 #include "app/ProfileSelector.h"
 #include "app/Prompts.h"
@@ -20,71 +21,79 @@ struct Action
 {
     AppContext& context;
     FtpClient& client;
-    TransferVariant variant;
+    ConnectSteps steps;
     std::string profile;
 };
 
-// An error after the connection is up ends the action: the connection is
-// closed first, so the page is not left busy, and the error goes on to the
-// general error report (every step runs under the error guard).
-[[noreturn]] void endWith(FtpClient& client, std::exception_ptr error)
-{
-    client.disconnect();
-    std::rethrow_exception(error);
-}
-
-using Step = void (*)(const std::shared_ptr<Action>&, std::exception_ptr);
-
 // A step as the client's callback: it runs under the error guard, so an
-// error it raises or passes on ends in the general error report right there
-// instead of unwinding through the event delivery.
-FtpClient::Done stepCallback(const std::shared_ptr<Action>& action, Step step)
+// error it raises ends in the general error report right there instead of
+// unwinding through the event delivery. A failed result, or an error the step
+// raises, closes the connection first, so the page is never left busy.
+FtpClient::Done stepCallback(const std::shared_ptr<Action>& action, void (*step)(const std::shared_ptr<Action>&))
 {
-    return [action, step](std::exception_ptr error) { runGuarded([&] { step(action, error); }); };
+    return [action, step](const FtpResult& result) {
+        runGuarded([&] {
+            try {
+                if (!result.ok()) {
+                    action->client.disconnect();
+                    if (action->steps.failed)
+                        return action->steps.failed(result);
+                    throwFtpError(result);
+                }
+                step(action);
+            } catch (...) {
+                action->client.disconnect();
+                throw;
+            }
+        });
+    };
 }
 
-void finished(const std::shared_ptr<Action>& action, std::exception_ptr error)
+void inFolder(const std::shared_ptr<Action>& action)
 {
-    if (error)
-        endWith(action->client, error);
-    action->client.disconnect();
-    action->context.setStatus(action->variant.finalText);
-    if (action->variant.after)
-        action->variant.after(action->profile);
+    if (action->steps.inFolder)
+        action->steps.inFolder();
 }
 
-void inServerFolder(const std::shared_ptr<Action>& action, std::exception_ptr error)
+void connected(const std::shared_ptr<Action>& action)
 {
-    if (error)
-        endWith(action->client, error);
-    try {
-        action->variant.transfer(action->client, action->profile, stepCallback(action, &finished));
-    } catch (...) {
-        endWith(action->client, std::current_exception());
-    }
-}
-
-void connected(const std::shared_ptr<Action>& action, std::exception_ptr error)
-{
-    // A failed connect or login has closed its connection already.
-    if (error)
-        std::rethrow_exception(error);
     if (!action->client.isConnected()) {
         action->context.setStatus(QStringLiteral("Connection failed!"));
-        if (action->variant.after)
-            action->variant.after(action->profile);
+        if (action->steps.connectionFailed)
+            action->steps.connectionFailed();
         return;
     }
-    action->context.setStatus(action->variant.progressText);
-    try {
-        const std::string folder = action->context.store().readString(action->profile, "HLDS", "") + "/cstrike";
-        action->client.changeDirectory(folder, stepCallback(action, &inServerFolder));
-    } catch (...) {
-        endWith(action->client, std::current_exception());
-    }
+    action->context.setStatus(action->steps.progressText);
+    if (action->steps.connected)
+        action->steps.connected();
+    const std::string folder = action->context.store().readString(action->profile, "HLDS", "") + action->steps.folder;
+    action->client.changeDirectory(folder, stepCallback(action, &inFolder));
 }
 
 } // namespace
+
+void throwFtpError(const FtpResult& result)
+{
+    throw Error(result.message);
+}
+
+void openConnection(AppContext& context, FtpClient& client, const std::string& profile, ConnectSteps steps)
+{
+    const ProfileStore& store = context.store();
+    const std::string host = store.readString(profile, "HOST", "");
+    const int port = store.readInt(profile, "PORT", 21);
+    client.setHost(host);
+    client.setPort(port);
+    client.setUser(store.readString(profile, "USER", ""));
+    client.setPassword(store.readString(profile, "PASS", ""));
+    if (steps.beforeConnect)
+        steps.beforeConnect(profile);
+
+    context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
+        + QString::number(port) + QStringLiteral("."));
+    auto action = std::make_shared<Action>(Action{ context, client, std::move(steps), profile });
+    client.connectToHost(stepCallback(action, &connected));
+}
 
 void runTransfer(AppContext& context, FtpClient& client, const QComboBox* selector, TransferVariant variant)
 {
@@ -100,20 +109,28 @@ void runTransfer(AppContext& context, FtpClient& client, const QComboBox* select
         return;
     }
 
-    const ProfileStore& store = context.store();
-    const std::string host = store.readString(profile, "HOST", "");
-    const int port = store.readInt(profile, "PORT", 21);
-    client.setHost(host);
-    client.setPort(port);
-    client.setUser(store.readString(profile, "USER", ""));
-    client.setPassword(store.readString(profile, "PASS", ""));
-    if (variant.beforeConnect)
-        variant.beforeConnect(profile);
-
-    context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
-        + QString::number(port) + QStringLiteral("."));
-    auto action = std::make_shared<Action>(Action{ context, client, std::move(variant), profile });
-    client.connectToHost(stepCallback(action, &connected));
+    auto shared = std::make_shared<TransferVariant>(std::move(variant));
+    ConnectSteps steps;
+    steps.progressText = shared->progressText;
+    steps.folder = "/cstrike";
+    steps.beforeConnect = shared->beforeConnect;
+    steps.connectionFailed = [shared, profile] {
+        if (shared->after)
+            shared->after(profile);
+    };
+    steps.inFolder = [context = &context, client = &client, shared, profile] {
+        shared->transfer(*client, profile, [context, client, shared, profile](const FtpResult& result) {
+            runGuarded([&] {
+                client->disconnect();
+                if (!result.ok())
+                    throwFtpError(result);
+                context->setStatus(shared->finalText);
+                if (shared->after)
+                    shared->after(profile);
+            });
+        });
+    };
+    openConnection(context, client, profile, std::move(steps));
 }
 
 } // namespace velth

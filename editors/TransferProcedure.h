@@ -36,6 +36,32 @@ struct TransferVariant
     std::function<void(const std::string& profile)> after;
 };
 
+// The connect steps every page shares: give the client the profile's
+// connection data, set the connect message, connect, set the progress text
+// and change to <HLDS> + folder. Returns at once; the steps go on from the
+// event loop, each under the error guard.
+struct ConnectSteps
+{
+    QString progressText;
+    // Appended to the profile's HLDS ("/cstrike").
+    std::string folder;
+    // After the profile's connection data are read, before connecting.
+    std::function<void(const std::string& profile)> beforeConnect;
+    // The client is connected and logged in; the progress text is shown.
+    std::function<void()> connected;
+    // The client is in the folder.
+    std::function<void()> inFolder;
+    // The connect returned without a connection ("Connection failed!" is shown).
+    std::function<void()> connectionFailed;
+    // A step failed; the client has been disconnected. Default: the error
+    // goes to the general error report.
+    std::function<void(const FtpResult& result)> failed;
+};
+void openConnection(AppContext& context, FtpClient& client, const std::string& profile, ConnectSteps steps);
+
+// Ends an action with the result's message in the general error report.
+[[noreturn]] void throwFtpError(const FtpResult& result);
+
 // Runs the action on the page's own client for the profile picked in the
 // page's selector. Returns at once; the action goes on from the event loop.
 // A page counts as busy from the start of the connect to the end of the

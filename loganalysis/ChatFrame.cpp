@@ -9,6 +9,7 @@
 #include "app/Prompts.h"
 #include "app/TextCodec.h"
 #include "editors/FtpClient.h"
+#include "editors/TransferProcedure.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LocalFileList.h"
@@ -264,71 +265,65 @@ void TchatFrame::BConnectClick()
     const auto profile = requireProfile(m_context.prompts(), FTPServer);
     if (!profile)
         return;
-    if (!IdFTP1->isConnected()) {
+    switch (m_state) {
+    case State::Idle:
         startConnect(*profile);
         return;
-    }
-    if (m_transferring) {
+    case State::Connecting:
+    case State::Transferring:
         m_context.prompts().errorBox(kDisconnectFirst);
         return;
+    case State::Connected:
+        break;
     }
     // The client learns that the server has closed an idle connection only
-    // from the next command: ask the server, and connect anew when it is gone.
-    m_transferring = true;
-    IdFTP1->changeDirectory(m_remoteFolder, [this, profile = *profile](std::exception_ptr) {
+    // from the next command: ask the server (NOOP leaves the folder as it
+    // is), and connect anew when it is gone.
+    m_state = State::Transferring;
+    IdFTP1->checkAlive([this, profile = *profile](const FtpResult&) {
         runGuarded([&] {
-            m_transferring = false;
-            if (IdFTP1->isConnected())
+            if (IdFTP1->isConnected()) {
+                m_state = State::Connected;
                 m_context.prompts().errorBox(kDisconnectFirst);
-            else
+            } else {
+                m_state = State::Idle;
                 startConnect(profile);
+            }
         });
     });
 }
 
 void TchatFrame::startConnect(const std::string& profile)
 {
-    ProfileStore& store = m_context.store();
-    const std::string host = store.readString(profile, "HOST");
-    const int port = store.readInt(profile, "PORT", 21);
-    IdFTP1->setHost(host);
-    IdFTP1->setPort(port);
-    IdFTP1->setUser(store.readString(profile, "USER"));
-    IdFTP1->setPassword(store.readString(profile, "PASS"));
-    m_context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
-        + QString::number(port) + u'.');
-    m_transferring = true;
-    IdFTP1->connectToHost([this, profile](std::exception_ptr error) {
-        continueAfter(error, [this, profile] {
-            if (!IdFTP1->isConnected()) {
-                endTransfer();
-                m_context.setStatus(QStringLiteral("Connection failed!"));
-                return;
-            }
-            // Rows of an earlier connection name files of a folder this one
-            // has not changed to: they go before anything else is sent.
-            FTPFiles->clear();
-            m_context.setStatus(QStringLiteral("Downloading logdir."));
-            m_remoteFolder = m_context.store().readString(profile, "HLDS") + "/cstrike/logs";
-            IdFTP1->changeDirectory(
-                m_remoteFolder, [this](std::exception_ptr error) { continueAfter(error, [this] { listLogs(true); }); });
-        });
-    });
+    m_state = State::Connecting;
+    ConnectSteps steps;
+    steps.progressText = QStringLiteral("Downloading logdir.");
+    steps.folder = "/cstrike/logs";
+    // Rows of an earlier connection name files of a folder this one has not
+    // changed to: they go before anything else is sent.
+    steps.connected = [this] { FTPFiles->clear(); };
+    steps.inFolder = [this] { listLogs(true); };
+    steps.connectionFailed = [this] { m_state = State::Idle; };
+    steps.failed = [this](const FtpResult& result) { failed(result); };
+    openConnection(m_context, *IdFTP1, profile, std::move(steps));
 }
 
 void TchatFrame::listLogs(bool withPattern)
 {
+    m_state = State::Transferring;
     beginTransfer(QString(), -1);
     TransferLabel->setText(QStringLiteral("Reading the list of logs ..."));
     IdFTP1->list(
-        withPattern ? "*.log" : "", [this, withPattern](std::exception_ptr error, std::vector<std::string> lines) {
-            // Servers that do not expand a pattern in LIST refuse it: list the
-            // whole folder then and keep the logs.
-            if (error && withPattern && !m_cancelRequested && IdFTP1->isConnected()) {
-                listLogs(false);
-                return;
-            }
-            continueAfter(error, [&] { showListing(lines); });
+        withPattern ? "*.log" : "", [this, withPattern](const FtpResult& result, std::vector<std::string> lines) {
+            runGuarded([&] {
+                // Servers that do not expand a pattern in LIST refuse it: list the
+                // whole folder then and keep the logs.
+                if (result.kind == FtpResult::Kind::Refused && withPattern && IdFTP1->isConnected())
+                    return listLogs(false);
+                if (!result.ok())
+                    return failed(result);
+                showListing(lines);
+            });
         });
 }
 
@@ -347,15 +342,14 @@ void TchatFrame::showListing(const std::vector<std::string>& lines)
     }
     m_context.setStatus(QStringLiteral("Ready."));
     endTransfer();
+    m_state = State::Connected;
 }
 
 void TchatFrame::FTPFilesDblClick()
 {
     const QList<QTreeWidgetItem*> selected = FTPFiles->selectedItems();
-    if (selected.isEmpty() || !IdFTP1->isConnected())
-        return;
     // One transfer at a time on the connection: a second one is refused.
-    if (m_transferring)
+    if (selected.isEmpty() || m_state != State::Connected)
         return;
     const QTreeWidgetItem* item = selected.first();
     const QByteArray remote = item->data(FileNameColumn, kRemoteNameRole).toByteArray();
@@ -368,10 +362,14 @@ void TchatFrame::FTPFilesDblClick()
     const std::string target = m_context.logsFolder() + "/" + fromDisplay(name);
 
     m_context.setStatus(QStringLiteral("Downloading ") + name + u'.');
+    m_state = State::Transferring;
     beginTransfer(name, item->data(FileNameColumn, kRemoteSizeRole).toLongLong());
-    IdFTP1->retrieve(remoteName, target, [this, name](std::exception_ptr error) {
-        continueAfter(error, [this, name] {
+    IdFTP1->retrieve(remoteName, target, [this, name](const FtpResult& result) {
+        runGuarded([&] {
+            if (!result.ok())
+                return failed(result);
             endTransfer();
+            m_state = State::Connected;
             ScanLog(name);
         });
     });
@@ -380,19 +378,18 @@ void TchatFrame::FTPFilesDblClick()
 void TchatFrame::BDisconnectClick()
 {
     // Closing the connection under a running transfer is left to Cancel.
-    if (!IdFTP1->isConnected() || m_transferring)
+    if (m_state != State::Connected)
         return;
     IdFTP1->disconnect();
+    m_state = State::Idle;
     FTPFiles->clear();
     m_context.setStatus(QStringLiteral("Disconnected."));
 }
 
 void TchatFrame::BCancelClick()
 {
-    if (!m_transferring)
-        return;
-    m_cancelRequested = true;
-    IdFTP1->cancel();
+    if (isTransferring())
+        IdFTP1->cancel();
 }
 
 void TchatFrame::LocalFilesDblClick()
@@ -446,7 +443,6 @@ void TchatFrame::ScanLog(const QString& fileName)
 
 void TchatFrame::beginTransfer(const QString& what, qint64 knownSize)
 {
-    m_transferring = true;
     m_transferName = what;
     m_knownSize = knownSize;
     TransferProgress->setRange(0, 0);
@@ -457,14 +453,13 @@ void TchatFrame::beginTransfer(const QString& what, qint64 knownSize)
 
 void TchatFrame::endTransfer()
 {
-    m_transferring = false;
-    m_cancelRequested = false;
+    m_transferName.clear();
     TransferBar->hide();
 }
 
 void TchatFrame::showProgress(qint64 done, qint64 total)
 {
-    if (!m_transferring || m_transferName.isEmpty())
+    if (m_transferName.isEmpty())
         return;
     if (total < 0)
         total = m_knownSize;
@@ -485,21 +480,15 @@ void TchatFrame::showProgress(qint64 done, qint64 total)
     TransferLabel->setText(text);
 }
 
-void TchatFrame::continueAfter(std::exception_ptr error, const std::function<void()>& next)
+void TchatFrame::failed(const FtpResult& result)
 {
-    runGuarded([&] {
-        if (!error) {
-            next();
-            return;
-        }
-        const bool cancelled = m_cancelRequested;
-        endTransfer();
-        if (cancelled) {
-            m_context.setStatus(QStringLiteral("Transfer cancelled."));
-            return;
-        }
-        std::rethrow_exception(error);
-    });
+    endTransfer();
+    m_state = IdFTP1->isConnected() ? State::Connected : State::Idle;
+    if (result.kind == FtpResult::Kind::Cancelled) {
+        m_context.setStatus(QStringLiteral("Transfer cancelled."));
+        return;
+    }
+    throwFtpError(result);
 }
 
 } // namespace velth

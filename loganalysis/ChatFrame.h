@@ -2,7 +2,6 @@
 
 #include <QFrame>
 
-#include <exception>
 #include <functional>
 #include <string>
 
@@ -22,6 +21,7 @@ namespace velth {
 class AppContext;
 class ChatViews;
 class FtpClient;
+struct FtpResult;
 class LocalFileList;
 
 // The Chat parser page: lists a server's logs over a connection kept open from
@@ -51,8 +51,13 @@ public:
     // Scans a log of the logs folder into the views (a bare file name).
     void ScanLog(const QString& fileName);
 
+    // Where the page's connection stands. Connecting: from the connect to
+    // the end of the first listing; Transferring: a listing, download or
+    // liveness check on the open connection.
+    enum class State { Idle, Connecting, Transferring, Connected };
+    State state() const { return m_state; }
     // True while a connect, listing or download of this page runs.
-    bool isTransferring() const { return m_transferring; }
+    bool isTransferring() const { return m_state == State::Connecting || m_state == State::Transferring; }
 
     QTabWidget* MainControl = nullptr;
     QWidget* DownloadTab = nullptr;
@@ -95,13 +100,13 @@ private:
     void beginTransfer(const QString& what, qint64 knownSize);
     void endTransfer();
     void showProgress(qint64 done, qint64 total);
-    // Runs a step that follows an FTP operation: ends the transfer on an error
-    // and reports it (a cancelled transfer only sets its status text).
-    void continueAfter(std::exception_ptr error, const std::function<void()>& next);
+    // After a failed operation: the page follows the client's connection,
+    // and the error goes to the general error report (a cancelled transfer
+    // only sets its status text).
+    void failed(const FtpResult& result);
 
     AppContext& m_context;
-    bool m_transferring = false;
-    bool m_cancelRequested = false;
+    State m_state = State::Idle;
     qint64 m_knownSize = -1;
     QString m_transferName;
     std::string m_remoteFolder;

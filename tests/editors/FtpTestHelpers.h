@@ -13,23 +13,11 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
-#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace velth::test {
-
-inline std::string messageOf(const std::exception_ptr& error)
-{
-    if (!error)
-        return {};
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-}
 
 // Runs the event loop until the condition holds; false after a generous
 // limit (a hang is a failure, not a measurement).
@@ -50,21 +38,21 @@ bool waitUntil(Condition condition, int limitMs = 60000)
 struct Outcome
 {
     bool called = false;
-    std::exception_ptr error;
+    FtpResult result;
     std::vector<std::string> lines;
 
     FtpClient::Done done()
     {
-        return [this](std::exception_ptr e) {
+        return [this](const FtpResult& r) {
             called = true;
-            error = e;
+            result = r;
         };
     }
     FtpClient::Listed listed()
     {
-        return [this](std::exception_ptr e, std::vector<std::string> l) {
+        return [this](const FtpResult& r, std::vector<std::string> l) {
             called = true;
-            error = e;
+            result = r;
             lines = std::move(l);
         };
     }
@@ -72,7 +60,7 @@ struct Outcome
     std::string wait()
     {
         EXPECT_TRUE(waitUntil([this] { return called; })) << "the callback never came";
-        return messageOf(error);
+        return result.ok() ? std::string() : result.message;
     }
 };
 

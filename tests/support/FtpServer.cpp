@@ -39,6 +39,20 @@ const char* modeName(FtpServer::Fault fault)
         return "mute-at-cwd";
     case FtpServer::Fault::StallTransfer:
         return "stall-transfer";
+    case FtpServer::Fault::HoldStorReply:
+        return "hold-stor-reply";
+    case FtpServer::Fault::HoldRetrReply:
+        return "hold-retr-reply";
+    case FtpServer::Fault::EndlessList:
+        return "endless-list";
+    case FtpServer::Fault::Trickle:
+        return "trickle";
+    case FtpServer::Fault::MultilineError:
+        return "multiline-error";
+    case FtpServer::Fault::LongGreeting:
+        return "long-greeting";
+    case FtpServer::Fault::ForeignData:
+        return "foreign-data";
     case FtpServer::Fault::NoActive:
         return "no-active";
     }

@@ -43,6 +43,13 @@ public:
         MuteAfterLogin, // commands after a successful login get no reply
         MuteAtCwd, // from the first CWD on no command gets a reply
         StallTransfer, // a RETR or STOR moves its first block, then nothing more, connections kept open
+        HoldStorReply, // a STOR moves all its data; its "226" is never sent
+        HoldRetrReply, // the same for RETR
+        EndlessList, // LIST sends lines without end
+        Trickle, // a RETR or STOR moves one byte every 0.2 s
+        MultilineError, // every CWD: a three-line 550 reply
+        LongGreeting, // a greeting of about 400 KB
+        ForeignData, // active-mode data connections come from 127.0.0.2
         NoActive, // PORT and EPRT: "425 Can't connect to specified address." (the client sits behind NAT)
     };
 

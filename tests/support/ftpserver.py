@@ -19,6 +19,15 @@ SIGTERM or SIGINT, or, with --exit-on-eof, until its standard input is closed
   mute-at-cwd     from the first CWD on no command gets a reply
   stall-transfer  a RETR or STOR moves its first block, then the server stops
                   moving data and never replies, keeping both connections open
+  hold-stor-reply a STOR moves all its data, but its final reply ("226") is
+                  never sent; the connection stays open
+  hold-retr-reply the same after a RETR
+  endless-list    LIST sends listing lines without end
+  trickle         a RETR or STOR moves one byte every 0.2 seconds
+  multiline-error every CWD is refused with a three-line 550 reply
+  long-greeting   the greeting is about 400 KB long (400 lines)
+  foreign-data    active-mode data connections come from 127.0.0.2 instead of
+                  the server's own address
   no-active       the client's address in PORT and EPRT cannot be reached (as
                   behind a home router): the server tries a closed port and
                   answers "425 Can't connect to specified address."
@@ -54,11 +63,15 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
-from pyftpdlib.handlers import BufferedIteratorProducer, FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import ActiveDTP, BufferedIteratorProducer, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
-         "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer", "no-active")
+         "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer",
+         "hold-stor-reply", "hold-retr-reply", "endless-list", "trickle", "multiline-error",
+         "long-greeting", "foreign-data", "no-active")
+MULTILINE_ERROR = "550-The folder is not there.\r\n550-It was removed.\r\n550 Ask the server's owner."
+TRICKLE_PAUSE = 0.2
 
 
 def parse_args():
@@ -101,12 +114,30 @@ class FaultDTPHandler(ThrottledDTPHandler):
         # Both faults stop moving data; a stall keeps the sockets open.
         self.del_channel()
 
+    def _file_transfer(self):
+        return getattr(self.cmd_channel, "current_cmd", None) in ("RETR", "STOR", "APPE", "STOU")
+
     def _faulty(self):
         # Only file transfers break; listings move as usual.
-        return self.fault in ("drop-transfer", "stall-transfer") and \
-            getattr(self.cmd_channel, "current_cmd", None) in ("RETR", "STOR", "APPE", "STOU")
+        return self.fault in ("drop-transfer", "stall-transfer") and self._file_transfer()
+
+    def _trickling(self):
+        return self.fault == "trickle" and self._file_transfer()
+
+    def _pause(self):
+        def resume():
+            if not self._closed:
+                self.add_channel(events=self.ioloop.READ if self.receive else self.ioloop.WRITE)
+
+        self.del_channel()
+        self._cancel_throttler()
+        self._throttler = self.ioloop.call_later(TRICKLE_PAUSE, resume, _errback=self.handle_error)
 
     def send(self, data):
+        if self._trickling():
+            sent = super().send(data[:1])
+            self._pause()
+            return sent
         if self._faulty():
             half = data[:max(1, len(data) // 2)]
             sent = super().send(half)
@@ -115,10 +146,32 @@ class FaultDTPHandler(ThrottledDTPHandler):
         return super().send(data)
 
     def recv(self, buffer_size):
+        if self._trickling():
+            chunk = super().recv(1)
+            if chunk:
+                self._pause()
+            return chunk
         chunk = super().recv(buffer_size)
         if self._faulty() and chunk:
             self._break_off()
         return chunk
+
+
+class ForeignActiveDTP(ActiveDTP):
+    """An active-mode data connection from another local address."""
+
+    def connect_af_unspecified(self, addr, source_address=None):
+        return super().connect_af_unspecified(addr, ("127.0.0.2", 0))
+
+
+def endless_listing():
+    number = 0
+    while True:
+        lines = []
+        for _ in range(100):
+            number += 1
+            lines.append("-rw-r--r--   1 velth    velth         130 Dec 07 22:59 L%08d.log\r\n" % number)
+        yield "".join(lines).encode("ascii")
 
 
 class Handler(FTPHandler):
@@ -148,6 +201,16 @@ class Handler(FTPHandler):
             self.log_file.write("%d %s\n" % (getattr(self, "session", 0), text))
             self.log_file.flush()
 
+    def respond(self, resp, logfun=None):
+        held = {"hold-stor-reply": "STOR", "hold-retr-reply": "RETR"}.get(self.mode)
+        if held and resp.startswith("226") and getattr(self, "current_cmd", None) == held:
+            self.log_line("(226 withheld)")
+            return
+        if logfun is None:
+            super().respond(resp)
+        else:
+            super().respond(resp, logfun)
+
     def pre_process_command(self, line, cmd, arg):
         self.current_cmd = cmd
         self.log_line(cmd + " ******" if cmd == "PASS" else line)
@@ -158,6 +221,9 @@ class Handler(FTPHandler):
             return
         if self.mode == "refuse-cwd" and cmd in ("CWD", "XCWD"):
             self.respond("550 Permission denied.")
+            return
+        if self.mode == "multiline-error" and cmd in ("CWD", "XCWD"):
+            self.respond(MULTILINE_ERROR)
             return
         if self.mode == "missing-retr" and cmd in ("SIZE", "RETR"):
             self.respond("550 No such file or directory.")
@@ -174,6 +240,9 @@ class Handler(FTPHandler):
         # pyftpdlib hands LIST the argument already joined to the current
         # folder; a pattern in its last part is expanded here.
         folder, pattern = os.path.split(path)
+        if self.mode == "endless-list":
+            self.push_dtp_data(BufferedIteratorProducer(endless_listing()), isproducer=True, cmd="LIST")
+            return path
         if self.listing is not None and (self.glob or not any(c in pattern for c in "*?[")):
             self.push_dtp_data(b"".join(line + b"\r\n" for line in self.listing), cmd="LIST")
             return path
@@ -256,7 +325,11 @@ def main():
     Handler.permit_privileged_ports = args.mode == "no-active"
     if args.log:
         Handler.log_file = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
-    if args.mode in ("drop-transfer", "stall-transfer") or args.rate:
+    if args.mode == "long-greeting":
+        Handler.banner = "\r\n".join("greeting line %03d %s" % (i, "x" * 980) for i in range(400))
+    if args.mode == "foreign-data":
+        Handler.active_dtp = ForeignActiveDTP
+    if args.mode in ("drop-transfer", "stall-transfer", "trickle") or args.rate:
         FaultDTPHandler.fault = args.mode
         FaultDTPHandler.read_limit = args.rate
         FaultDTPHandler.write_limit = args.rate
