@@ -61,14 +61,6 @@ std::optional<ServerIdentity> presentedCertificate(CURL* easy);
 std::optional<ServerIdentity> probeCertificate(
     const ConnectionTarget& target, const std::function<void(CURL*)>& prepare);
 
-// How a connect failed on the server's identity: the identity it showed, and
-// whether an identity accepted earlier differs from it.
-struct IdentityProblem
-{
-    ServerIdentity presented;
-    bool changed = false;
-};
-
 // Whether a failed (or, for TLS, a finished) connect met an identity the user
 // has not accepted. For TLS it probes the server's certificate when libcurl
 // refused it; prepare as for probeCertificate.

@@ -21,6 +21,15 @@ struct ServerIdentity
     bool operator==(const ServerIdentity&) const = default;
 };
 
+// A connect that met a server identity the profile has not accepted: the
+// identity the server showed, and whether it differs from one accepted
+// earlier (then it is never offered for acceptance).
+struct IdentityProblem
+{
+    ServerIdentity presented;
+    bool changed = false;
+};
+
 // SHA-256 of the bytes as upper-case hex pairs joined by ':', the way
 // certificate viewers and "openssl x509 -fingerprint -sha256" show it.
 std::string certificateFingerprint(std::string_view der);
