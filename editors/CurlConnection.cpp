@@ -13,6 +13,8 @@ int onHostKey(void* userp, int, const char* key, size_t length)
 {
     auto* check = static_cast<HostKeyCheck*>(userp);
     check->seen = hostKeyFingerprint(std::string_view(key, length));
+    if (check->answered)
+        *check->answered = true;
     return !check->expected.empty() && check->seen == check->expected ? CURLKHMATCH_OK : CURLKHMATCH_MISMATCH;
 }
 

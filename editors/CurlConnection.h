@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +30,8 @@ struct HostKeyCheck
 {
     std::string expected; // empty: no key accepted yet, so every key is refused
     std::string seen;
+    // Set when the check runs: the server has answered.
+    std::atomic<bool>* answered = nullptr;
 };
 
 // The URL of a path on the server. FTP kinds: "/" + path is taken relative

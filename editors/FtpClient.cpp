@@ -553,6 +553,9 @@ public:
             curl_easy_reset(session.easy.get());
         CURL* easy = session.easy.get();
         const bool named = m_op == Op::Store || m_op == Op::Retrieve;
+        // The SSH handshake is SFTP's greeting: the connect waits under the
+        // reply limit from there on.
+        session.hostKey.answered = &session.greeted;
         if (!easy || !configureConnection(easy, session.login, remotePath(), &session.hostKey))
             return fail(FtpResult::Kind::NotSent, named ? "not a valid file name" : "not a valid host name");
         configureOperation(easy);
@@ -563,6 +566,12 @@ public:
 private:
     Ending ending() const { return m_session->ending.load(); }
     bool sftp() const { return m_session->login.kind == ConnectionKind::Sftp; }
+    // An SFTP request the server refused; the connection goes on.
+    static bool sftpRefusal(CURLcode code)
+    {
+        return code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED
+            || code == CURLE_REMOTE_DISK_FULL || code == CURLE_QUOTE_ERROR || code == CURLE_UPLOAD_FAILED;
+    }
 
     // What the operation's URL names. SFTP: a change of folder and the
     // liveness check read a folder (its entries are dropped), a listing reads
@@ -734,9 +743,7 @@ private:
             std::string unsolicited;
             // SFTP has no replies: a refused file or folder is a status of
             // the SFTP channel, after which the connection goes on.
-            const bool refused = sftp() ? code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED
-                    || code == CURLE_REMOTE_DISK_FULL || code == CURLE_QUOTE_ERROR || code == CURLE_UPLOAD_FAILED
-                                        : replyCode(m_replies.last()) >= 400;
+            const bool refused = sftp() ? sftpRefusal(code) : replyCode(m_replies.last()) >= 400;
             kept = kept && refused && controlAlive(session.controlFd, &unsolicited, sftp());
             Outcome outcome = describe(code, static_cast<int>(osErrno));
             outcome.connectionKept = kept && m_op != Op::Connect;
@@ -825,6 +832,17 @@ private:
             outcome.result.message
                 = "Login to " + m_session->login.host + " refused: " + (errorReply ? reply : curlText);
             return outcome;
+        }
+        // libssh2 reports a connection the server closed as an error of its
+        // layer.
+        std::string unsolicited;
+        if (sftp() && code == CURLE_SSH && !controlAlive(m_session->controlFd, &unsolicited, true))
+            return fail(Kind::Lost, "the server closed the connection");
+        if (sftp() && sftpRefusal(code)) {
+            // libcurl's "Could not open remote file for reading: No such
+            // file or directory": the operation's own prefix says the first part.
+            const std::size_t colon = curlText.rfind(": ");
+            return fail(Kind::Refused, colon == std::string::npos ? curlText : curlText.substr(colon + 2));
         }
         if (errorReply) {
             outcome = fail(Kind::Refused, reply);

@@ -42,7 +42,10 @@ protected:
     TempDir local;
 };
 
-TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
+using FtpClientKindTest = PerKind<FtpClientTest>;
+VELTH_INSTANTIATE_PER_KIND(FtpClientKindTest);
+
+TEST_P(FtpClientKindTest, UploadAndDownloadKeepEveryByte)
 {
     FtpServer server;
     const std::string folder = server.external() ? server.folder() : "/velth-client-test";
@@ -74,7 +77,12 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
     // and the connection still usable.
     Outcome missing;
     client.retrieve("velth-no-such-file.ini", local.file("copy.ini"), missing.done());
-    EXPECT_EQ(missing.wait().rfind("Cannot download velth-no-such-file.ini: 550", 0), 0u);
+    const std::string refusal = missing.wait();
+    EXPECT_EQ(refusal.rfind(sftp() ? "Cannot download velth-no-such-file.ini: No such file"
+                                   : "Cannot download velth-no-such-file.ini: 550",
+                  0),
+        0u)
+        << refusal;
     EXPECT_EQ(local.read("copy.ini"), bytes);
     EXPECT_EQ(filesStartingWith(local.path(), "copy.ini."), std::vector<std::string>());
     EXPECT_TRUE(client.isConnected());
@@ -85,8 +93,17 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 
     EXPECT_EQ(server.read("velth-client-test/users.ini"), bytes);
     const auto commands = server.commands();
-    EXPECT_TRUE(contains(commands, "EPRT ") || contains(commands, "PORT ")) << "active mode";
-    EXPECT_FALSE(contains(commands, "PASV") || contains(commands, "EPSV"));
+    if (sftp()) {
+        EXPECT_EQ(server.commands({ "OPEN-WRITE", "OPEN-READ" }),
+            (std::vector<std::string>{ "OPEN-WRITE /velth-client-test/users.ini",
+                "OPEN-READ /velth-client-test/users.ini", "OPEN-READ /velth-client-test/velth-no-such-file.ini" }));
+        return;
+    }
+    const bool active = kind() == ConnectionKind::FtpActive;
+    EXPECT_EQ(contains(commands, "EPRT ") || contains(commands, "PORT "), active);
+    EXPECT_EQ(contains(commands, "PASV") || contains(commands, "EPSV"), !active);
+    EXPECT_EQ(contains(commands, "AUTH TLS") || contains(commands, "AUTH SSL"), kind() == ConnectionKind::FtpsExplicit);
+    EXPECT_EQ(contains(commands, "PROT P"), usesTls(kind())) << "the data connections are encrypted too";
     EXPECT_TRUE(contains(commands, "TYPE I"));
     EXPECT_FALSE(contains(commands, "TYPE A"));
     EXPECT_EQ(server.commands({ "CWD", "XCWD", "CDUP" }), std::vector<std::string>{ "CWD " + folder });
@@ -96,7 +113,7 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 
 // The folder goes to the server exactly as given, and names after it are
 // relative to it.
-TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
+TEST_P(FtpClientKindTest, ChangesToTheFolderExactlyAsGiven)
 {
     struct Row
     {
@@ -121,12 +138,14 @@ TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
         client.store(local.file("users.ini"), "users.ini", stored.done());
         EXPECT_EQ(stored.wait(), "");
         client.disconnect();
-        EXPECT_EQ(server.commands({ "CWD", "XCWD" }), std::vector<std::string>{ "CWD " + row.folder });
+        if (!sftp()) {
+            EXPECT_EQ(server.commands({ "CWD", "XCWD" }), std::vector<std::string>{ "CWD " + row.folder });
+        }
         EXPECT_EQ(server.read(row.landsIn + "users.ini"), "x\r\n");
     }
 }
 
-TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
+TEST_P(FtpClientKindTest, ListReturnsTheServersRawLines)
 {
     FtpServer server(FtpServer::Options::local());
     server.write("cstrike/logs/L1020000.log", "130 bytes");
@@ -142,15 +161,19 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
     EXPECT_NE(listed.lines[0].find(" 9 "), std::string::npos);
     EXPECT_EQ(listed.lines[0].substr(listed.lines[0].size() - 13), " L1020000.log");
     EXPECT_EQ(listed.lines[1].substr(listed.lines[1].size() - 11), " my log.log");
-    EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
-    EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
+    if (!sftp()) {
+        EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
+        EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
+    }
 
     // The same connection goes on working after a listing.
     Outcome retrieved;
     client.retrieve("my log.log", local.file("my log.log"), retrieved.done());
     EXPECT_EQ(retrieved.wait(), "");
     EXPECT_EQ(local.read("my log.log"), "x");
-    EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
+    if (!sftp()) {
+        EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
+    }
 }
 
 TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
@@ -170,7 +193,7 @@ TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
 // Each fault ends in an error naming what failed with the server's reply
 // where there is one; a failed download leaves the old local copy and no
 // temporary file.
-TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
+TEST_P(FtpClientKindTest, FaultsEndInErrorsThatSayWhatFailed)
 {
     enum class Step { Connect, Cwd, Store, Retrieve };
     struct Row
@@ -181,23 +204,29 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
         std::string remoteFile; // what the server holds in /cstrike
         std::string message; // %P is the port
         bool staysConnected;
+        // Where SFTP says it in its own words (nullptr: as above), and
+        // whether a refused folder leaves its connection open.
+        const char* sftpMessage = nullptr;
+        bool sftpStaysConnected = false;
     };
     const std::string big(4 * 1024 * 1024, 'b');
     const std::vector<Row> rows{
         { "login refused", Fault::RefuseLogin, Step::Connect, "", "Login to 127.0.0.1 refused: 530 Login incorrect.",
-            false },
+            false, "Login to 127.0.0.1 refused: Authentication failure" },
         { "no greeting", Fault::MuteGreeting, Step::Connect, "",
             "Cannot connect to 127.0.0.1 on port %P: no connection within 0.5 seconds", false },
         { "cwd refused", Fault::RefuseCwd, Step::Cwd, "",
-            "Cannot change to the folder /cstrike: 550 Permission denied.", false },
+            "Cannot change to the folder /cstrike: 550 Permission denied.", false,
+            "Cannot change to the folder /cstrike: Permission denied", true },
         { "no reply after login", Fault::MuteAfterLogin, Step::Connect, "",
             "Cannot connect to 127.0.0.1 on port %P: no answer from the server for 0.7 seconds", false },
         { "no reply to cwd", Fault::MuteAtCwd, Step::Cwd, "",
             "Cannot change to the folder /cstrike: no answer from the server for 0.7 seconds", false },
         { "missing file", Fault::None, Step::Retrieve, "", "Cannot download users.ini: 550 No such file or directory.",
-            true },
+            true, "Cannot download users.ini: No such file or directory", true },
         { "retrieve refused", Fault::MissingRetr, Step::Retrieve, "users.ini",
-            "Cannot download users.ini: 550 No such file or directory.", true },
+            "Cannot download users.ini: 550 No such file or directory.", true,
+            "Cannot download users.ini: No such file or directory", true },
         { "dropped download", Fault::DropTransfer, Step::Retrieve, big,
             "Cannot download users.ini: the server closed the connection", false },
         { "dropped upload", Fault::DropTransfer, Step::Store, "",
@@ -240,11 +269,11 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
                 client.retrieve("users.ini", local.file("users.ini"), outcome.done());
             message = outcome.wait();
         }
-        std::string expected = row.message;
+        std::string expected = sftp() && row.sftpMessage ? row.sftpMessage : row.message;
         if (const auto at = expected.find("%P"); at != std::string::npos)
             expected.replace(at, 2, std::to_string(server.port()));
         EXPECT_EQ(message, expected);
-        EXPECT_EQ(client.isConnected(), row.staysConnected);
+        EXPECT_EQ(client.isConnected(), sftp() && row.sftpMessage ? row.sftpStaysConnected : row.staysConnected);
         EXPECT_FALSE(client.isBusy());
         EXPECT_EQ(local.read("users.ini"), "old local copy");
         EXPECT_EQ(filesStartingWith(local.path(), "users.ini."), std::vector<std::string>());

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -64,13 +66,49 @@ struct Outcome
     }
 };
 
+// Points the client at the server, with the server's kind of connection and
+// its certificate or host key accepted.
 inline void pointAt(FtpClient& client, const FtpServer& server)
 {
     client.setHost(server.host());
     client.setPort(server.port());
     client.setUser(server.user());
     client.setPassword(server.password());
+    const ConnectionKind kind = server.kind();
+    client.setConnection(kind,
+        kind == ConnectionKind::Sftp || usesTls(kind) ? std::optional(server.accepted()) : std::nullopt);
 }
+
+// A fixture whose tests run once per connection kind: every server a test
+// starts is of the parameter's kind (FtpServer::Options::defaultKind).
+template <class Fixture>
+class PerKind : public Fixture, public ::testing::WithParamInterface<ConnectionKind>
+{
+protected:
+    void SetUp() override
+    {
+        FtpServer::Options::defaultKind = this->GetParam();
+        Fixture::SetUp();
+    }
+    void TearDown() override
+    {
+        Fixture::TearDown();
+        FtpServer::Options::defaultKind = ConnectionKind::FtpActive;
+    }
+    ConnectionKind kind() const { return this->GetParam(); }
+    bool sftp() const { return kind() == ConnectionKind::Sftp; }
+};
+
+// Test names per kind ("ftpactive", "sftp").
+inline std::string kindName(const ::testing::TestParamInfo<ConnectionKind>& info)
+{
+    std::string name(connectionKindValue(info.param));
+    name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+    return name;
+}
+
+#define VELTH_INSTANTIATE_PER_KIND(Fixture)                                                                            \
+    INSTANTIATE_TEST_SUITE_P(Kinds, Fixture, ::testing::ValuesIn(::velth::kConnectionKinds), ::velth::test::kindName)
 
 // Every byte value, some lines with CR LF, LF and CR ends, no end at the end.
 inline std::string allBytes()
@@ -112,6 +150,12 @@ inline void addProfile(AppContext& context, const std::string& name, const FtpSe
     store.writeString(name, "USER", server.user());
     store.writeString(name, "PASS", server.password());
     store.writeString(name, "HLDS", hlds);
+    const ConnectionKind kind = server.kind();
+    store.writeString(name, "CONNECTION", std::string(connectionKindValue(kind)));
+    // As if the user had accepted the server's certificate or host key.
+    if (kind == ConnectionKind::Sftp || usesTls(kind))
+        KnownFingerprints(context.programFolder() + std::string(KnownFingerprints::kFileName))
+            .remember(name, kind, server.host(), server.port(), server.accepted());
 }
 
 } // namespace velth::test

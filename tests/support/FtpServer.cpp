@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #ifndef VELTH_FTPSERVER_SCRIPT
@@ -163,11 +165,27 @@ void FtpServer::start(const Options& options)
         out += m_process->readAllStandardOutput();
     }
     const QByteArray line = out.left(out.indexOf('\n')).trimmed();
+    const QList<QByteArray> words = line.split(' ');
     bool ok = false;
-    if (line.startsWith("PORT "))
-        m_port = line.mid(5).toInt(&ok);
+    if (words.size() >= 2 && words[0] == "PORT")
+        m_port = words[1].toInt(&ok);
     if (!ok || m_port <= 0)
         throw std::runtime_error("the test FTP server printed " + line.toStdString());
+    if (sftp && words.size() >= 3)
+        m_accepted = ServerIdentity{ words[2].toStdString(), {} };
+    if (usesTls(m_kind)) {
+        std::ifstream file(m_identity, std::ios::binary);
+        const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (const std::optional<std::string> der = certificateFromPem(pem))
+            m_accepted = certificateIdentity(*der);
+    }
+}
+
+ServerIdentity FtpServer::accepted() const
+{
+    if (!m_accepted)
+        throw std::logic_error("FtpServer: a plain FTP server has no certificate or host key");
+    return *m_accepted;
 }
 
 void FtpServer::stop()

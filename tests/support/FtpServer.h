@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editors/ServerIdentity.h"
 #include "profiles/ConnectionKind.h"
 #include "support/TempDir.h"
 
@@ -68,7 +69,7 @@ public:
         // the folder's own listing: the layouts of other servers. A pattern is
         // still refused unless globList is set.
         std::optional<std::vector<std::string>> listing;
-        ConnectionKind kind = ConnectionKind::FtpActive;
+        ConnectionKind kind = defaultKind;
         // 0: a free port. Set to restart a server where it was.
         int port = 0;
         // The certificate (FTPS) or host key (SFTP) file; made by the server
@@ -78,6 +79,10 @@ public:
 
         // A pyftpdlib server of our own, whatever VELTH_TEST_FTP says: for
         // tests that read what arrived in the server's folder.
+        // The kind a server gets unless its options say otherwise: tests
+        // that run once per kind set it for their run.
+        static inline ConnectionKind defaultKind = ConnectionKind::FtpActive;
+
         static Options local(Fault fault = Fault::None)
         {
             Options options;
@@ -101,6 +106,9 @@ public:
     ConnectionKind kind() const { return m_kind; }
     // The certificate or host key file the server uses (FTPS and SFTP).
     const std::string& identity() const { return m_identity; }
+    // What a user who checked the certificate or host key accepts (FTPS and
+    // SFTP; throws for plain FTP).
+    ServerIdentity accepted() const;
     std::string host() const { return m_host; }
     int port() const { return m_port; }
     const std::string& user() const { return m_user; }
@@ -145,6 +153,7 @@ private:
     bool m_external = false;
     ConnectionKind m_kind = ConnectionKind::FtpActive;
     std::string m_identity;
+    std::optional<ServerIdentity> m_accepted;
     std::string m_host = "127.0.0.1";
     int m_port = 0;
     std::string m_user;

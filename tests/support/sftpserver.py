@@ -2,8 +2,9 @@
 """A real SFTP server for the tests and the benchmark, on paramiko.
 
 Serves one folder on 127.0.0.1 over SSH to one user with a password (the
-folder is the user's home and "/"), prints "PORT <number>" on its own line
-once it listens, and runs until it gets SIGTERM or SIGINT, or, with
+folder is the user's home and "/"), prints "PORT <number> <host key
+fingerprint>" on its own line once it listens (the fingerprint as OpenSSH
+shows it, "SHA256:..."), and runs until it gets SIGTERM or SIGINT, or, with
 --exit-on-eof, until its standard input is closed.
 
 --host-key FILE names the server's host key (an ECDSA key in OpenSSH's PEM
@@ -32,6 +33,8 @@ Directory entries carry the long names OpenSSH's sftp-server writes
 """
 
 import argparse
+import base64
+import hashlib
 import os
 import posixpath
 import signal
@@ -134,6 +137,9 @@ class Handle(paramiko.SFTPHandle):
         keep = self._fault(len(data))
         result = super().write(offset, data[:keep])
         self._drop()
+        if ARGS.mode == "stall-transfer":
+            # The first block is written; its answer never comes.
+            hang()
         return result
 
 
@@ -349,7 +355,9 @@ def main():
     if ARGS.exit_on_eof:
         threading.Thread(target=watch_stdin, daemon=True).start()
 
-    print("PORT %d" % listener.getsockname()[1], flush=True)
+    digest = hashlib.sha256(host_key.asbytes()).digest()
+    fingerprint = "SHA256:" + base64.b64encode(digest).decode("ascii").rstrip("=")
+    print("PORT %d %s" % (listener.getsockname()[1], fingerprint), flush=True)
     while True:
         conn, _ = listener.accept()
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
