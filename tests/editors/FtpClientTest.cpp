@@ -281,6 +281,40 @@ TEST_P(FtpClientKindTest, FaultsEndInErrorsThatSayWhatFailed)
     }
 }
 
+// A server that cannot reach the client for an active-mode data connection
+// (the client behind a home router): the error says where passive mode is
+// chosen, and passive mode gets the file from the same server.
+TEST_F(FtpClientTest, ActiveModeThatCannotConnectPointsToPassiveMode)
+{
+    FtpServer server(FtpServer::Options::local(Fault::NoActive));
+    server.write("cstrike/users.ini", "x\r\n");
+    for (const ConnectionKind kind : { ConnectionKind::FtpActive, ConnectionKind::FtpPassive }) {
+        SCOPED_TRACE(std::string(connectionKindValue(kind)));
+        FtpClient client;
+        pointAt(client, server);
+        client.setConnection(kind);
+        Outcome connected;
+        client.connectToHost(connected.done());
+        ASSERT_EQ(connected.wait(), "");
+        Outcome changed;
+        client.changeDirectory("/cstrike", changed.done());
+        ASSERT_EQ(changed.wait(), "");
+        Outcome retrieved;
+        client.retrieve("users.ini", local.file("users.ini"), retrieved.done());
+        if (kind == ConnectionKind::FtpActive) {
+            EXPECT_EQ(retrieved.wait(),
+                "Cannot download users.ini: 425 Can't connect to specified address. (the server could not open the "
+                "data connection in active mode; passive mode may help: choose \"FTP, passive mode\" under "
+                "Connection on the Settings page)");
+            EXPECT_FALSE(local.exists("users.ini"));
+        } else {
+            EXPECT_EQ(retrieved.wait(), "");
+            EXPECT_EQ(local.read("users.ini"), "x\r\n");
+        }
+        client.disconnect();
+    }
+}
+
 TEST_F(FtpClientTest, ConnectFailuresCloseWhatTheyOpened)
 {
     int deadPort = 0;
