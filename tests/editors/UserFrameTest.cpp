@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -227,6 +229,84 @@ TEST_F(UserFrameTest, ADownloadDoesNotReplaceAnotherProfilesCopyPickedMeanwhile)
     EXPECT_EQ(status.status(), QStringLiteral("Finished."));
     EXPECT_EQ(folder.read("cfgs/srv/users.ini"), std::string(256 * 1024, 's'));
     EXPECT_EQ(editor(), QStringLiteral("other's admins"));
+}
+
+// The kinds whose server proves who it is.
+class UserFrameTrustTest : public PerKind<UserFrameTest>
+{
+protected:
+    QString question(const FtpServer& server) const
+    {
+        const QString reason = sftp() ? QStringLiteral("an SSH host key that this profile has not accepted before")
+                                      : QStringLiteral("a certificate that no authority trusted by this system vouches for");
+        return QStringLiteral("The server 127.0.0.1 on port %1 identifies itself with %2.\n\nSHA-256 fingerprint:\n%3"
+                              "\n\nConnect only if this is the fingerprint your host gave you. Yes remembers it for the "
+                              "profile srv and connects.")
+            .arg(server.port())
+            .arg(reason, QString::fromStdString(server.accepted().fingerprint));
+    }
+    std::vector<std::string> logins(const FtpServer& server) const
+    {
+        return server.commands({ "USER", "PASS", "LOGIN" });
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Kinds, UserFrameTrustTest,
+    ::testing::Values(ConnectionKind::FtpsExplicit, ConnectionKind::FtpsImplicit, ConnectionKind::Sftp), kindName);
+
+// An unknown certificate or host key is shown before anything is sent:
+// Cancel ends the action, Yes stores it and the action goes on; once stored
+// nobody is asked again; a server that comes back with another one on the
+// same address is refused without a question.
+TEST_P(UserFrameTrustTest, UnknownIdentityIsAskedAndAChangedOneRefused)
+{
+    TempDir keys;
+    FtpServer::Options options = FtpServer::Options::local();
+    options.identity = keys.file("first");
+    auto server = std::make_unique<FtpServer>(options);
+    server->write("cstrike/users.ini", "admins\r\n");
+    addProfile(context, "srv", *server, "");
+    std::filesystem::remove(folder.file("fingerprints.ini"));
+    page.FTPServer->setCurrentIndex(0);
+    const QString connecting = QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server->port());
+
+    prompts.expectConfirm(question(*server), false);
+    prompts.expectErrorReport(sftp() ? QStringLiteral(": its SSH host key was not accepted.")
+                                     : QStringLiteral(": its certificate was not accepted."));
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), connecting);
+    EXPECT_EQ(logins(*server), std::vector<std::string>{});
+    EXPECT_FALSE(folder.exists("fingerprints.ini"));
+    EXPECT_FALSE(folder.exists("cfgs/srv/users.ini"));
+
+    prompts.expectConfirm(question(*server), true);
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "admins\r\n");
+    EXPECT_NE(folder.read("fingerprints.ini").find(server->accepted().fingerprint), std::string::npos);
+
+    clickUpload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+
+    const int port = server->port();
+    server.reset();
+    options.identity = keys.file("second");
+    options.port = port;
+    server = std::make_unique<FtpServer>(options);
+    server->write("cstrike/users.ini", "impostor\r\n");
+    prompts.expectErrorReport(QStringLiteral("has changed since you accepted it for the profile srv (SHA-256 "
+                                             "fingerprint now %1)")
+                                  .arg(QString::fromStdString(server->accepted().fingerprint)));
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(logins(*server), std::vector<std::string>{});
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "admins\r\n");
 }
 
 TEST_P(UserFrameKindTest, FaultsEndInTheReportAndThePageWorksAgain)
