@@ -10,6 +10,7 @@
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
 #include "loganalysis/WorkedExampleLog.h"
+#include "editors/FtpTestHelpers.h"
 #include "support/FtpServer.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
@@ -109,6 +110,11 @@ struct ChatFrameFtpTest : ::testing::Test
         context.store().writeString("game", "USER", server->user());
         context.store().writeString("game", "PASS", server->password());
         context.store().writeString("game", "HLDS", "/srv");
+        const ConnectionKind kind = server->kind();
+        context.store().writeString("game", "CONNECTION", std::string(connectionKindValue(kind)));
+        if (kind == ConnectionKind::Sftp || usesTls(kind))
+            KnownFingerprints(folder.file(std::string(KnownFingerprints::kFileName)))
+                .remember("game", kind, server->host(), server->port(), server->accepted());
     }
     // A log on the server, dated 20 Oct 2003 20:13 UTC.
     void serverLog(const std::string& name, const std::string& bytes) const
@@ -157,7 +163,12 @@ struct ChatFrameFtpTest : ::testing::Test
     QString connectText() const { return QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server->port()); }
 };
 
-TEST_F(ChatFrameFtpTest, ConnectListsTheLogsOfTheServer)
+struct ChatFrameKindTest : test::PerKind<ChatFrameFtpTest>
+{
+};
+INSTANTIATE_TEST_SUITE_P(Kinds, ChatFrameKindTest, ::testing::ValuesIn(kConnectionKinds), test::kindName);
+
+TEST_P(ChatFrameKindTest, ConnectListsTheLogsOfTheServer)
 {
     startServer();
     serverLog("L1020000.log", kLog);
@@ -171,7 +182,10 @@ TEST_F(ChatFrameFtpTest, ConnectListsTheLogsOfTheServer)
             QStringLiteral("L1021000.log|Oct 20  2003 |43") }));
     EXPECT_EQ(status.history,
         QStringList({ connectText(), QStringLiteral("Downloading logdir."), QStringLiteral("Ready.") }));
-    EXPECT_EQ(server->commands({ "CWD", "LIST" }), std::vector<std::string>({ "CWD /srv/cstrike/logs", "LIST *.log" }));
+    if (!sftp()) {
+        EXPECT_EQ(
+            server->commands({ "CWD", "LIST" }), std::vector<std::string>({ "CWD /srv/cstrike/logs", "LIST *.log" }));
+    }
     EXPECT_TRUE(page->IdFTP1->isConnected());
 
     // Connected, Connect is refused, also for the same profile.
@@ -274,7 +288,7 @@ TEST_F(ChatFrameFtpTest, HostileListingWritesNothingOutsideTheLogs)
     EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>{ "RETR L1.log" });
 }
 
-TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
+TEST_P(ChatFrameKindTest, DownloadScansTheLog)
 {
     startServer();
     serverLog("L1020000.log", kLog);
@@ -304,7 +318,7 @@ TEST_F(ChatFrameFtpTest, DownloadScansTheLog)
 
 // Downloads run one after another over the one connection; each replaces the
 // local log of its name.
-TEST_F(ChatFrameFtpTest, RepeatedDownloadsOverOneConnection)
+TEST_P(ChatFrameKindTest, RepeatedDownloadsOverOneConnection)
 {
     startServer();
     serverLog("L1.log", "L 10/20/2003 - 20:13:52: one\r\n");
@@ -321,8 +335,16 @@ TEST_F(ChatFrameFtpTest, RepeatedDownloadsOverOneConnection)
 
     EXPECT_EQ(local("L1.log"), "L 10/20/2003 - 20:13:52: one, grown\r\n");
     EXPECT_EQ(local("L2.log"), "L 10/20/2003 - 21:13:52: two\r\n");
-    EXPECT_EQ(server->commands({ "USER" }).size(), 1u);
-    EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>({ "RETR L1.log", "RETR L1.log", "RETR L2.log" }));
+    if (sftp()) {
+        EXPECT_EQ(server->commands({ "LOGIN" }).size(), 1u);
+        EXPECT_EQ(server->commands({ "OPEN-READ" }),
+            std::vector<std::string>({ "OPEN-READ /srv/cstrike/logs/L1.log", "OPEN-READ /srv/cstrike/logs/L1.log",
+                "OPEN-READ /srv/cstrike/logs/L2.log" }));
+    } else {
+        EXPECT_EQ(server->commands({ "USER" }).size(), 1u);
+        EXPECT_EQ(
+            server->commands({ "RETR" }), std::vector<std::string>({ "RETR L1.log", "RETR L1.log", "RETR L2.log" }));
+    }
     EXPECT_EQ(logsFolder(), std::set<std::string>({ "L1.log", "L2.log" }));
     EXPECT_EQ(status.status(), QStringLiteral("Finished scanning L2.log."));
 }
@@ -425,7 +447,7 @@ TEST_F(ChatFrameFtpTest, DisconnectClosesAndEmptiesTheList)
 // The server closes the connection: the next download says so and leaves the
 // page disconnected; Connect then works without a Disconnect and replaces the
 // rows instead of appending a second copy.
-TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByDownload)
+TEST_P(ChatFrameKindTest, ServerClosingTheConnectionIsNoticedByDownload)
 {
     startServer();
     serverLog("L1.log", "a");
@@ -465,12 +487,12 @@ TEST_F(ChatFrameFtpTest, ServerClosingTheConnectionIsNoticedByConnect)
 
 // A refused login leaves the page disconnected with the connect message; a
 // refused folder leaves "Downloading logdir." and no rows.
-TEST_F(ChatFrameFtpTest, ConnectFailures)
+TEST_P(ChatFrameKindTest, ConnectFailures)
 {
     FtpServer::Options options;
     options.fault = FtpServer::Fault::RefuseLogin;
     startServer(options);
-    prompts.expectErrorReport(QStringLiteral("530"));
+    prompts.expectErrorReport(sftp() ? QStringLiteral("Authentication failure") : QStringLiteral("530"));
     connectPage();
     prompts.verify();
     EXPECT_EQ(status.status(), connectText());
@@ -479,7 +501,7 @@ TEST_F(ChatFrameFtpTest, ConnectFailures)
     options.fault = FtpServer::Fault::RefuseCwd;
     startServer(options);
     status.history.clear();
-    prompts.expectErrorReport(QStringLiteral("550"));
+    prompts.expectErrorReport(sftp() ? QStringLiteral("Permission denied") : QStringLiteral("550"));
     connectPage();
     prompts.verify();
     EXPECT_EQ(status.history, QStringList({ connectText(), QStringLiteral("Downloading logdir.") }));
@@ -487,7 +509,7 @@ TEST_F(ChatFrameFtpTest, ConnectFailures)
     // The client closes a connection whose folder change was refused, so
     // Connect is not refused as busy: it tries again.
     EXPECT_FALSE(page->IdFTP1->isConnected());
-    prompts.expectErrorReport(QStringLiteral("550"));
+    prompts.expectErrorReport(sftp() ? QStringLiteral("Permission denied") : QStringLiteral("550"));
     connectPage();
     prompts.verify();
     EXPECT_EQ(status.status(), QStringLiteral("Downloading logdir."));
