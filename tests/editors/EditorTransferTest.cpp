@@ -7,6 +7,7 @@
 #include "PageFixture.h"
 #include "app/ErrorReport.h"
 #include "support/FtpServer.h"
+#include "support/PerKind.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -41,6 +42,11 @@ protected:
         store.writeInt("alpha", "PORT", server.port());
         store.writeString("alpha", "USER", server.user());
         store.writeString("alpha", "PASS", server.password());
+        const ConnectionKind kind = server.kind();
+        store.writeString("alpha", "CONNECTION", std::string(connectionKindValue(kind)));
+        if (kind == ConnectionKind::Sftp || usesTls(kind))
+            KnownFingerprints(this->context.programFolder() + std::string(KnownFingerprints::kFileName))
+                .remember("alpha", kind, server.host(), server.port(), server.accepted());
         server.makeFolder("cstrike");
     }
 
@@ -85,7 +91,10 @@ struct UploadCase
     std::string storedRcon; // as the profile store reads it back
 };
 
-TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
+using CfgKindTest = test::PerKind<CfgTransferTest>;
+VELTH_INSTANTIATE_PER_KIND(CfgKindTest);
+
+TEST_P(CfgKindTest, UploadSendsTheComposedServerCfg)
 {
     FtpServer server(FtpServer::Options::local());
     useServer(server);
@@ -115,7 +124,8 @@ TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
     EXPECT_EQ(status.history().mid(status.history().size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading config file."), kCfgDone }));
-    EXPECT_EQ(server.commands({ "CWD", "STOR" }).back(), "STOR server.cfg");
+    EXPECT_EQ(server.commands({ "CWD", "STOR", "OPEN-WRITE" }).back(),
+        sftp() ? "OPEN-WRITE /cstrike/server.cfg" : "STOR server.cfg");
 }
 
 TEST_F(CfgTransferTest, UploadSendsTheSavedFileNotTheEditorText)
@@ -186,7 +196,10 @@ TEST_F(CfgTransferTest, VanishedConfigSendsNothing)
 class MapcycleTransferTest : public TransferFixture<TmapcycleFrame>
 { };
 
-TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
+using MapcycleKindTest = test::PerKind<MapcycleTransferTest>;
+VELTH_INSTANTIATE_PER_KIND(MapcycleKindTest);
+
+TEST_P(MapcycleKindTest, UploadWritesTheLocalCopyAndSendsIt)
 {
     FtpServer server(FtpServer::Options::local());
     useServer(server);
@@ -205,7 +218,7 @@ TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
             QStringLiteral("Uploading mapcycle."), QStringLiteral("Finished.") }));
 }
 
-TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
+TEST_P(MapcycleKindTest, DownloadReplacesTheLocalCopyAndTheList)
 {
     FtpServer server(FtpServer::Options::local());
     useServer(server);
@@ -216,7 +229,7 @@ TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
     EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "x\ny\r\n\r\nz");
     EXPECT_EQ(itemTexts(page->Maps),
         (QStringList{ QStringLiteral("x"), QStringLiteral("y"), QString(), QStringLiteral("z") }));
-    EXPECT_EQ(server.commands({ "CWD" }).back(), "CWD /cstrike");
+    EXPECT_EQ(server.commands({ "CWD", "OPENDIR" }).back(), sftp() ? "OPENDIR /cstrike" : "CWD /cstrike");
 }
 
 TEST_F(MapcycleTransferTest, SecondPressWhileTransferringIsBusy)

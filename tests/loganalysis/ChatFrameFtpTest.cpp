@@ -10,8 +10,8 @@
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
 #include "loganalysis/WorkedExampleLog.h"
-#include "editors/FtpTestHelpers.h"
 #include "support/FtpServer.h"
+#include "support/PerKind.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
