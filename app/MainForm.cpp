@@ -1,12 +1,12 @@
 #include "app/MainForm.h"
 
 #include "app/AboutFrame.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
 #include "app/Links.h"
-#include "app/ProfileSelector.h"
-#include "app/TextCodec.h"
-#include "app/TextLines.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/TextCodec.h"
+#include "common/TextLines.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
@@ -29,8 +29,6 @@
 #include <QVBoxLayout>
 
 namespace velth {
-
-TMainForm* MainForm = nullptr;
 
 const QRect TMainForm::kPageArea(63, 47, 522, 425);
 
@@ -59,26 +57,11 @@ void setTextColor(QWidget* widget, const QColor& color)
 
 } // namespace
 
-QIcon TMainForm::tabIcon(int index)
-{
-    return QIcon(QStringLiteral(":/skin/tab%1.png").arg(index));
-}
-
-QTabWidget* TMainForm::addPageTabs(QWidget* page)
-{
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* tabs = new QTabWidget(page);
-    tabs->setObjectName(QStringLiteral("MainControl"));
-    layout->addWidget(tabs);
-    return tabs;
-}
-
 TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
-    , m_context(programFolder, prompts, *this)
+    , m_context(programFolder, m_store, prompts, *this)
+    , m_store(m_context.profileStoreFile())
 {
-    MainForm = this;
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Velth Control Center"));
     setFixedSize(590, 500);
@@ -173,8 +156,6 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
 TMainForm::~TMainForm()
 {
     FormDestroy();
-    if (MainForm == this)
-        MainForm = nullptr;
 }
 
 QLabel* TMainForm::makeTopLabel(const char* name, const QString& text, int x, int room, bool link)
@@ -225,12 +206,10 @@ void TMainForm::FormCreate()
     makeFolders(m_context.logsFolder());
     makeFolders(m_context.cfgsFolder());
 
-    const QString logsFolder = toDisplay(m_context.logsFolder());
     chatFrame = new TchatFrame(m_context, this);
     chatFrame->setObjectName(QStringLiteral("chatFrame"));
     dockPage(chatFrame);
-    chatFrame->LocalBox->setTitle(QStringLiteral("Local Files: ") + logsFolder);
-    chatFrame->LocalFiles->setRootFolder(logsFolder);
+    chatFrame->setLogsFolder(m_context.logsFolder());
 
     cfgFrame = new TcfgFrame(m_context, this);
     cfgFrame->setObjectName(QStringLiteral("cfgFrame"));
@@ -254,20 +233,19 @@ void TMainForm::FormCreate()
     settingsFrame->setObjectName(QStringLiteral("settingsFrame"));
     dockPage(settingsFrame);
 
-    setProfileNames(settingsFrame->ServerList, m_context.store().profileNames());
-    const std::vector<std::string> names = profileNames(settingsFrame->ServerList);
-    for (QComboBox* selector :
-        { chatFrame->FTPServer, cfgFrame->FTPServer, userFrame->FTPServer, mapcycleFrame->FTPServer })
-        setProfileNames(selector, names);
+    settingsFrame->setProfileNames(m_context.store().profileNames());
+    const std::vector<std::string> names = settingsFrame->profileNames();
+    chatFrame->setProfileNames(names);
+    cfgFrame->setProfileNames(names);
+    userFrame->setProfileNames(names);
+    mapcycleFrame->setProfileNames(names);
 
     aboutFrame->show();
 }
 
 void TMainForm::loadMapList()
 {
-    mapcycleFrame->MapList->clear();
-    for (const std::string& line : splitLines(readFile(m_context.mapListFile())))
-        mapcycleFrame->MapList->addItem(toDisplay(line));
+    mapcycleFrame->setAvailableMaps(splitLines(readFile(m_context.mapListFile())));
 }
 
 void TMainForm::FormDestroy()

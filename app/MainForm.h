@@ -1,10 +1,9 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "common/AppContext.h"
+#include "profiles/ProfileStore.h"
 
 #include <QWidget>
-
-class QTabWidget;
 
 #include <array>
 #include <string>
@@ -50,6 +49,7 @@ public:
     void BAboutClick();
     void BHideClick();
     void BExitClick();
+    // A left click on the tray icon: shows the window again.
     void TBNArea1LeftClick();
     void HPLabelClick();
     void UpdateLabelClick();
@@ -92,11 +92,6 @@ public:
     static constexpr int kStatusTop = 480;
     static const QRect kPageArea;
 
-    // The tab icons of the pages, by index.
-    static QIcon tabIcon(int index);
-    // The tab control that fills a page, named "MainControl" on every page.
-    static QTabWidget* addPageTabs(QWidget* page);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -109,11 +104,10 @@ private:
     QLabel* makeTopLabel(const char* name, const QString& text, int x, int room, bool link);
     TCoolButton* makeNavButton(const char* name, const char* picture, const QString& tip, int y);
 
+    // The context refers to the store, which is built from the context's path.
     AppContext m_context;
+    ProfileStore m_store;
     std::array<TCoolButton*, 6> m_pageButtons{};
 };
-
-// The program-wide reference to the main window.
-extern TMainForm* MainForm;
 
 } // namespace velth

@@ -1,6 +1,6 @@
 #include "app/VelthApplication.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 namespace velth {
 

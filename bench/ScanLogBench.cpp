@@ -1,10 +1,11 @@
 // Times the log page's scan with every view filled against the parser alone,
 // on one log, and reports the peak memory of each.
 //   velth-bench-scanlog FILE
-#include "app/AppContext.h"
-#include "app/Prompts.h"
+#include "common/AppContext.h"
+#include "common/Prompts.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LogParser.h"
+#include "profiles/ProfileStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,6 +49,7 @@ long peakRssKiB()
 
 int main(int argc, char** argv)
 {
+    Q_INIT_RESOURCE(skin);
     const std::string command = argc >= 3 ? argv[1] : "";
     if (!(argc == 3 && (command == "parser" || command == "scanlog")) && !(argc == 4 && command == "grab")) {
         std::fprintf(stderr,
@@ -78,7 +80,8 @@ int main(int argc, char** argv)
     std::filesystem::create_symlink(file, folder / "logs" / "bench.log");
     velth::QtPrompts prompts;
     NoStatus status;
-    velth::AppContext context(folder.string(), prompts, status);
+    velth::ProfileStore store(folder.string() + "/ftpserver.ini");
+    velth::AppContext context(folder.string(), store, prompts, status);
     QTabWidget tabs;
     tabs.addTab(new QWidget, QStringLiteral("Download"));
     tabs.addTab(new QWidget, QStringLiteral("Local Files"));

@@ -1,15 +1,16 @@
 #include "editors/CfgFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextLines.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextLines.h"
 #include "editors/FtpClient.h"
 #include "editors/ServerCfg.h"
 #include "editors/TransferProcedure.h"
+#include "profiles/ProfileStore.h"
+#include "skin/PageTabs.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -65,7 +66,7 @@ TcfgFrame::TcfgFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_client(new FtpClient(this))
 {
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
 
     buildUploadTab();
     buildEditTab();
@@ -78,7 +79,7 @@ void TcfgFrame::buildUploadTab()
 {
     UploadTab = new QWidget;
     UploadTab->setObjectName(QStringLiteral("UploadTab"));
-    MainControl->addTab(UploadTab, TMainForm::tabIcon(10), QStringLiteral("Upload"));
+    MainControl->addTab(UploadTab, tabIcon(10), QStringLiteral("Upload"));
 
     auto* row = new QHBoxLayout(UploadTab);
     row->setContentsMargins(0, 0, 0, 0);
@@ -131,7 +132,7 @@ void TcfgFrame::buildEditTab()
 {
     cfgTab = new QWidget;
     cfgTab->setObjectName(QStringLiteral("cfgTab"));
-    MainControl->addTab(cfgTab, TMainForm::tabIcon(6), QStringLiteral("Edit"));
+    MainControl->addTab(cfgTab, tabIcon(6), QStringLiteral("Edit"));
     auto* tabLayout = new QVBoxLayout(cfgTab);
     tabLayout->setContentsMargins(0, 0, 0, 0);
 
@@ -297,6 +298,11 @@ void TcfgFrame::BUploadClick()
     };
     variant.finalText = QStringLiteral("Finished. (Your config will work after the next mapchange.)");
     runTransfer(m_context, *m_client, FTPServer, std::move(variant));
+}
+
+void TcfgFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(FTPServer, names);
 }
 
 } // namespace velth

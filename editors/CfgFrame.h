@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <QFrame>
 
 #include <string>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -31,12 +32,16 @@ class TcfgFrame final : public QFrame
 
 public:
     explicit TcfgFrame(AppContext& context, QWidget* parent = nullptr);
+    // Fills the server selector, as the main window does once at start-up.
+    void setProfileNames(const std::vector<std::string>& names);
     ~TcfgFrame() override;
 
     // Handlers.
     void FTPServerChange();
     void BEditConfigClick();
+    // Edit tab menu: saves the editor's text as a config file the user names.
     void Saveconfig1Click();
+    // Config list menu: deletes the selected config file after asking.
     void Deleteconfig1Click();
     void BUploadClick();
 

@@ -1,8 +1,8 @@
 #include "editors/FtpClient.h"
 
-#include "app/Error.h"
-#include "app/FileIo.h"
-#include "app/TextLines.h"
+#include "common/Error.h"
+#include "common/FileIo.h"
+#include "common/TextLines.h"
 #include "editors/CurlConnection.h"
 
 #include <QMetaObject>
@@ -481,9 +481,9 @@ enum class Ending { None, Cancelled, TimedOut, Closed };
 class Session
 {
 public:
-    Session(Login login, Limits limits)
-        : login(std::move(login))
-        , limits(limits)
+    Session(Login target, Limits bounds)
+        : login(std::move(target))
+        , limits(bounds)
     { }
 
     // Window's thread: ends whatever runs; the first reason given holds.
@@ -1073,10 +1073,10 @@ public:
         session->touch();
         const quint64 gen = generation;
         auto operation = std::make_shared<Operation>(
-            op, std::move(subject), std::move(localPath), [this, gen, box = mailbox](qint64 done, qint64 total) {
-                box->post([this, gen, done, total] {
+            op, std::move(subject), std::move(localPath), [this, gen, box = mailbox](qint64 moved, qint64 total) {
+                box->post([this, gen, moved, total] {
                     if (gen == generation)
-                        Q_EMIT q->progress(done, total);
+                        Q_EMIT q->progress(moved, total);
                 });
             });
         worker->post([operation, s = session, box = mailbox, this, gen] {

@@ -1,7 +1,7 @@
 #include "editors/MapcycleFile.h"
 
-#include "app/FileIo.h"
-#include "app/TextLines.h"
+#include "common/FileIo.h"
+#include "common/TextLines.h"
 
 namespace velth {
 

@@ -1,14 +1,14 @@
 #include "editors/MapcycleFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "editors/FtpClient.h"
 #include "editors/MapcycleFile.h"
 #include "editors/TransferProcedure.h"
+#include "skin/PageTabs.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -64,7 +64,7 @@ TmapcycleFrame::TmapcycleFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_client(new FtpClient(this))
 {
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
     buildTab();
 }
 
@@ -74,7 +74,7 @@ void TmapcycleFrame::buildTab()
 {
     MapCycleTab = new QWidget;
     MapCycleTab->setObjectName(QStringLiteral("MapCycleTab"));
-    MainControl->addTab(MapCycleTab, TMainForm::tabIcon(8), QStringLiteral("Mapcycle"));
+    MainControl->addTab(MapCycleTab, tabIcon(8), QStringLiteral("Mapcycle"));
 
     auto* column = new QVBoxLayout(MapCycleTab);
     column->setContentsMargins(0, 0, 0, 0);
@@ -256,6 +256,18 @@ void TmapcycleFrame::BDownloadClick()
     variant.finalText = QStringLiteral("Finished.");
     variant.after = [this](const std::string& profile) { loadLocalCopy(profile); };
     runTransfer(m_context, *m_client, FTPServer, std::move(variant));
+}
+
+void TmapcycleFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(FTPServer, names);
+}
+
+void TmapcycleFrame::setAvailableMaps(const std::vector<std::string>& maps)
+{
+    MapList->clear();
+    for (const std::string& map : maps)
+        MapList->addItem(toDisplay(map));
 }
 
 } // namespace velth

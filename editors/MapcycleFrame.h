@@ -28,12 +28,17 @@ class TmapcycleFrame final : public QFrame
 
 public:
     explicit TmapcycleFrame(AppContext& context, QWidget* parent = nullptr);
+    // Fills the server selector, as the main window does once at start-up.
+    void setProfileNames(const std::vector<std::string>& names);
+    // The list of available maps, one name per entry.
+    void setAvailableMaps(const std::vector<std::string>& maps);
     ~TmapcycleFrame() override;
 
     // Handlers.
     void FTPServerClick();
     void BAddClick();
     void BRemoveClick();
+    // Cycle menu: adds a map name the user types to the cycle, unless it is there.
     void Addcustommap1Click();
     void BUploadClick();
     void BDownloadClick();

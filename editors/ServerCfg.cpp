@@ -1,6 +1,6 @@
 #include "editors/ServerCfg.h"
 
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "editors/ServerIdentity.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

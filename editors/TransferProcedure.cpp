@@ -1,12 +1,13 @@
 #include "editors/TransferProcedure.h"
 
-#include "app/AppContext.h"
-#include "app/Error.h"
-#include "app/ErrorReport.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/Error.h"
+#include "common/ErrorReport.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "editors/TrustPrompt.h"
+#include "profiles/ProfileStore.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 #include "editors/TrustPrompt.h"
 
-#include "app/AppContext.h"
-#include "app/Error.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/Error.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 
 namespace velth {
 

@@ -1,15 +1,15 @@
 #include "editors/UserFrame.h"
 
-#include "app/AppContext.h"
-#include "app/Error.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextLines.h"
+#include "common/AppContext.h"
+#include "common/Error.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextLines.h"
 #include "editors/FtpClient.h"
 #include "editors/TransferProcedure.h"
+#include "skin/PageTabs.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -46,11 +46,11 @@ TuserFrame::TuserFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_ftp(std::make_unique<FtpClient>())
 {
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
 
     userTab = new QWidget;
     userTab->setObjectName(QStringLiteral("userTab"));
-    MainControl->addTab(userTab, TMainForm::tabIcon(7), QStringLiteral("Users"));
+    MainControl->addTab(userTab, tabIcon(7), QStringLiteral("Users"));
     auto* tabLayout = new QVBoxLayout(userTab);
     tabLayout->setContentsMargins(0, 0, 0, 0);
     tabLayout->setSpacing(0);
@@ -193,6 +193,11 @@ void TuserFrame::BDownloadClick()
             loadLocalCopy(profile);
     };
     runTransfer(m_context, *m_ftp, FTPServer, std::move(download));
+}
+
+void TuserFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(FTPServer, names);
 }
 
 } // namespace velth

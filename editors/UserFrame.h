@@ -1,11 +1,12 @@
 #pragma once
 
-#include "app/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <QFrame>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -27,6 +28,8 @@ class TuserFrame final : public QFrame
 
 public:
     explicit TuserFrame(AppContext& context, QWidget* parent = nullptr);
+    // Fills the server selector, as the main window does once at start-up.
+    void setProfileNames(const std::vector<std::string>& names);
     ~TuserFrame() override;
 
     // Handlers.

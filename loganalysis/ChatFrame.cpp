@@ -1,19 +1,20 @@
 #include "loganalysis/ChatFrame.h"
 
-#include "app/AppContext.h"
-#include "app/Error.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/Error.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "editors/FtpClient.h"
 #include "editors/TransferProcedure.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
+#include "profiles/ProfileStore.h"
+#include "skin/PageTabs.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -119,7 +120,7 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     IdFTP1 = new FtpClient(this);
     IdFTP1->setObjectName(QStringLiteral("IdFTP1"));
 
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
     // Six tabs with their icons fit the page's width side by side.
     auto* tabStyle = new CompactTabStyle;
     tabStyle->setParent(MainControl->tabBar());
@@ -217,7 +218,7 @@ void TchatFrame::buildDownloadTab()
         barLayout->addWidget(control);
     layout->addWidget(bottomBar);
 
-    MainControl->addTab(DownloadTab, TMainForm::tabIcon(0), QStringLiteral("Download"));
+    MainControl->addTab(DownloadTab, tabIcon(0), QStringLiteral("Download"));
 
     connect(BConnect, &QPushButton::clicked, this, guarded(this, &TchatFrame::BConnectClick));
     connect(BDownload, &QPushButton::clicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
@@ -249,7 +250,7 @@ void TchatFrame::buildLocalFileTab()
         [this](const QPoint& pos) { LocalFileMenu->exec(LocalFiles->viewport()->mapToGlobal(pos)); });
     connect(LocalFiles, &QAbstractItemView::doubleClicked, this, guarded(this, &TchatFrame::LocalFilesDblClick));
 
-    MainControl->addTab(LocalFileTab, TMainForm::tabIcon(1), QStringLiteral("Local Files"));
+    MainControl->addTab(LocalFileTab, tabIcon(1), QStringLiteral("Local Files"));
 }
 
 void TchatFrame::attachChatMenu(QTextEdit* view, QMenu* menu)
@@ -489,6 +490,18 @@ void TchatFrame::failed(const FtpResult& result)
         return;
     }
     throwFtpError(result);
+}
+
+void TchatFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(FTPServer, names);
+}
+
+void TchatFrame::setLogsFolder(const std::string& folder)
+{
+    const QString shown = toDisplay(folder);
+    LocalBox->setTitle(QStringLiteral("Local Files: ") + shown);
+    LocalFiles->setRootFolder(shown);
 }
 
 } // namespace velth

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -34,6 +35,10 @@ class TchatFrame final : public QFrame
 
 public:
     explicit TchatFrame(AppContext& context, QWidget* parent = nullptr);
+    // Fills the server selector, as the main window does once at start-up.
+    void setProfileNames(const std::vector<std::string>& names);
+    // The folder of the downloaded logs: the Local Files list and its caption.
+    void setLogsFolder(const std::string& folder);
     ~TchatFrame() override;
 
     // The handlers of the page.
@@ -41,9 +46,13 @@ public:
     void FTPFilesDblClick();
     void BDisconnectClick();
     void LocalFilesDblClick();
+    // Local Files menu: deletes the selected log after asking.
     void DeleteFile1Click();
+    // Public Chat menu: saves the public chat as RTF.
     void SaveChatas1Click();
+    // T Chat menu: saves the Terrorist team chat as RTF.
     void MenuItem1Click();
+    // CT Chat menu: saves the Counter-Terrorist team chat as RTF.
     void MenuItem2Click();
     // Ends the running listing or download.
     void BCancelClick();

@@ -1,9 +1,9 @@
 #include "loganalysis/ChatViews.h"
 
-#include "app/AppContext.h"
-#include "app/MainForm.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/TextCodec.h"
 #include "loganalysis/LogParser.h"
+#include "skin/PageTabs.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -94,7 +94,7 @@ QWidget* addTab(QTabWidget* tabs, const char* name, const QString& caption, int 
 {
     auto* tab = new QWidget;
     tab->setObjectName(QLatin1String(name));
-    tabs->addTab(tab, TMainForm::tabIcon(icon), caption);
+    tabs->addTab(tab, tabIcon(icon), caption);
     return tab;
 }
 

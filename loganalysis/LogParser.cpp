@@ -1,6 +1,6 @@
 #include "loganalysis/LogParser.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // velth-logscan: scans one server log with the program's parser and prints the
 // result as one JSON object (or only the counts with --stats).
-#include "app/Error.h"
-#include "app/TextCodec.h"
+#include "common/Error.h"
+#include "common/TextCodec.h"
 #include "loganalysis/LogParser.h"
 
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 #include "loganalysis/RtfWriter.h"
 
-#include "app/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "profiles/ConnectionKind.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 #include "profiles/ProfileStore.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "profiles/ProfileStore.h"
 
-#include "app/Error.h"
-#include "app/FileIo.h"
+#include "common/Error.h"
+#include "common/FileIo.h"
 #include "profiles/IniFile.h"
 
 #include <charconv>

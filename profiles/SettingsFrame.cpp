@@ -1,14 +1,15 @@
 #include "profiles/SettingsFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 #include "profiles/ConnectionKind.h"
 #include "profiles/IniFile.h"
+#include "profiles/ProfileStore.h"
+#include "skin/PageTabs.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -134,11 +135,11 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
 {
     setObjectName(QStringLiteral("settingsFrame"));
 
-    MainControl = TMainForm::addPageTabs(this);
+    MainControl = addPageTabs(this);
 
     SettingsTab = new QWidget(MainControl);
     SettingsTab->setObjectName(QStringLiteral("SettingsTab"));
-    MainControl->addTab(SettingsTab, TMainForm::tabIcon(9), QStringLiteral("Settings"));
+    MainControl->addTab(SettingsTab, tabIcon(9), QStringLiteral("Settings"));
 
     // The list of names runs down the left side of the tab; the panel with
     // the buttons and the fields stands at (145, 5) beside it.
@@ -252,7 +253,7 @@ std::string TsettingsFrame::valueToSave(const FieldValue& field) const
 
 void TsettingsFrame::reloadServerList()
 {
-    setProfileNames(ServerList, m_context.store().profileNames());
+    velth::setProfileNames(ServerList, m_context.store().profileNames());
 }
 
 void TsettingsFrame::ServerListClick()
@@ -303,7 +304,7 @@ void TsettingsFrame::BAddClick()
     const std::string name = fromDisplay(*typed);
     const QLocale locale;
     const QString upper = locale.toUpper(*typed);
-    const std::vector<std::string> existing = profileNames(ServerList);
+    const std::vector<std::string> existing = velth::profileNames(ServerList);
     for (int i = 0; i < ServerList->count(); ++i) {
         // The store matches sections by ASCII case alone, which the locale's
         // upper case does not always cover (Turkish "i"); writing to a section
@@ -354,6 +355,16 @@ void TsettingsFrame::BSaveClick()
     store.writeString(*name, kConnectionKey,
         kind < 0 ? m_unknownConnection : connectionKindValue(kConnectionKinds[static_cast<std::size_t>(kind)]));
     m_context.setStatus(QStringLiteral("Settings successfully saved."));
+}
+
+void TsettingsFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    velth::setProfileNames(ServerList, names);
+}
+
+std::vector<std::string> TsettingsFrame::profileNames() const
+{
+    return velth::profileNames(ServerList);
 }
 
 } // namespace velth

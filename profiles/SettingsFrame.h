@@ -4,6 +4,7 @@
 #include <QSpinBox>
 
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -50,6 +51,10 @@ class TsettingsFrame final : public QFrame
 
 public:
     explicit TsettingsFrame(AppContext& context, QWidget* parent = nullptr);
+    // Fills the profile list, as the main window does once at start-up, and
+    // the names it holds then (the list keeps to its size limit).
+    void setProfileNames(const std::vector<std::string>& names);
+    std::vector<std::string> profileNames() const;
 
     // Whether a typed profile name can become a section of the profile store
     // and a folder under cfgs: not empty, not "." or "..", no blank at either

@@ -8,15 +8,6 @@
 #include <QPointer>
 #include <QShortcutEvent>
 
-// The skin pictures live in a resource file of the static GUI library; its
-// registration has to be pulled in by code that every skinned window links.
-static int registerSkinResources()
-{
-    Q_INIT_RESOURCE(skin);
-    return 0;
-}
-[[maybe_unused]] static const int skinResourcesRegistered = registerSkinResources();
-
 namespace velth {
 
 namespace {
@@ -488,25 +479,29 @@ TCoolButton::Placement TCoolButton::currentPlacement() const
     return place(width(), height(), gw, gh, text.width(), text.height(), m_layout, m_margin, m_spacing);
 }
 
-void TCoolButton::paintEvent(QPaintEvent*)
+TCoolButton::State TCoolButton::state() const
 {
     if (!isEnabled())
-        m_state = State::Disabled;
-    else if (!m_mouseOver)
-        m_state = State::Up;
-    else if (m_state != State::Pressed)
-        m_state = State::Hot;
+        return State::Disabled;
+    if (!m_mouseOver)
+        return State::Up;
+    return m_state == State::Pressed ? State::Pressed : State::Hot;
+}
 
+// Painting only reads the state; the mouse, key and enable events change it.
+void TCoolButton::paintEvent(QPaintEvent*)
+{
+    const State shown = state();
     QPainter p(this);
     p.setFont(font());
     const Placement placement = currentPlacement();
-    const QPixmap image = preparedImage(m_state);
+    const QPixmap image = preparedImage(shown);
     if (!image.isNull())
         p.drawPixmap(placement.glyph, image);
 
     if (m_caption.isEmpty())
         return;
-    if (m_state == State::Disabled) {
+    if (shown == State::Disabled) {
         const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic;
         p.setPen(palette().color(QPalette::Light));
         p.drawText(placement.caption.translated(1, 1), flags, m_caption);

@@ -70,7 +70,9 @@ public:
     bool AllowAllUp() const { return m_allowAllUp; }
     void setAllowAllUp(bool value);
 
-    State state() const { return m_state; }
+    // The state the button shows: disabled, up when the mouse is not over it,
+    // else pressed or hot.
+    State state() const;
     bool MouseOver() const { return m_mouseOver; }
     bool Pressing() const { return m_pressing; }
 

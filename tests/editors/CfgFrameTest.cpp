@@ -1,7 +1,7 @@
 #include "editors/CfgFrame.h"
 
 #include "PageFixture.h"
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -185,7 +185,7 @@ TEST_F(CfgFrameTest, SaveCancelledOrFailedChangesNothing)
     prompts.expectSaveFile(path("alpha", "missing/x.cfg")).expectErrorReport(QStringLiteral("x.cfg"));
     runGuarded([&] { page->Saveconfig1Click(); });
     prompts.verify();
-    EXPECT_TRUE(status.history().isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
     EXPECT_EQ(page->ConfigList->count(), 2); // not refreshed
 }
 
@@ -244,7 +244,7 @@ TEST_F(CfgFrameTest, UploadChecksComeFirst)
     runGuarded([&] { page->BUploadClick(); });
     prompts.verify();
     EXPECT_EQ(context.store().readString("alpha", "serverpass"), "s1");
-    EXPECT_TRUE(status.history().isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
     EXPECT_FALSE(folder.exists(local("alpha", "server.cfg")));
 }
 

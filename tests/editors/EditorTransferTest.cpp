@@ -5,7 +5,7 @@
 #include "editors/TransferProcedure.h"
 
 #include "PageFixture.h"
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "support/FtpServer.h"
 #include "support/PerKind.h"
 
@@ -37,13 +37,13 @@ class TransferFixture : public test::PageFixture<Page>
 protected:
     void useServer(const FtpServer& server)
     {
-        ProfileStore& store = this->context.store();
-        store.writeString("alpha", "HOST", "127.0.0.1");
-        store.writeInt("alpha", "PORT", server.port());
-        store.writeString("alpha", "USER", server.user());
-        store.writeString("alpha", "PASS", server.password());
+        ProfileStore& profiles = this->context.store();
+        profiles.writeString("alpha", "HOST", "127.0.0.1");
+        profiles.writeInt("alpha", "PORT", server.port());
+        profiles.writeString("alpha", "USER", server.user());
+        profiles.writeString("alpha", "PASS", server.password());
         const ConnectionKind kind = server.kind();
-        store.writeString("alpha", "CONNECTION", std::string(connectionKindValue(kind)));
+        profiles.writeString("alpha", "CONNECTION", std::string(connectionKindValue(kind)));
         if (kind == ConnectionKind::Sftp || usesTls(kind))
             KnownFingerprints(this->context.programFolder() + std::string(KnownFingerprints::kFileName))
                 .remember("alpha", kind, server.host(), server.port(), server.accepted());
@@ -121,7 +121,7 @@ TEST_P(CfgKindTest, UploadSendsTheComposedServerCfg)
         EXPECT_EQ(context.store().readString("alpha", "rconpass"), c.storedRcon);
         EXPECT_EQ(context.store().readString("alpha", "serverpass"), c.server);
     }
-    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+    EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading config file."), kCfgDone }));
     EXPECT_EQ(server.commands({ "CWD", "STOR", "OPEN-WRITE" }).back(),
@@ -213,7 +213,7 @@ TEST_P(MapcycleKindTest, UploadWritesTheLocalCopyAndSendsIt)
     run([&] { QTest::mouseClick(page->BUpload, Qt::LeftButton); }, QStringLiteral("Finished."));
     EXPECT_EQ(server.read("cstrike/mapcycle.txt"), "de_dust\r\ncs_office\r\n");
     EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "de_dust\r\ncs_office\r\n");
-    EXPECT_EQ(status.history().mid(status.history().size() - 3),
+    EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading mapcycle."), QStringLiteral("Finished.") }));
 }

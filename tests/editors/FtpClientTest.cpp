@@ -4,7 +4,7 @@
 // server's files, command log or fault modes skip then).
 #include "FtpTestHelpers.h"
 
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

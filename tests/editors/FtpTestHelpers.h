@@ -3,10 +3,12 @@
 // Shared helpers of the FTP tests: waiting in the event loop for a client's
 // callback and reading the error it got.
 
-#include "app/AppContext.h"
+#include "common/AppContext.h"
 #include "editors/FtpClient.h"
+#include "profiles/ProfileStore.h"
 #include "support/FtpServer.h"
 #include "support/PerKind.h"
+#include "support/RecordingStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -101,15 +103,6 @@ inline std::vector<std::string> filesStartingWith(const std::string& folder, con
     }
     return names;
 }
-
-// A status line that keeps every text it was given, in order.
-class RecordingStatus final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override { texts << text; }
-    QString status() const override { return texts.isEmpty() ? QString() : texts.back(); }
-    QStringList texts;
-};
 
 // Writes a profile pointing at the server into the program folder's store.
 inline void addProfile(AppContext& context, const std::string& name, const FtpServer& server, const std::string& hlds)

@@ -1,7 +1,7 @@
 #include "editors/MapcycleFrame.h"
 
 #include "PageFixture.h"
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -156,7 +156,7 @@ TEST_F(MapcycleFrameTest, TransfersRefusedWithoutProfileWriteNothing)
     prompts.verify();
     EXPECT_FALSE(folder.exists(local("alpha", "mapcycle.txt")));
     EXPECT_FALSE(folder.exists(local("beta", "mapcycle.txt")));
-    EXPECT_TRUE(status.history().isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
 }
 
 TEST_F(MapcycleFrameTest, UploadWithoutLocalFolderFailsBeforeConnecting)
@@ -168,7 +168,7 @@ TEST_F(MapcycleFrameTest, UploadWithoutLocalFolderFailsBeforeConnecting)
     prompts.expectErrorReport(QStringLiteral("mapcycle.txt"));
     runGuarded([&] { page->BUploadClick(); });
     prompts.verify();
-    EXPECT_TRUE(status.history().isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/ProfileSelector.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/ProfileSelector.h"
+#include "profiles/ProfileStore.h"
+#include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -17,23 +19,6 @@
 #include <memory>
 
 namespace velth::test {
-
-// The status line as the pages see it, with every text it was given.
-class RecordingStatus final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override
-    {
-        m_text = text;
-        m_history.append(text);
-    }
-    QString status() const override { return m_text; }
-    const QStringList& history() const { return m_history; }
-
-private:
-    QString m_text;
-    QStringList m_history;
-};
 
 inline QStringList itemTexts(const QListWidget* list)
 {
@@ -81,7 +66,8 @@ protected:
     ProgramFolder folder;
     ScriptedPrompts prompts;
     RecordingStatus status;
-    AppContext context{ folder.path(), prompts, status };
+    ProfileStore store{ folder.path() + "/ftpserver.ini" };
+    AppContext context{ folder.path(), store, prompts, status };
     std::unique_ptr<Page> page;
 };
 

@@ -1,7 +1,7 @@
 #include "editors/ServerCfg.h"
 #include "editors/MapcycleFile.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(ServerCfg, ComposeTest,
                   "b\r\nc\r\n" },
         ComposeCase{ "EveryOtherByteIsCopied", "r", "s", std::string("\x00\x01\xff\x80", 4) + "\n",
             block("r", "s") + std::string("\x00\x01\xff\x80", 4) + "\r\n" }),
-    [](const ::testing::TestParamInfo<ComposeCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ComposeCase>& row) { return std::string(row.param.name); });
 
 TEST(ServerCfg, WriteComposesFromTheConfigFile)
 {
@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Mapcycle, MapcycleReadTest,
         MapcycleCase{ "ZeroByteEndsTheText", std::string("a\r\nb\0c\r\nd", 9), { "a", "b" } },
         MapcycleCase{ "ZeroByteFirst", std::string("\0a", 2), {} },
         MapcycleCase{ "HighBytesKept", "de_\xe4\xff\r\n", { "de_\xe4\xff" } }),
-    [](const ::testing::TestParamInfo<MapcycleCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<MapcycleCase>& row) { return std::string(row.param.name); });
 
 TEST(Mapcycle, WritesEveryEntryWithCrLf)
 {

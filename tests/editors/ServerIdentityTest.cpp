@@ -1,8 +1,9 @@
 #include "editors/ServerIdentity.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 #include "editors/CurlConnection.h"
 #include "support/FtpServer.h"
+#include "support/PerKind.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -130,11 +131,7 @@ TEST_P(ServerIdentityTest, UnknownAcceptedAndChanged)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ServerIdentityTest,
     ::testing::Values(ConnectionKind::FtpsExplicit, ConnectionKind::FtpsImplicit, ConnectionKind::Sftp),
-    [](const ::testing::TestParamInfo<ConnectionKind>& info) {
-        std::string name(connectionKindValue(info.param));
-        name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-        return name;
-    });
+    test::kindName);
 
 // Bytes that are no certificate never yield a key, and the reader never
 // looks past the bytes it was given.

@@ -3,10 +3,10 @@
 // and that a page is never left busy.
 #include "FtpTestHelpers.h"
 
-#include "app/Error.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
-#include "app/ProfileSelector.h"
+#include "common/Error.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
 #include "editors/TransferProcedure.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
@@ -84,7 +84,8 @@ protected:
     ProgramFolder folder;
     ScriptedPrompts prompts;
     RecordingStatus status;
-    AppContext context{ folder.path(), prompts, status };
+    ProfileStore store{ folder.path() + "/ftpserver.ini" };
+    AppContext context{ folder.path(), store, prompts, status };
     QComboBox selector;
     FtpClient client;
     std::string editorBytes = "admin \"x\"\r\nlast";
@@ -101,7 +102,7 @@ TEST_F(TransferProcedureTest, UploadRunsItsStepsInOrderAndLeavesTheClientDisconn
     waitForEnd();
     const QStringList expected{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
         QStringLiteral("Uploading userfile."), QStringLiteral("Finished.") };
-    EXPECT_EQ(status.texts, expected);
+    EXPECT_EQ(status.history, expected);
     EXPECT_EQ(steps, (QStringList{ QStringLiteral("prepare"), QStringLiteral("transfer"), QStringLiteral("after") }));
     EXPECT_FALSE(client.isConnected());
     EXPECT_EQ(server.read("srv/hlds/cstrike/users.ini"), editorBytes);
@@ -144,13 +145,12 @@ TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsTo21)
     // no number, means port 21 (where nothing listens here).
     for (const char* port : { "", "abc" }) {
         SCOPED_TRACE(port);
-        ProfileStore& store = context.store();
         store.writeString("srv", "PORT", port);
-        status.texts.clear();
+        status.history.clear();
         prompts.expectErrorReport(QStringLiteral("Cannot connect to 127.0.0.1 on port 21"));
         press(upload(), client);
         waitForEnd();
-        EXPECT_EQ(status.texts, QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port 21.") });
+        EXPECT_EQ(status.history, QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port 21.") });
         EXPECT_FALSE(client.isConnected());
     }
 }
@@ -164,7 +164,7 @@ TEST_F(TransferProcedureTest, RefusalsComeBeforeAnythingIsSentOrWritten)
     selector.setCurrentIndex(-1);
     prompts.expectErrorBox(QStringLiteral("Please select a FTP Server!"));
     press(upload(), client);
-    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
     EXPECT_TRUE(steps.isEmpty());
     EXPECT_FALSE(folder.exists("cfgs/srv/users.ini"));
 
@@ -185,10 +185,10 @@ TEST_F(TransferProcedureTest, RefusalsComeBeforeAnythingIsSentOrWritten)
     editorBytes = "x";
     std::filesystem::remove_all(folder.file("cfgs/srv"));
     server.clearCommands();
-    status.texts.clear();
+    status.history.clear();
     prompts.expectErrorReport(QStringLiteral("users.ini"));
     press(upload(), client);
-    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
     EXPECT_FALSE(client.isConnected());
     EXPECT_EQ(server.commands(), std::vector<std::string>());
 }
@@ -231,7 +231,7 @@ TEST_F(TransferProcedureTest, FailuresEndInTheErrorReportAndLeaveThePageUsable)
         addProfile(context, "srv", server, "");
         folder.write("cfgs/srv/users.ini", "old copy");
         steps.clear();
-        status.texts.clear();
+        status.history.clear();
 
         prompts.expectErrorReport(row.report);
         press(row.isDownload ? download() : upload(), client);
@@ -309,7 +309,7 @@ TEST_F(TransferProcedureTest, SamePageIsBusyWhileAnotherPageTransfersAtTheSameTi
     ASSERT_TRUE(waitUntil([&] { return !client.isConnected() && !otherPage.isConnected(); }));
     EXPECT_TRUE(pressedAgain);
     EXPECT_TRUE(bothRan) << "the other page's transfer ran meanwhile";
-    EXPECT_EQ(status.texts.count(QStringLiteral("Finished.")), 2);
+    EXPECT_EQ(status.history.count(QStringLiteral("Finished.")), 2);
     EXPECT_EQ(folder.read("other.ini"), remote);
     EXPECT_EQ(folder.read("cfgs/srv/users.ini"), remote) << "the download completed over the busy press";
     EXPECT_EQ(server.commands({ "STOR" }), std::vector<std::string>());

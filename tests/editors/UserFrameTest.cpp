@@ -2,11 +2,11 @@
 // Upload and Download against a real server.
 #include "FtpTestHelpers.h"
 
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
 #include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/TextLines.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/TextLines.h"
 #include "editors/TransferProcedure.h"
 #include "editors/UserFrame.h"
 #include "support/ScriptedPrompts.h"
@@ -56,7 +56,8 @@ protected:
     ProgramFolder folder;
     ScriptedPrompts prompts;
     RecordingStatus status;
-    AppContext context{ folder.path(), prompts, status };
+    ProfileStore store{ folder.path() + "/ftpserver.ini" };
+    AppContext context{ folder.path(), store, prompts, status };
     TuserFrame page{ context };
 };
 
@@ -132,7 +133,7 @@ TEST_F(UserFrameTest, UploadWritesTheEditorWithCrLfAndNothingAddedThenSendsIt)
     EXPECT_EQ(server.read("hlds/cstrike/users.ini"), "line one\r\nline two");
     const QStringList expected{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
         QStringLiteral("Uploading userfile."), QStringLiteral("Finished.") };
-    EXPECT_EQ(status.texts, expected);
+    EXPECT_EQ(status.history, expected);
     EXPECT_EQ(server.commands({ "CWD", "STOR" }), (std::vector<std::string>{ "CWD /hlds/cstrike", "STOR users.ini" }));
 }
 
@@ -146,7 +147,7 @@ TEST_F(UserFrameTest, WithoutAProfileNothingIsWrittenOrSent)
     prompts.verify();
     EXPECT_FALSE(folder.exists("cfgs/srv/users.ini"));
     EXPECT_FALSE(folder.exists("cfgs/other/users.ini"));
-    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_TRUE(status.history.isEmpty());
     EXPECT_FALSE(page.ftpClient().isConnected());
 }
 
@@ -342,7 +343,7 @@ TEST_P(UserFrameKindTest, FaultsEndInTheReportAndThePageWorksAgain)
         addProfile(context, "srv", server, "");
         folder.write("cfgs/srv/users.ini", "kept");
         page.Users->setPlainText(QStringLiteral("kept"));
-        status.texts.clear();
+        status.history.clear();
         prompts.expectErrorReport(row.report);
         row.upload ? clickUpload() : clickDownload();
         waitForEnd();

@@ -2,16 +2,18 @@
 // listings of every layout, downloads, faults and their reports.
 #include "loganalysis/ChatFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/ProfileSelector.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/ProfileSelector.h"
 #include "editors/FtpClient.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
 #include "loganalysis/WorkedExampleLog.h"
+#include "profiles/ProfileStore.h"
 #include "support/FtpServer.h"
 #include "support/PerKind.h"
+#include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -55,14 +57,6 @@ constexpr const char* kLogsOnServer = "srv/cstrike/logs/";
 
 const std::string& kLog = test::kWorkedExampleLog;
 
-class StatusRecorder final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override { history << text; }
-    QString status() const override { return history.isEmpty() ? QString() : history.last(); }
-    QStringList history;
-};
-
 // Every file and folder under a folder, by relative path.
 std::set<std::string> tree(const std::string& root)
 {
@@ -76,8 +70,9 @@ struct ChatFrameFtpTest : ::testing::Test
 {
     ProgramFolder folder;
     ScriptedPrompts prompts;
-    StatusRecorder status;
-    AppContext context{ folder.path(), prompts, status };
+    test::RecordingStatus status;
+    ProfileStore store{ folder.path() + "/ftpserver.ini" };
+    AppContext context{ folder.path(), store, prompts, status };
     std::unique_ptr<FtpServer> server;
     std::unique_ptr<TchatFrame> page;
 

@@ -2,12 +2,14 @@
 // refusals of a disconnected page and saving the chats.
 #include "loganalysis/ChatFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/ProfileSelector.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/ProfileSelector.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
+#include "profiles/ProfileStore.h"
+#include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -36,14 +38,6 @@ using velth::test::ProgramFolder;
 using velth::test::ScriptedPrompts;
 
 namespace {
-
-class StatusRecorder final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override { history << text; }
-    QString status() const override { return history.isEmpty() ? QString() : history.last(); }
-    QStringList history;
-};
 
 // Prompts that run something when the confirmation is asked, as another
 // program would between the question and the answer.
@@ -81,8 +75,9 @@ struct ChatFrameTest : ::testing::Test
     ProgramFolder folder;
     ScriptedPrompts script;
     ConfirmHook prompts{ script };
-    StatusRecorder status;
-    AppContext context{ folder.path(), prompts, status };
+    test::RecordingStatus status;
+    ProfileStore store{ folder.path() + "/ftpserver.ini" };
+    AppContext context{ folder.path(), store, prompts, status };
     std::unique_ptr<TchatFrame> page;
 
     void SetUp() override
@@ -158,9 +153,12 @@ TEST_F(ChatFrameTest, SixTabsOpeningOnLocalFiles)
     EXPECT_EQ(files->headerItem()->text(0), QStringLiteral("Filename"));
     EXPECT_EQ(files->headerItem()->text(1), QStringLiteral("Date"));
     EXPECT_EQ(files->headerItem()->text(2), QStringLiteral("Size"));
-    EXPECT_EQ(files->columnWidth(0), 200);
-    EXPECT_EQ(files->columnWidth(1), 150);
-    EXPECT_EQ(files->columnWidth(2), 55);
+    // A log's name, date and size (below 10 MB) show whole in their columns.
+    const QFontMetrics metrics = files->fontMetrics();
+    const QStringList widest{ QStringLiteral("L1231235.log"), QStringLiteral("Dec 31 23:59 "),
+        QStringLiteral("9999999") };
+    for (int column = 0; column < widest.size(); ++column)
+        EXPECT_LT(metrics.horizontalAdvance(widest[column]), files->columnWidth(column)) << column;
     EXPECT_FALSE(files->header()->sectionsClickable());
 
     EXPECT_EQ(page->ServerLabel->text(), QStringLiteral("Select FTP Server"));

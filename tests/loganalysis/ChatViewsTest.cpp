@@ -1,8 +1,10 @@
 #include "loganalysis/ChatViews.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
 #include "loganalysis/WorkedExampleLog.h"
+#include "profiles/ProfileStore.h"
+#include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -25,14 +27,6 @@ void PrintTo(const QString& text, std::ostream* os)
 
 namespace velth {
 namespace {
-
-class RecordingStatus final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override { history.append(text); }
-    QString status() const override { return history.isEmpty() ? QString() : history.back(); }
-    QStringList history;
-};
 
 struct Line
 {
@@ -85,7 +79,8 @@ class ChatViewsTest : public ::testing::Test
 {
 protected:
     ChatViewsTest()
-        : context(folder.path(), prompts, status)
+        : store(folder.path() + "/ftpserver.ini")
+        , context(folder.path(), store, prompts, status)
     {
         std::filesystem::create_directories(context.logsFolder());
     }
@@ -135,7 +130,8 @@ protected:
 
     test::ProgramFolder folder;
     test::ScriptedPrompts prompts;
-    RecordingStatus status;
+    test::RecordingStatus status;
+    ProfileStore store;
     AppContext context;
     QTabWidget tabs;
     ChatViews views{ context, withPageTabs(&tabs) };

@@ -1,7 +1,7 @@
 // libFuzzer target: the parser against its literal twin, and the file reader
 // against the line splitter, on arbitrary bytes.
 #include "ReferenceParser.h"
-#include "app/TextLines.h"
+#include "common/TextLines.h"
 #include "loganalysis/LogParser.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "loganalysis/LogParser.h"
 
 #include "ReferenceParser.h"
-#include "app/Error.h"
-#include "app/TextLines.h"
+#include "common/Error.h"
+#include "common/TextLines.h"
 
 #include <gtest/gtest.h>
 

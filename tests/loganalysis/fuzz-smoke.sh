@@ -9,7 +9,7 @@ work=$2
 bin=${3:-}
 seconds=${4:-5}
 here="$src/tests/loganalysis"
-sources="$src/loganalysis/LogParser.cpp $src/app/Error.cpp $src/app/TextLines.cpp $here/ReferenceParser.cpp $here/LogParserFuzz.cpp"
+sources="$src/loganalysis/LogParser.cpp $src/common/Error.cpp $src/common/TextLines.cpp $here/ReferenceParser.cpp $here/LogParserFuzz.cpp"
 mkdir -p "$work"
 if [ -z "$bin" ] || [ ! -x "$bin" ]; then
     command -v clang++ >/dev/null 2>&1 || { echo "clang++ not installed: skipped"; exit 77; }

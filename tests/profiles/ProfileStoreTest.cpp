@@ -1,5 +1,5 @@
 #include "profiles/ProfileStore.h"
-#include "app/Error.h"
+#include "common/Error.h"
 #include "profiles/ConnectionKind.h"
 #include "profiles/IniFile.h"
 #include "support/TempDir.h"

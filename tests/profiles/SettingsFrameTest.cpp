@@ -1,15 +1,17 @@
 #include "profiles/SettingsFrame.h"
 
-#include "app/AppContext.h"
-#include "app/ErrorReport.h"
-#include "app/FileIo.h"
 #include "app/MainForm.h"
-#include "app/ProfileSelector.h"
-#include "app/TextCodec.h"
+#include "common/AppContext.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/TextCodec.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
 #include "loganalysis/ChatFrame.h"
+#include "profiles/ProfileStore.h"
+#include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -45,16 +47,6 @@ const QString kExists = QStringLiteral("This servername already exists!");
 const QString kInvalid = QStringLiteral("Please enter a valid servername!");
 const QString kCaption = QStringLiteral("Add new Server");
 
-class RecordedStatus final : public StatusLine
-{
-public:
-    void setStatus(const QString& text) override { m_text = text; }
-    QString status() const override { return m_text; }
-
-private:
-    QString m_text;
-};
-
 // Limits the size of files this process may write, so that a write fails even
 // for root; restores the limit when it goes.
 class FileSizeLimit
@@ -83,7 +75,8 @@ protected:
     void open(const std::string& programFolder)
     {
         page.reset();
-        context = std::make_unique<AppContext>(programFolder, prompts, status);
+        store = std::make_unique<ProfileStore>(programFolder + "/ftpserver.ini");
+        context = std::make_unique<AppContext>(programFolder, *store, prompts, status);
         page = std::make_unique<TsettingsFrame>(*context);
         page->resize(515, 425);
         page->show();
@@ -145,7 +138,8 @@ protected:
 
     ProgramFolder folder;
     ScriptedPrompts prompts;
-    RecordedStatus status;
+    test::RecordingStatus status;
+    std::unique_ptr<ProfileStore> store;
     std::unique_ptr<AppContext> context;
     std::unique_ptr<TsettingsFrame> page;
 };

@@ -1,6 +1,6 @@
 #include "support/ScriptedPrompts.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Prompts.h"
+#include "common/Prompts.h"
 
 #include <QString>
 #include <QStringList>

@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv)
 {
+    Q_INIT_RESOURCE(skin);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {

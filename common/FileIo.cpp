@@ -1,6 +1,6 @@
-#include "app/FileIo.h"
+#include "common/FileIo.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "app/FileIo.h"
-#include "app/Error.h"
+#include "common/FileIo.h"
+#include "common/Error.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // Pictures of the main window for reviewing the skin: the About page, a
 // button under the pointer, a pressed button, and every page selected.
 // Usage: velth-skin-shots <output folder>   (any platform; offscreen works)
-#include "app/ErrorReport.h"
 #include "app/MainForm.h"
-#include "app/Prompts.h"
 #include "app/VelthApplication.h"
+#include "common/ErrorReport.h"
+#include "common/Prompts.h"
 #include "skin/CoolButton.h"
 
 #include <QDir>
@@ -43,6 +43,7 @@ void leave(TCoolButton* button)
 
 int main(int argc, char** argv)
 {
+    Q_INIT_RESOURCE(skin);
     VelthApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);

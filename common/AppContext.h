@@ -1,13 +1,12 @@
 #pragma once
 
-#include "profiles/ProfileStore.h"
-
 #include <QString>
 
 #include <string>
 
 namespace velth {
 
+class ProfileStore;
 class Prompts;
 
 // The one-line status text of the main window. Pages replace it whole.
@@ -20,13 +19,14 @@ public:
 };
 
 // What every page is handed: the program folder and the paths built from it,
-// the profile store in it, the prompts and the status line.
+// the profile store (owned by the caller, normally the main window; it is the
+// file profileStoreFile() names), the prompts and the status line.
 class AppContext
 {
 public:
     // programFolder: the folder of the executable; a trailing '/' is added
     // when missing. Nothing is ever resolved against the current directory.
-    AppContext(std::string programFolder, Prompts& prompts, StatusLine& status);
+    AppContext(std::string programFolder, ProfileStore& store, Prompts& prompts, StatusLine& status);
 
     const std::string& programFolder() const { return m_programFolder; }
     std::string logsFolder() const { return m_programFolder + "logs"; }
@@ -47,7 +47,7 @@ public:
 
 private:
     std::string m_programFolder;
-    ProfileStore m_store;
+    ProfileStore& m_store;
     Prompts& m_prompts;
     StatusLine& m_status;
 };

@@ -1,5 +1,5 @@
-#include "app/TextCodec.h"
-#include "app/Error.h"
+#include "common/TextCodec.h"
+#include "common/Error.h"
 
 #include <gtest/gtest.h>
 

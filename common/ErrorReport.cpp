@@ -1,7 +1,7 @@
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
-#include "app/ProfileSelector.h"
+#include "common/ProfileSelector.h"
 
-#include "app/Prompts.h"
-#include "app/TextCodec.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
 
 #include <QComboBox>
 #include <QListWidget>

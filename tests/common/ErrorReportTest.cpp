@@ -1,5 +1,5 @@
-#include "app/ErrorReport.h"
-#include "app/Error.h"
+#include "common/ErrorReport.h"
+#include "common/Error.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>

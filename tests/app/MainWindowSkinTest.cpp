@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 #include "skin/CoolButton.h"
 #include "skin/CoolForm.h"
+#include "skin/PageTabs.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -34,7 +35,7 @@ TEST(MainWindowSkin, TitleButtonsAndPicturesAreInPlace)
         EXPECT_EQ(b->keyColor(), QColor(0, 0, 0));
     }
     for (int i = 0; i <= 10; ++i)
-        EXPECT_FALSE(TMainForm::tabIcon(i).isNull()) << "tab icon " << i;
+        EXPECT_FALSE(tabIcon(i).isNull()) << "tab icon " << i;
 
     // The page on show has its button greyed: the window shows cell 1 there.
     window.BUserClick();

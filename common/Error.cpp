@@ -1,4 +1,4 @@
-#include "app/Error.h"
+#include "common/Error.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "app/AppContext.h"
+#include "common/AppContext.h"
 
 namespace velth {
 
@@ -11,9 +11,9 @@ std::string withSlash(std::string folder)
 }
 } // namespace
 
-AppContext::AppContext(std::string programFolder, Prompts& prompts, StatusLine& status)
+AppContext::AppContext(std::string programFolder, ProfileStore& store, Prompts& prompts, StatusLine& status)
     : m_programFolder(withSlash(std::move(programFolder)))
-    , m_store(m_programFolder + "ftpserver.ini")
+    , m_store(store)
     , m_prompts(prompts)
     , m_status(status)
 { }

@@ -1,6 +1,6 @@
-#include "app/TextCodec.h"
+#include "common/TextCodec.h"
 
-#include "app/Error.h"
+#include "common/Error.h"
 
 #include <array>
 
