@@ -24,9 +24,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <optional>
-#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -153,9 +153,10 @@ Target startServer(QProcess& server, ConnectionKind kind, const fs::path& root, 
 {
     const bool sftp = kind == ConnectionKind::Sftp;
     QStringList args{ QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("/usr/bin/python3"),
-        sftp ? QStringLiteral(VELTH_SFTPSERVER_SCRIPT) : QStringLiteral(VELTH_FTPSERVER_SCRIPT), QStringLiteral("--root"),
-        QString::fromStdString(root.string()), QStringLiteral("--user"), QString::fromLatin1(kUser),
-        QStringLiteral("--password"), QString::fromLatin1(kPassword), QStringLiteral("--exit-on-eof") };
+        sftp ? QStringLiteral(VELTH_SFTPSERVER_SCRIPT) : QStringLiteral(VELTH_FTPSERVER_SCRIPT),
+        QStringLiteral("--root"), QString::fromStdString(root.string()), QStringLiteral("--user"),
+        QString::fromLatin1(kUser), QStringLiteral("--password"), QString::fromLatin1(kPassword),
+        QStringLiteral("--exit-on-eof") };
     const fs::path identity = work / (sftp ? "host_key" : "cert.pem");
     if (sftp)
         args << QStringLiteral("--host-key") << QString::fromStdString(identity.string());
@@ -206,7 +207,8 @@ Ratios benchKind(ConnectionKind kind, const fs::path& root, const fs::path& loca
     const double mb = static_cast<double>(bytes) / 1e6;
     for (int round = 1; round <= rounds; ++round) {
         const double cd = runCurl(kind,
-            { QStringLiteral("-o"), QString::fromStdString((local / "curl.bin").string()), url + QStringLiteral("big.bin") });
+            { QStringLiteral("-o"), QString::fromStdString((local / "curl.bin").string()),
+                url + QStringLiteral("big.bin") });
         if (fs::file_size(local / "curl.bin") != bytes)
             throw std::runtime_error("curl's download is incomplete");
         fs::remove(local / "curl.bin");
@@ -215,7 +217,8 @@ Ratios benchKind(ConnectionKind kind, const fs::path& root, const fs::path& loca
             throw std::runtime_error("the client's download is incomplete");
         fs::remove(local / "down.bin");
         const double cu = runCurl(kind,
-            { QStringLiteral("-T"), QString::fromStdString((local / "up.bin").string()), url + QStringLiteral("up_curl.bin") });
+            { QStringLiteral("-T"), QString::fromStdString((local / "up.bin").string()),
+                url + QStringLiteral("up_curl.bin") });
         const double ku = runClient(target, true, (local / "up.bin").string(), "up_client.bin");
         if (fs::file_size(root / "up_client.bin") != bytes)
             throw std::runtime_error("the client's upload is incomplete");

@@ -98,7 +98,8 @@ void applyConnectionKind(CURL* easy, const ConnectionTarget& target, HostKeyChec
     if (target.kind == ConnectionKind::Sftp && check) {
         check->expected = target.trusted ? target.trusted->fingerprint : std::string();
         check->seen.clear();
-        curl_easy_setopt(easy, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+        curl_easy_setopt(
+            easy, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
         // With a host key function set libcurl consults no known-hosts file
         // and accepts no key the function does not.
         curl_easy_setopt(easy, CURLOPT_SSH_HOSTKEYFUNCTION, &onHostKey);

@@ -607,8 +607,8 @@ private:
         curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketSet::onClose);
         curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &m_session->sockets);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()) + 1000L);
-        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-            (static_cast<long>(limits.idle.count()) + 999L) / 1000L + 1L);
+        curl_easy_setopt(
+            easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, (static_cast<long>(limits.idle.count()) + 999L) / 1000L + 1L);
     }
 
     Outcome fail(FtpResult::Kind kind, const std::string& detail, bool kept = false)
@@ -786,8 +786,8 @@ private:
         Outcome outcome = describeFailure(code, osErrno);
         // The server could not reach us for a data connection: behind a home
         // router passive mode is the cure, which is the user's choice.
-        const bool activeDataFailed = code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_TIMEOUT
-            || replyCode(m_replies.last()) == 425;
+        const bool activeDataFailed
+            = code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_TIMEOUT || replyCode(m_replies.last()) == 425;
         if (m_session->login.kind == ConnectionKind::FtpActive && activeDataFailed && ending() == Ending::None)
             outcome.result.message = withPassiveModeHint(outcome.result.message);
         return outcome;

@@ -147,15 +147,16 @@ std::optional<ServerIdentity> KnownFingerprints::find(
     if (value.empty())
         return std::nullopt;
     const std::size_t space = value.find(' ');
-    ServerIdentity identity{ value.substr(0, space), space == std::string::npos ? std::string() : value.substr(space + 1) };
+    ServerIdentity identity{ value.substr(0, space),
+        space == std::string::npos ? std::string() : value.substr(space + 1) };
     // A TLS entry without its pin cannot be checked during the handshake.
     if (kind != ConnectionKind::Sftp && identity.pin.empty())
         return std::nullopt;
     return identity;
 }
 
-void KnownFingerprints::remember(std::string_view profile, ConnectionKind kind, const std::string& host, int port,
-    const ServerIdentity& identity)
+void KnownFingerprints::remember(
+    std::string_view profile, ConnectionKind kind, const std::string& host, int port, const ServerIdentity& identity)
 {
     if (host.find('=') != std::string::npos)
         throw Error("Cannot remember the fingerprint of " + host + ": the host name holds '='");

@@ -12,8 +12,8 @@ KnownFingerprints knownFingerprints(const AppContext& context)
     return KnownFingerprints(context.programFolder() + std::string(KnownFingerprints::kFileName));
 }
 
-ServerIdentity confirmServerIdentity(AppContext& context, const std::string& profile, const ConnectionTarget& target,
-    const IdentityProblem& problem)
+ServerIdentity confirmServerIdentity(
+    AppContext& context, const std::string& profile, const ConnectionTarget& target, const IdentityProblem& problem)
 {
     const bool ssh = target.kind == ConnectionKind::Sftp;
     const std::string what = ssh ? "SSH host key" : "certificate";
@@ -30,9 +30,10 @@ ServerIdentity confirmServerIdentity(AppContext& context, const std::string& pro
     }
     const std::string reason = ssh ? "an SSH host key that this profile has not accepted before"
                                    : "a certificate that no authority trusted by this system vouches for";
-    const std::string question = "The server " + where + " identifies itself with " + reason + ".\n\nSHA-256 fingerprint:\n"
-        + problem.presented.fingerprint + "\n\nConnect only if this is the fingerprint your host gave you. Yes "
-        + "remembers it for the profile " + profile + " and connects.";
+    const std::string question = "The server " + where + " identifies itself with " + reason
+        + ".\n\nSHA-256 fingerprint:\n" + problem.presented.fingerprint
+        + "\n\nConnect only if this is the fingerprint your host gave you. Yes " + "remembers it for the profile "
+        + profile + " and connects.";
     if (!context.prompts().confirm(toDisplay(question)))
         throw Error("Cannot connect to " + where + ": its " + what + " was not accepted");
     knownFingerprints(context).remember(profile, target.kind, target.host, target.port, problem.presented);

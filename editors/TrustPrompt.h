@@ -15,8 +15,8 @@ class AppContext;
 // be made again with it. Cancel raises velth::Error ("... was not
 // accepted"). An identity that differs from the accepted one is never offered:
 // it raises velth::Error saying that it changed.
-ServerIdentity confirmServerIdentity(AppContext& context, const std::string& profile, const ConnectionTarget& target,
-    const IdentityProblem& problem);
+ServerIdentity confirmServerIdentity(
+    AppContext& context, const std::string& profile, const ConnectionTarget& target, const IdentityProblem& problem);
 
 // The known fingerprints file of the program folder.
 KnownFingerprints knownFingerprints(const AppContext& context);

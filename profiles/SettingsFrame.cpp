@@ -219,7 +219,8 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(this, &TsettingsFrame::ServerListClick));
     // A click on the entry already selected reads the profile again too.
     connect(ServerList, &QListWidget::itemClicked, this, guarded(this, &TsettingsFrame::ServerListClick));
-    connect(Connection, &QComboBox::activated, this, [this](int index) { runGuarded([this, index] { ConnectionChange(index); }); });
+    connect(Connection, &QComboBox::activated, this,
+        [this](int index) { runGuarded([this, index] { ConnectionChange(index); }); });
     connect(BAdd, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BAddClick));
     connect(BDelete, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BDeleteClick));
     connect(BSave, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BSaveClick));
@@ -281,9 +282,8 @@ void TsettingsFrame::ConnectionChange(int index)
 {
     if (index < 0 || index == m_shownConnection)
         return;
-    const int oldDefault = m_shownConnection < 0
-        ? -1
-        : defaultPort(kConnectionKinds[static_cast<std::size_t>(m_shownConnection)]);
+    const int oldDefault
+        = m_shownConnection < 0 ? -1 : defaultPort(kConnectionKinds[static_cast<std::size_t>(m_shownConnection)]);
     if (Port->portValue() == oldDefault)
         Port->setValue(defaultPort(kConnectionKinds[static_cast<std::size_t>(index)]));
     m_shownConnection = index;

@@ -78,8 +78,8 @@ inline void pointAt(FtpClient& client, const FtpServer& server)
     client.setUser(server.user());
     client.setPassword(server.password());
     const ConnectionKind kind = server.kind();
-    client.setConnection(kind,
-        kind == ConnectionKind::Sftp || usesTls(kind) ? std::optional(server.accepted()) : std::nullopt);
+    client.setConnection(
+        kind, kind == ConnectionKind::Sftp || usesTls(kind) ? std::optional(server.accepted()) : std::nullopt);
 }
 
 // Every byte value, some lines with CR LF, LF and CR ends, no end at the end.

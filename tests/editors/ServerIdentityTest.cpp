@@ -138,9 +138,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ServerIdentityTest,
 TEST(CertificateReader, RefusesWhatIsNoCertificate)
 {
     const std::string cases[] = {
-        "",
-        std::string("\x30", 1),
-        std::string("\x30\x82\xff\xff", 4), // longer than the bytes
+        "", std::string("\x30", 1), std::string("\x30\x82\xff\xff", 4), // longer than the bytes
         std::string("\x30\x03\x02\x01\x00", 5), // no tbsCertificate
         std::string("\x30\x05\x30\x03\x02\x01\x00", 7), // tbsCertificate ends after the serial
         std::string("\x30\x85\x01\x02\x03\x04\x05", 7), // a five-byte length

@@ -238,11 +238,13 @@ class UserFrameTrustTest : public PerKind<UserFrameTest>
 protected:
     QString question(const FtpServer& server) const
     {
-        const QString reason = sftp() ? QStringLiteral("an SSH host key that this profile has not accepted before")
-                                      : QStringLiteral("a certificate that no authority trusted by this system vouches for");
-        return QStringLiteral("The server 127.0.0.1 on port %1 identifies itself with %2.\n\nSHA-256 fingerprint:\n%3"
-                              "\n\nConnect only if this is the fingerprint your host gave you. Yes remembers it for the "
-                              "profile srv and connects.")
+        const QString reason = sftp()
+            ? QStringLiteral("an SSH host key that this profile has not accepted before")
+            : QStringLiteral("a certificate that no authority trusted by this system vouches for");
+        return QStringLiteral(
+            "The server 127.0.0.1 on port %1 identifies itself with %2.\n\nSHA-256 fingerprint:\n%3"
+            "\n\nConnect only if this is the fingerprint your host gave you. Yes remembers it for the "
+            "profile srv and connects.")
             .arg(server.port())
             .arg(reason, QString::fromStdString(server.accepted().fingerprint));
     }

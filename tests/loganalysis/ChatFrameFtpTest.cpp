@@ -159,8 +159,7 @@ struct ChatFrameFtpTest : ::testing::Test
 };
 
 struct ChatFrameKindTest : test::PerKind<ChatFrameFtpTest>
-{
-};
+{ };
 INSTANTIATE_TEST_SUITE_P(Kinds, ChatFrameKindTest, ::testing::ValuesIn(kConnectionKinds), test::kindName);
 
 TEST_P(ChatFrameKindTest, ConnectListsTheLogsOfTheServer)

@@ -179,7 +179,8 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
         kinds << page->Connection->itemText(i);
     EXPECT_EQ(kinds,
         (QStringList{ QStringLiteral("FTP, active mode"), QStringLiteral("FTP, passive mode"),
-            QStringLiteral("FTPS, explicit TLS"), QStringLiteral("FTPS, implicit TLS"), QStringLiteral("SFTP (SSH)") }));
+            QStringLiteral("FTPS, explicit TLS"), QStringLiteral("FTPS, implicit TLS"),
+            QStringLiteral("SFTP (SSH)") }));
     EXPECT_EQ(page->Connection->currentIndex(), 0);
 
     // The order Tab walks through the panel.
@@ -458,7 +459,9 @@ TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
         page->User->setFocus();
         EXPECT_EQ(page->Port->text(), QString::fromLatin1(c.shownAfterLeaving)) << c.typed;
         click(page->BSave);
-        EXPECT_EQ(ini(), "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved) + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n")
+        EXPECT_EQ(ini(),
+            "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved)
+                + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n")
             << c.typed;
     }
 
@@ -498,7 +501,8 @@ TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
         EXPECT_EQ(field->text(), QStringLiteral("keep")) << field->objectName().toStdString();
     }
     click(page->BSave);
-    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\nCONNECTION=ftp-active\r\n");
+    EXPECT_EQ(
+        ini(), "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\nCONNECTION=ftp-active\r\n");
 }
 
 TEST_F(SettingsFrameTest, DeleteAsksThenErasesAndKeepsFolder)

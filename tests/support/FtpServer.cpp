@@ -128,12 +128,12 @@ void FtpServer::start(const Options& options)
     m_identity = options.identity.empty() ? m_logDir->file(sftp ? "host_key" : "cert.pem") : options.identity;
 
     const QString script = sftp ? QStringLiteral(VELTH_SFTPSERVER_SCRIPT) : QStringLiteral(VELTH_FTPSERVER_SCRIPT);
-    QStringList args{ script, QStringLiteral("--root"),
-        QString::fromStdString(m_root->path()), QStringLiteral("--user"), QString::fromStdString(m_user),
-        QStringLiteral("--password"), QString::fromStdString(m_password), QStringLiteral("--mode"),
-        QString::fromLatin1(modeName(options.fault)), QStringLiteral("--log"),
-        QString::fromStdString(m_logDir->file("commands.log")), QStringLiteral("--rate"), QString::number(options.rate),
-        QStringLiteral("--exit-on-eof"), QStringLiteral("--port"), QString::number(options.port) };
+    QStringList args{ script, QStringLiteral("--root"), QString::fromStdString(m_root->path()),
+        QStringLiteral("--user"), QString::fromStdString(m_user), QStringLiteral("--password"),
+        QString::fromStdString(m_password), QStringLiteral("--mode"), QString::fromLatin1(modeName(options.fault)),
+        QStringLiteral("--log"), QString::fromStdString(m_logDir->file("commands.log")), QStringLiteral("--rate"),
+        QString::number(options.rate), QStringLiteral("--exit-on-eof"), QStringLiteral("--port"),
+        QString::number(options.port) };
     if (sftp)
         args << QStringLiteral("--host-key") << QString::fromStdString(m_identity);
     if (usesTls(m_kind)) {

@@ -39,7 +39,7 @@ inline std::string kindName(const ::testing::TestParamInfo<ConnectionKind>& info
     return name;
 }
 
-#define VELTH_INSTANTIATE_PER_KIND(Fixture)                                                                            \
+#define VELTH_INSTANTIATE_PER_KIND(Fixture) \
     INSTANTIATE_TEST_SUITE_P(Kinds, Fixture, ::testing::ValuesIn(::velth::kConnectionKinds), ::velth::test::kindName)
 
 } // namespace velth::test
