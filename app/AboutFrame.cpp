@@ -1,6 +1,7 @@
 #include "app/AboutFrame.h"
 
 #include "app/Links.h"
+#include "skin/SkinPicture.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -86,6 +87,11 @@ TaboutFrame::TaboutFrame(QWidget* parent)
     Label3 = makeLabel(this, "Label3", QStringLiteral("Graphics and design: the Velth art crew"), 10, true, false);
     layout->addWidget(Label3);
     layout->addStretch(1);
+    FolderLabel = makeLabel(this, "FolderLabel", QString(), 8, false, false);
+    FolderLabel->setTextFormat(Qt::PlainText);
+    FolderLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(FolderLabel);
+    layout->addWidget(makeLabel(this, "Label9", QString(), 0, false, false));
     Label7 = makeLabel(this, "Label7", QStringLiteral("visit us:"), 8, true, false);
     layout->addWidget(Label7);
     projectVelthLink = makeLabel(this, "projectVelthLink", links::kProjectSite, 8, true, true);
@@ -103,12 +109,19 @@ TaboutFrame::TaboutFrame(QWidget* parent)
     Logo = new QLabel(this);
     Logo->setObjectName(QStringLiteral("Logo"));
     Logo->setFixedSize(208, 208);
-    Logo->setPixmap(QPixmap(QStringLiteral(":/skin/logo.png")));
+    Logo->setPixmap(skinPixmap(QStringLiteral("logo.png")));
 }
 
 void TaboutFrame::centreLogo()
 {
     Logo->move(width() / 2 - Logo->width() / 2, height() / 2 - Logo->height() / 2);
+}
+
+void TaboutFrame::setProgramFolder(const QString& folder)
+{
+    const QString text = QStringLiteral("Your files are kept in: ") + folder;
+    FolderLabel->setToolTip(folder);
+    FolderLabel->setText(FolderLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, width() - 10));
 }
 
 void TaboutFrame::projectVelthLinkClick()

@@ -17,12 +17,16 @@ public:
 
     // Puts the logo in the middle of the page's current size.
     void centreLogo();
+    // Shows the folder the program keeps its files in, shortened in the middle
+    // to the page's width (the whole path is the label's tooltip).
+    void setProgramFolder(const QString& folder);
 
     QLabel* Label1 = nullptr;
     QLabel* Label8 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Logo = nullptr;
+    QLabel* FolderLabel = nullptr;
     QLabel* Label7 = nullptr;
     QLabel* projectVelthLink = nullptr;
     QLabel* VelthLink = nullptr;

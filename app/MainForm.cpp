@@ -15,6 +15,7 @@
 #include "profiles/SettingsFrame.h"
 #include "skin/CoolButton.h"
 #include "skin/CoolForm.h"
+#include "skin/SkinPicture.h"
 #include "skin/TBNArea.h"
 
 #include <QApplication>
@@ -36,7 +37,13 @@ namespace {
 
 QPixmap skinPicture(const char* name)
 {
-    return QPixmap(QStringLiteral(":/skin/") + QLatin1String(name));
+    return skinPixmap(QLatin1String(name));
+}
+
+void setButtonPicture(TCoolButton* button, const char* name)
+{
+    button->setGlyph(skinImage(QLatin1String(name), 1));
+    button->setGlyph2x(skinImage(QLatin1String(name), 2));
 }
 
 QLabel* makeBar(QWidget* parent, const char* name, const char* picture, const QRect& geometry)
@@ -71,7 +78,8 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
 
     TBNArea1 = new TTBNArea(this);
     TBNArea1->setObjectName(QStringLiteral("TBNArea1"));
-    TBNArea1->loadIcon(QIcon(skinPicture("tray.png")));
+    // QIcon picks up the double-size picture beside the plain one.
+    TBNArea1->loadIcon(QIcon(QStringLiteral(":/skin/tray.png")));
     TBNArea1->setTip(QStringLiteral("Velth Control Center v1.0"));
     connect(TBNArea1, &TTBNArea::OnLeftClick, this, &TMainForm::TBNArea1LeftClick);
 
@@ -104,12 +112,12 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     BExit2 = new TCoolButton(this);
     BExit2->setObjectName(QStringLiteral("BExit2"));
     BExit2->setGeometry(564, 3, 22, 22);
-    BExit2->setPicture(skinPicture("title_exit.png"));
+    setButtonPicture(BExit2, "title_exit.png");
     connect(BExit2, &TCoolButton::clicked, this, &TMainForm::BExitClick);
     BHide = new TCoolButton(this);
     BHide->setObjectName(QStringLiteral("BHide"));
     BHide->setGeometry(540, 3, 22, 22);
-    BHide->setPicture(skinPicture("title_hide.png"));
+    setButtonPicture(BHide, "title_hide.png");
     connect(BHide, &TCoolButton::clicked, this, &TMainForm::BHideClick);
 
     StatusLabel = new QLabel(this);
@@ -189,7 +197,7 @@ TCoolButton* TMainForm::makeNavButton(const char* name, const char* picture, con
     auto* button = new TCoolButton(this);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(8, y, 50, 50);
-    button->setPicture(skinPicture(picture));
+    setButtonPicture(button, picture);
     button->setToolTip(tip);
     return button;
 }
@@ -228,6 +236,7 @@ void TMainForm::FormCreate()
     aboutFrame = new TaboutFrame(this);
     dockPage(aboutFrame);
     aboutFrame->centreLogo();
+    aboutFrame->setProgramFolder(toDisplay(m_context.programFolder()));
 
     settingsFrame = new TsettingsFrame(m_context, this);
     settingsFrame->setObjectName(QStringLiteral("settingsFrame"));

@@ -1,7 +1,11 @@
 #include "app/MainForm.h"
+#include "app/ProgramFolder.h"
 #include "app/VelthApplication.h"
 #include "common/ErrorReport.h"
 #include "common/Prompts.h"
+
+#include <cstdlib>
+#include <string>
 
 int main(int argc, char** argv)
 {
@@ -11,7 +15,11 @@ int main(int argc, char** argv)
     velth::VelthApplication app(argc, argv);
     velth::QtPrompts prompts;
     velth::setErrorReportPrompts(&prompts);
-    velth::TMainForm window(velth::VelthApplication::applicationDirPath().toStdString(), prompts);
+    // A portable copy keeps its files beside the executable, an installed one
+    // in the user's data folder.
+    const std::string folder = velth::chooseProgramFolder(velth::VelthApplication::applicationDirPath().toStdString(),
+        velth::userDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+    velth::TMainForm window(folder, prompts);
     window.show();
     return velth::VelthApplication::exec();
 }

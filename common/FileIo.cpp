@@ -102,8 +102,38 @@ void commitTempFile(const std::string& temp, const std::string& target)
     }
 }
 
+namespace {
+
+void writeInPlace(const std::string& path, std::string_view bytes)
+{
+    int err = 0;
+    Fd f;
+    f.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (f.fd < 0 || !writeAll(f.fd, bytes) || ::fsync(f.fd) != 0) {
+        err = errno;
+    } else {
+        const int fd = f.fd;
+        f.fd = -1;
+        if (::close(fd) != 0)
+            err = errno;
+    }
+    if (err != 0)
+        throwFileError("Cannot write file", path, err);
+}
+
+} // namespace
+
 void writeFileAtomic(const std::string& path, std::string_view bytes)
 {
+    // A portable copy in a folder the user may not write can still hold a
+    // profile store the user may: no temporary file can be made beside it,
+    // so its content is replaced in place.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (!folder.empty() && ::access(folder.c_str(), W_OK) != 0 && errno == EACCES
+        && ::access(path.c_str(), W_OK) == 0) {
+        writeInPlace(path, bytes);
+        return;
+    }
     const std::string temp = makeTempFileBeside(path);
     int err = 0;
     {

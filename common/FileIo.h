@@ -16,7 +16,8 @@ std::optional<std::string> readFileIfExists(const std::string& path);
 // Replaces (or creates) a file as a whole: the bytes go to a temporary file in
 // the same folder, which is flushed to disk and then renamed over the target.
 // On failure the previous file is untouched, no temporary file is left, and
-// velth::Error names the target file.
+// velth::Error names the target file. An existing file the user may write in
+// a folder the user may not is rewritten in place instead (not atomic).
 void writeFileAtomic(const std::string& path, std::string_view bytes);
 
 // A temporary file name beside the target ("<target>.partXXXXXX"), created

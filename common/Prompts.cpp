@@ -71,6 +71,8 @@ std::optional<QString> QtPrompts::saveFileName(
     QFileDialog dialog(dialogParent(), QString(), folder, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultSuffix);
+    // Replacing a file the user may not have meant to lose is asked first.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();

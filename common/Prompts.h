@@ -26,6 +26,7 @@ public:
 
     // A save-file dialog. filter in Qt form ("Chat Logs (*.rtf)"); the default
     // suffix is added when the typed name has none. Nothing when cancelled.
+    // The real dialog asks before it hands out the name of an existing file.
     virtual std::optional<QString> saveFileName(
         const QString& filter, const QString& defaultSuffix, const QString& folder)
         = 0;

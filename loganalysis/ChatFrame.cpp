@@ -9,6 +9,7 @@
 #include "common/TextCodec.h"
 #include "editors/FtpClient.h"
 #include "editors/TransferProcedure.h"
+#include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LocalFileList.h"
@@ -30,8 +31,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextBlock>
-#include <QTextEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -76,32 +75,6 @@ QMenu* makeMenu(const char* name, const char* itemName, const QString& caption, 
     item = menu->addAction(caption);
     item->setObjectName(QLatin1String(itemName));
     return menu;
-}
-
-// The lines of a chat view with the colours of their text.
-std::vector<RtfParagraph> chatParagraphs(const QTextEdit* view)
-{
-    std::vector<RtfParagraph> paragraphs;
-    const QTextDocument* document = view->document();
-    if (document->isEmpty())
-        return paragraphs;
-    const QColor plain = view->palette().color(QPalette::Text);
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-        RtfParagraph paragraph;
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (!fragment.isValid())
-                continue;
-            const QTextCharFormat format = fragment.charFormat();
-            const QColor color = format.foreground().style() == Qt::NoBrush ? plain : format.foreground().color();
-            const QByteArray text = fragment.text().toUtf8();
-            paragraph.push_back({ std::string(text.constData(), static_cast<std::size_t>(text.size())),
-                { static_cast<std::uint8_t>(color.red()), static_cast<std::uint8_t>(color.green()),
-                    static_cast<std::uint8_t>(color.blue()) } });
-        }
-        paragraphs.push_back(std::move(paragraph));
-    }
-    return paragraphs;
 }
 
 std::string localPath(const QString& path)
@@ -253,7 +226,7 @@ void TchatFrame::buildLocalFileTab()
     MainControl->addTab(LocalFileTab, tabIcon(1), QStringLiteral("Local Files"));
 }
 
-void TchatFrame::attachChatMenu(QTextEdit* view, QMenu* menu)
+void TchatFrame::attachChatMenu(ChatView* view, QMenu* menu)
 {
     view->setToolTip(kHint);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -427,14 +400,14 @@ void TchatFrame::MenuItem2Click()
     saveChat(Views->CTChat);
 }
 
-void TchatFrame::saveChat(const QTextEdit* view)
+void TchatFrame::saveChat(const ChatView* view)
 {
     const auto fileName
         = m_context.prompts().saveFileName(QStringLiteral("Chat Logs (*.rtf)"), QStringLiteral("rtf"), m_lastChatFile);
     if (!fileName)
         return;
     m_lastChatFile = *fileName;
-    writeFileAtomic(localPath(*fileName), writeRtf(chatParagraphs(view)));
+    writeFileAtomic(localPath(*fileName), writeRtf(view->chatModel()->paragraphs()));
 }
 
 void TchatFrame::ScanLog(const QString& fileName)

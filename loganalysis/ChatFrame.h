@@ -14,12 +14,12 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
-class QTextEdit;
 class QTreeWidget;
 
 namespace velth {
 
 class AppContext;
+class ChatView;
 class ChatViews;
 class FtpClient;
 struct FtpResult;
@@ -99,8 +99,8 @@ public:
 private:
     void buildDownloadTab();
     void buildLocalFileTab();
-    void attachChatMenu(QTextEdit* view, QMenu* menu);
-    void saveChat(const QTextEdit* view);
+    void attachChatMenu(ChatView* view, QMenu* menu);
+    void saveChat(const ChatView* view);
 
     void startConnect(const std::string& profile);
     void listLogs(bool withPattern);

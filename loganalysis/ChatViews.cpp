@@ -2,6 +2,7 @@
 
 #include "common/AppContext.h"
 #include "common/TextCodec.h"
+#include "loganalysis/ChatModel.h"
 #include "loganalysis/LogParser.h"
 #include "skin/PageTabs.h"
 
@@ -10,12 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QTabWidget>
-#include <QTextBlockFormat>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextEdit>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace velth {
@@ -23,18 +19,14 @@ namespace {
 
 const QString kHint = QStringLiteral("Click right mousebutton for more options");
 
-QColor chatColor(ChatColor color)
+QTreeView* makeList(QWidget* parent, const char* name, ResultTable* table, const QList<int>& widths)
 {
-    return color == ChatColor::Blue ? QColor(0, 0, 255) : QColor(255, 0, 0);
-}
-
-QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& columns, const QList<int>& widths)
-{
-    auto* list = new QTreeWidget(parent);
+    auto* list = new QTreeView(parent);
     list->setObjectName(QLatin1String(name));
-    list->setColumnCount(static_cast<int>(columns.size()));
-    list->setHeaderLabels(columns);
+    table->setParent(list);
+    list->setModel(table);
     list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
     list->setUniformRowHeights(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -63,7 +55,7 @@ QLabel* makeScore(QWidget* parent, const char* name, const QColor& color)
     return score;
 }
 
-QWidget* makeTeamGroup(QWidget* parent, const QString& title, QTreeWidget* list, QLabel* score)
+QWidget* makeTeamGroup(QWidget* parent, const QString& title, QTreeView* list, QLabel* score)
 {
     auto* group = new QGroupBox(title, parent);
     group->setFixedHeight(130);
@@ -75,14 +67,10 @@ QWidget* makeTeamGroup(QWidget* parent, const QString& title, QTreeWidget* list,
     return group;
 }
 
-QTextEdit* makeChat(QWidget* tab, const char* name)
+ChatView* makeChat(QWidget* tab, const char* name)
 {
-    auto* chat = new QTextEdit(tab);
+    auto* chat = new ChatView(tab);
     chat->setObjectName(QLatin1String(name));
-    chat->setReadOnly(true);
-    chat->setAcceptRichText(false);
-    chat->setUndoRedoEnabled(false);
-    chat->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     chat->setToolTip(kHint);
     auto* layout = new QVBoxLayout(tab);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -98,41 +86,12 @@ QWidget* addTab(QTabWidget* tabs, const char* name, const QString& caption, int 
     return tab;
 }
 
-// One paragraph per entry in its colour, through one cursor in one edit
-// block: plain text insertion never reads a line as markup.
-void fillChat(QTextEdit* view, const ChatLog& entries)
+ResultTable::Cell teamCell(const std::vector<TeamRow>& rows)
 {
-    QTextDocument* document = view->document();
-    QTextCursor cursor(document);
-    cursor.beginEditBlock();
-    QTextCharFormat red;
-    red.setForeground(chatColor(ChatColor::Red));
-    QTextCharFormat blue;
-    blue.setForeground(chatColor(ChatColor::Blue));
-    bool first = true;
-    for (const ChatEntry entry : entries) {
-        const QTextCharFormat& format = entry.color == ChatColor::Blue ? blue : red;
-        if (first)
-            cursor.setBlockCharFormat(format);
-        else
-            cursor.insertBlock(QTextBlockFormat(), format);
-        first = false;
-        QString text = toDisplay(entry.text);
-        // A decoded paragraph separator would split the entry in two.
-        text.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
-        cursor.insertText(text, format);
-    }
-    cursor.endEditBlock();
-}
-
-void fillList(QTreeWidget* list, const std::vector<TeamRow>& rows)
-{
-    QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(rows.size()));
-    for (const TeamRow& row : rows)
-        items.append(
-            new QTreeWidgetItem(QStringList{ toDisplay(row.name), toDisplay(row.wonId), QString::number(row.tks) }));
-    list->addTopLevelItems(items);
+    return [&rows](std::size_t row, int column) {
+        const TeamRow& r = rows[row];
+        return column == 0 ? oneLineDisplay(r.name) : column == 1 ? oneLineDisplay(r.wonId) : QString::number(r.tks);
+    };
 }
 
 } // namespace
@@ -152,15 +111,16 @@ ChatViews::ChatViews(AppContext& context, QTabWidget* tabs, QObject* parent)
     TimeLabel->setObjectName(QStringLiteral("TimeLabel"));
     TimeLabel->setGeometry(195, 0, 320, 21);
 
-    CTView = makeList(
-        GlobalTab, "CTView", { QStringLiteral("Name"), QStringLiteral("WonID"), QStringLiteral("TKs") }, { 300, 100 });
+    const QStringList teamColumns = { QStringLiteral("Name"), QStringLiteral("WonID"), QStringLiteral("TKs") };
+    m_ctRows = new ResultTable(teamColumns, this);
+    CTView = makeList(GlobalTab, "CTView", m_ctRows, { 300, 100 });
     CTScore = makeScore(GlobalTab, "CTScore", QColor(0, 0, 255));
-    TView = makeList(
-        GlobalTab, "TView", { QStringLiteral("Name"), QStringLiteral("WonID"), QStringLiteral("TKs") }, { 300, 100 });
+    m_tRows = new ResultTable(teamColumns, this);
+    TView = makeList(GlobalTab, "TView", m_tRows, { 300, 100 });
     TScore = makeScore(GlobalTab, "TScore", QColor(255, 0, 0));
-    ServerSettings
-        = makeList(GlobalTab, "ServerSettings", { QStringLiteral("CVar"), QStringLiteral("Setting") }, { 120, 120 });
-    ServerSettings->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    m_cvars = new ResultTable({ QStringLiteral("CVar"), QStringLiteral("Setting") }, this);
+    m_cvars->alignRight(1);
+    ServerSettings = makeList(GlobalTab, "ServerSettings", m_cvars, { 120, 120 });
 
     auto* layout = new QVBoxLayout(GlobalTab);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -184,33 +144,29 @@ void ChatViews::resetViews()
     TimeLabel->setText(QStringLiteral("Time:"));
     CTScore->setText(QStringLiteral("0 wins"));
     TScore->setText(QStringLiteral("0 wins"));
-    ServerSettings->clear();
-    CTView->clear();
-    TView->clear();
-    PublicChat->clear();
-    CTChat->clear();
-    TChat->clear();
+    for (ResultTable* list : { m_cvars, m_ctRows, m_tRows })
+        list->setRows(nullptr, 0, {});
+    for (ChatView* chat : { PublicChat, CTChat, TChat })
+        chat->chatModel()->setLog(nullptr, nullptr);
+    m_result.reset();
 }
 
-void ChatViews::showResult(const ScanResult& result, bool firstLineRead)
+void ChatViews::showResult(ScanResult&& scan, bool firstLineRead)
 {
+    m_result = std::make_shared<const ScanResult>(std::move(scan));
+    const ScanResult& result = *m_result;
     if (firstLineRead)
         TimeLabel->setText(QStringLiteral("Time: ") + toDisplay(result.time));
     if (result.map)
         MapLabel->setText(QStringLiteral("Map: ") + toDisplay(*result.map));
-    fillChat(PublicChat, result.publicChat);
-    fillChat(TChat, result.tChat);
-    fillChat(CTChat, result.ctChat);
-    QList<QTreeWidgetItem*> cvars;
-    cvars.reserve(static_cast<qsizetype>(result.cvars.size()));
-    for (const auto& [name, value] : result.cvars) {
-        auto* item = new QTreeWidgetItem(QStringList{ toDisplay(name), toDisplay(value) });
-        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-        cvars.append(item);
-    }
-    ServerSettings->addTopLevelItems(cvars);
-    fillList(CTView, result.ctRows);
-    fillList(TView, result.tRows);
+    PublicChat->chatModel()->setLog(m_result, &result.publicChat);
+    TChat->chatModel()->setLog(m_result, &result.tChat);
+    CTChat->chatModel()->setLog(m_result, &result.ctChat);
+    m_cvars->setRows(m_result, result.cvars.size(), [&cvars = result.cvars](std::size_t row, int column) {
+        return oneLineDisplay(column == 0 ? cvars[row].first : cvars[row].second);
+    });
+    m_ctRows->setRows(m_result, result.ctRows.size(), teamCell(result.ctRows));
+    m_tRows->setRows(m_result, result.tRows.size(), teamCell(result.tRows));
     if (result.ctWins)
         CTScore->setText(toDisplay(*result.ctWins) + QStringLiteral(" wins"));
     if (result.tWins)
@@ -237,11 +193,12 @@ void ChatViews::ScanLog(const QString& fileName)
                 parser.addLine(line);
         } catch (...) {
             // Show what was read before the failure, then report it.
-            showResult(parser.result(), parser.lineCount() > 0);
+            const bool firstLineRead = parser.lineCount() > 0;
+            showResult(parser.takeResult(), firstLineRead);
             throw;
         }
     }
-    showResult(parser.result(), true);
+    showResult(parser.takeResult(), true);
     m_context.setStatus(QStringLiteral("Finished scanning ") + fileName + QStringLiteral("."));
     m_tabs->setCurrentWidget(GlobalTab);
 }

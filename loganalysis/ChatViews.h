@@ -3,15 +3,18 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QLabel;
 class QTabWidget;
-class QTextEdit;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 
 namespace velth {
 
 class AppContext;
+class ChatView;
+class ResultTable;
 struct ScanResult;
 
 // The result views of the Chat parser page ("Global info", "Public Chat",
@@ -39,12 +42,12 @@ public:
 
     QLabel* MapLabel = nullptr;
     QLabel* TimeLabel = nullptr;
-    QTextEdit* PublicChat = nullptr;
-    QTextEdit* TChat = nullptr;
-    QTextEdit* CTChat = nullptr;
-    QTreeWidget* ServerSettings = nullptr;
-    QTreeWidget* CTView = nullptr;
-    QTreeWidget* TView = nullptr;
+    ChatView* PublicChat = nullptr;
+    ChatView* TChat = nullptr;
+    ChatView* CTChat = nullptr;
+    QTreeView* ServerSettings = nullptr;
+    QTreeView* CTView = nullptr;
+    QTreeView* TView = nullptr;
     QLabel* CTScore = nullptr;
     QLabel* TScore = nullptr;
 
@@ -52,10 +55,15 @@ private:
     void resetViews();
     // firstLineRead: whether the scan got past reading the first line (the
     // time is shown then, also for an empty file).
-    void showResult(const ScanResult& result, bool firstLineRead);
+    void showResult(ScanResult&& result, bool firstLineRead);
 
     AppContext& m_context;
     QTabWidget* m_tabs;
+    // What the chat views and the lists show.
+    std::shared_ptr<const ScanResult> m_result;
+    ResultTable* m_cvars = nullptr;
+    ResultTable* m_ctRows = nullptr;
+    ResultTable* m_tRows = nullptr;
 };
 
 } // namespace velth

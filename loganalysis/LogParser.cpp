@@ -512,8 +512,9 @@ ScanResult parseLog(const std::vector<std::string>& lines)
     return parser.takeResult();
 }
 
-LogFileReader::LogFileReader(const std::string& path, std::size_t bufferSize)
+LogFileReader::LogFileReader(const std::string& path, std::size_t bufferSize, std::size_t maxLineLength)
     : m_path(path)
+    , m_maxLine(std::max<std::size_t>(maxLineLength, 1))
     , m_buffer(std::max<std::size_t>(bufferSize, 2))
 {
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -523,9 +524,10 @@ LogFileReader::LogFileReader(const std::string& path, std::size_t bufferSize)
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-LogFileReader::LogFileReader(int fd, std::string path, std::size_t bufferSize)
+LogFileReader::LogFileReader(int fd, std::string path, std::size_t bufferSize, std::size_t maxLineLength)
     : m_path(std::move(path))
     , m_fd(fd)
+    , m_maxLine(std::max<std::size_t>(maxLineLength, 1))
     , m_buffer(std::max<std::size_t>(bufferSize, 2))
 { }
 
@@ -544,8 +546,10 @@ bool LogFileReader::fill()
         m_nextLf -= m_begin;
         m_begin = 0;
     }
+    // A line longer than the buffer: the data never holds more than the
+    // longest line kept and a CR, so the buffer stops growing there.
     if (m_end == m_buffer.size())
-        m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
+        m_buffer.resize(std::min(m_buffer.size() * 2, std::max(m_buffer.size() + 1, m_maxLine + 1)));
     ssize_t n;
     do
         n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
@@ -569,37 +573,70 @@ bool LogFileReader::fill()
     return true;
 }
 
+void LogFileReader::consumeTo(std::size_t to)
+{
+    m_begin = to;
+    auto advance = [&](std::size_t& next, char c) {
+        if (next < m_begin) {
+            const void* hit = std::memchr(m_buffer.data() + m_begin, c, m_end - m_begin);
+            next = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.data()) : m_end;
+        }
+    };
+    advance(m_nextCr, '\r');
+    advance(m_nextLf, '\n');
+}
+
 bool LogFileReader::nextLine(std::string_view& line)
 {
+    // The first m_maxLine bytes from m_begin on, at most up to `end`.
+    auto take = [&](std::size_t end) {
+        line = std::string_view(m_buffer.data() + m_begin, std::min(end - m_begin, m_maxLine));
+    };
     for (;;) {
         const std::size_t end = std::min(m_nextCr, m_nextLf);
         if (end < m_end) {
             std::size_t terminator = 1;
             if (m_buffer[end] == '\r') {
                 if (end + 1 == m_end && !m_eof) {
-                    fill(); // is the CR followed by an LF?
+                    // Is the CR followed by an LF? A line that is too long
+                    // already is handed out cut first, and the CR kept.
+                    if (!m_skipping && end - m_begin >= m_maxLine) {
+                        take(end);
+                        m_skipping = true;
+                        consumeTo(end);
+                        return true;
+                    }
+                    if (m_skipping)
+                        consumeTo(end);
+                    fill();
                     continue;
                 }
                 if (end + 1 < m_end && m_buffer[end + 1] == '\n')
                     terminator = 2;
             }
-            line = std::string_view(m_buffer.data() + m_begin, end - m_begin);
-            m_begin = end + terminator;
-            auto advance = [&](std::size_t& next, char c) {
-                if (next < m_begin) {
-                    const void* hit = std::memchr(m_buffer.data() + m_begin, c, m_end - m_begin);
-                    next = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.data()) : m_end;
-                }
-            };
-            advance(m_nextCr, '\r');
-            advance(m_nextLf, '\n');
+            const bool skipped = std::exchange(m_skipping, false);
+            if (!skipped)
+                take(end);
+            consumeTo(end + terminator);
+            if (skipped)
+                continue;
             return true;
         }
-        if (m_eof) {
+        // No line end in the data.
+        if (m_skipping) {
+            consumeTo(m_end);
+            if (m_eof)
+                return false;
+        } else if (m_eof) {
             if (m_begin == m_end)
                 return false;
-            line = std::string_view(m_buffer.data() + m_begin, m_end - m_begin);
-            m_begin = m_nextCr = m_nextLf = m_end;
+            take(m_end);
+            consumeTo(m_end);
+            return true;
+        } else if (m_end - m_begin >= m_maxLine) {
+            take(m_end);
+            m_skipping = true;
+            consumeTo(m_end);
             return true;
         }
         fill();

@@ -221,16 +221,24 @@ ScanResult parseLog(const std::vector<std::string>& lines);
 // Reads a file line by line without ever holding all of it: a line ends at
 // CR LF, LF or a lone CR, the terminator is not part of the line, text after
 // the last terminator is a last line, and a terminator at the very end adds no
-// empty line. The buffer grows only for a line longer than itself. Throws
-// velth::Error naming the file when it cannot be opened or a read fails.
+// empty line. A line longer than `maxLineLength` is cut to that length while
+// it is read and the rest of it is passed over, so memory does not depend on
+// the length of a line: the buffer grows only for a line longer than itself,
+// and never much beyond `maxLineLength`. Throws velth::Error naming the file
+// when it cannot be opened or a read fails.
 class LogFileReader
 {
 public:
     static constexpr std::size_t kDefaultBufferSize = 1 << 17;
+    // The engine writes a log line through a buffer of about 1 KiB; a line
+    // sixty times as long comes from no server.
+    static constexpr std::size_t kMaxLineLength = 1 << 16;
 
-    explicit LogFileReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize);
+    explicit LogFileReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize,
+        std::size_t maxLineLength = kMaxLineLength);
     // Reads from an open descriptor (not closed here); `path` names it in errors.
-    LogFileReader(int fd, std::string path, std::size_t bufferSize = kDefaultBufferSize);
+    LogFileReader(int fd, std::string path, std::size_t bufferSize = kDefaultBufferSize,
+        std::size_t maxLineLength = kMaxLineLength);
     ~LogFileReader();
     LogFileReader(const LogFileReader&) = delete;
     LogFileReader& operator=(const LogFileReader&) = delete;
@@ -240,11 +248,16 @@ public:
 
 private:
     bool fill();
+    // Everything before `to` has been consumed.
+    void consumeTo(std::size_t to);
 
     std::string m_path;
     int m_fd = -1;
     bool m_ownsFd = false;
     bool m_eof = false;
+    // Passing over the rest of a line that was cut.
+    bool m_skipping = false;
+    std::size_t m_maxLine;
     std::vector<char> m_buffer;
     std::size_t m_begin = 0; // start of the unread data
     std::size_t m_end = 0; // end of the data read so far

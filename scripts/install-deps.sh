@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
+    qt6-svg-dev
     fonts-liberation2
     libcurl4-openssl-dev curl
     nlohmann-json3-dev

@@ -18,7 +18,9 @@ password=demo
 echo "Checking the Debian packages ..."
 "$root/scripts/install-deps.sh"
 echo "Building (log: $build/build.log) ..."
-"$root/scripts/build.sh"
+# Only the program: the demo server and its files are Python scripts, and the
+# tests are built by scripts/test.sh.
+VELTH_BUILD_TARGETS=velth-control-center "$root/scripts/build.sh"
 
 mkdir -p "$program"
 cp "$build/velth-control-center" "$program/"

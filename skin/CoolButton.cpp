@@ -100,6 +100,13 @@ void TCoolButton::setGlyph(const QImage& strip)
     update();
 }
 
+void TCoolButton::setGlyph2x(const QImage& strip)
+{
+    dropPrepared();
+    m_strip2x = strip.convertToFormat(QImage::Format_RGB32);
+    update();
+}
+
 void TCoolButton::setTransparentColor(std::optional<QColor> colour)
 {
     m_fixedKey = colour;
@@ -237,31 +244,38 @@ void TCoolButton::groupPressed(int groupIndex, TCoolButton* announcer)
 
 void TCoolButton::dropPrepared()
 {
-    for (auto& image : m_prepared)
-        image.reset();
+    for (auto& images : m_prepared)
+        for (auto& image : images)
+            image.reset();
 }
 
-QPixmap TCoolButton::preparedImage(State state)
+QPixmap TCoolButton::preparedImage(State state, int scale)
 {
     if (state == State::Pressed && m_numGlyphs < 3)
         state = State::Up;
-    std::optional<QPixmap>& slot = m_prepared[cellIndex(state)];
-    if (slot)
-        return *slot;
     if (m_strip.width() == 0 || m_strip.height() == 0)
         return QPixmap();
+    if (scale != 2 || m_strip2x.size() != m_strip.size() * 2)
+        scale = 1;
+    std::optional<QPixmap>& slot = m_prepared[static_cast<std::size_t>(scale - 1)][cellIndex(state)];
+    if (slot)
+        return *slot;
 
-    const int cw = m_strip.width() / m_numGlyphs;
-    const int ch = m_strip.height();
+    // The double-size strip keeps its own key colour in its own bottom-left
+    // pixel, unless a fixed one is set.
+    const QImage& strip = scale == 2 ? m_strip2x : m_strip;
+    const QColor keyColor = scale == 2 && !m_fixedKey ? strip.pixelColor(0, strip.height() - 1) : m_keyColor;
+    const int cw = strip.width() / m_numGlyphs;
+    const int ch = strip.height();
     const int source = cellIndex(state) < m_numGlyphs ? cellIndex(state) : 0;
-    const QRgb key = m_keyColor.rgb() & 0xffffff;
+    const QRgb key = keyColor.rgb() & 0xffffff;
     const QPalette& pal = palette();
     QImage cell;
     QRgb mask = 0;
 
     if (state == State::Disabled && m_numGlyphs >= 2) {
         // The greyed cell, with the classic system colours put in.
-        const QImage from = m_strip.copy(cw, 0, cw, ch);
+        const QImage from = strip.copy(cw, 0, cw, ch);
         cell = from;
         const QRgb light = pal.color(QPalette::Light).rgb();
         const QRgb shadow = pal.color(QPalette::Dark).rgb();
@@ -280,22 +294,23 @@ QPixmap TCoolButton::preparedImage(State state)
         mask = cell.pixel(0, ch - 1);
     } else if (state == State::Disabled) {
         // One cell only: an embossed shape on the button face.
-        const QImage from = m_strip.copy(0, 0, cw, ch);
+        const QImage from = strip.copy(0, 0, cw, ch);
         cell = QImage(cw, ch, QImage::Format_RGB32);
         cell.fill(pal.color(QPalette::Button));
         const QRgb light = pal.color(QPalette::Light).rgb();
         const QRgb shadow = pal.color(QPalette::Dark).rgb();
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x)
-                if (inEmbossShape(from.pixel(x, y), key) && x + 1 < cw && y + 1 < ch)
-                    cell.setPixel(x + 1, y + 1, light);
+                // The highlight lies one logical pixel down and right.
+                if (inEmbossShape(from.pixel(x, y), key) && x + scale < cw && y + scale < ch)
+                    cell.setPixel(x + scale, y + scale, light);
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x)
                 if (inEmbossShape(from.pixel(x, y), key))
                     cell.setPixel(x, y, shadow);
         mask = cell.pixel(0, ch - 1);
     } else {
-        cell = m_strip.copy(source * cw, 0, cw, ch);
+        cell = strip.copy(source * cw, 0, cw, ch);
         mask = m_fixedKey ? m_fixedKey->rgb() : cell.pixel(0, ch - 1);
     }
 
@@ -307,6 +322,7 @@ QPixmap TCoolButton::preparedImage(State state)
                 line[x] = 0;
     }
     slot = QPixmap::fromImage(cell);
+    slot->setDevicePixelRatio(scale);
     return *slot;
 }
 
@@ -495,7 +511,7 @@ void TCoolButton::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setFont(font());
     const Placement placement = currentPlacement();
-    const QPixmap image = preparedImage(shown);
+    const QPixmap image = preparedImage(shown, devicePixelRatioF() > 1 ? 2 : 1);
     if (!image.isNull())
         p.drawPixmap(placement.glyph, image);
 

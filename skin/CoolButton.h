@@ -47,6 +47,12 @@ public:
     const QImage& Glyph() const { return m_strip; }
     void setPicture(const QPixmap& strip) { setGlyph(strip.toImage()); }
     QPixmap picture() const { return QPixmap::fromImage(m_strip); }
+    // The same strip drawn at twice the size, painted instead of the strip
+    // where a logical pixel covers more than one device pixel. Layout, pointer
+    // hits and the key colour's role stay those of the strip above; a picture
+    // that is not exactly twice its size is ignored.
+    void setGlyph2x(const QImage& strip);
+    const QImage& Glyph2x() const { return m_strip2x; }
     // A fixed transparent colour for the strip; without one the key colour is
     // the strip's bottom-left pixel.
     void setTransparentColor(std::optional<QColor> colour);
@@ -81,8 +87,9 @@ public:
 
     // The image drawn for a state, key-coloured pixels transparent (prepared
     // on first use and kept until the strip, the cell count or the system
-    // colours change). Null without a strip.
-    QPixmap preparedImage(State state);
+    // colours change). Null without a strip. Scale 2 gives the image of the
+    // double-size strip (device pixel ratio 2), or the plain one without it.
+    QPixmap preparedImage(State state, int scale = 1);
 
     QSize sizeHint() const override { return { 25, 25 }; }
 
@@ -114,10 +121,12 @@ private:
     Placement currentPlacement() const;
 
     QImage m_strip;
+    QImage m_strip2x;
     std::optional<QColor> m_fixedKey;
     QColor m_keyColor{ 128, 128, 0 };
     int m_numGlyphs = 4;
-    std::array<std::optional<QPixmap>, 4> m_prepared;
+    // By scale (1, 2), then by cell.
+    std::array<std::array<std::optional<QPixmap>, 4>, 2> m_prepared;
 
     int m_groupIndex = 0;
     bool m_down = false;

@@ -3,6 +3,11 @@
 // Run scripts/make-skin.sh after changing anything here; it builds this tool,
 // writes every picture and leaves them for review and commit. The pictures are
 // drawn at their final size with QPainter, so every change stays a code change.
+// Every skin picture is drawn twice: at its layout size ("name.png") and at
+// twice that size ("name@2x.png") for screens with more than one device pixel
+// per logical pixel; the drawing code works in logical pixels for both.
+// The same run draws the program's desktop icon in the hicolor sizes and as
+// an SVG picture.
 //
 // Layout facts the pictures follow (positions in the main window):
 //   title picture 590 x 25 at (0, 0); hide and exit buttons 22 x 22 at (540, 3), (564, 3)
@@ -18,6 +23,7 @@
 // the bar behind shows through; edges are blended against that bar here.
 
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -25,6 +31,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QSvgGenerator>
 #include <QtMath>
 
 #include <cstdio>
@@ -52,22 +59,38 @@ const QColor kNavKey(0x4c, 0x4c, 0x4c);
 const QColor kTitleKey(0x00, 0x00, 0x00);
 
 QString g_outDir;
+// Device pixels per logical pixel of the pictures being drawn: 1 or 2.
+int g_scale = 1;
 
+// A transparent picture of w x h logical pixels; a painter on it draws in
+// logical pixels.
 QImage blank(int w, int h)
 {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    QImage image(w * g_scale, h * g_scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(g_scale);
     image.fill(Qt::transparent);
     return image;
 }
 
-void save(const QImage& image, const char* name)
+void savePng(const QImage& image, const QString& path)
 {
-    const QString path = g_outDir + QLatin1Char('/') + QLatin1String(name);
-    if (!image.save(path, "PNG")) {
+    QImage plain = image;
+    plain.setDevicePixelRatio(1);
+    if (!plain.save(path, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         std::exit(1);
     }
-    std::printf("%s %dx%d\n", name, image.width(), image.height());
+    std::printf("%s %dx%d\n", qPrintable(path), image.width(), image.height());
+}
+
+// Saves a skin picture under its name, with "@2x" before the extension at
+// double size.
+void save(const QImage& image, const char* name)
+{
+    QString file = QLatin1String(name);
+    if (g_scale != 1)
+        file.insert(file.lastIndexOf(QLatin1Char('.')), QStringLiteral("@%1x").arg(g_scale));
+    savePng(image, g_outDir + QLatin1Char('/') + file);
 }
 
 QFont uiFont(int pixels, bool bold)
@@ -885,24 +908,16 @@ void writeTabIcons()
     save(tabIcon([&](QPainter& p) { arrow(p, false, blue); }), "tab10.png");
 }
 
+// A part of a picture, given in logical pixels.
 QImage region(const QImage& image, const QRect& r)
 {
-    return image.copy(r).convertToFormat(QImage::Format_ARGB32);
+    QImage part = image.copy(QRect(r.topLeft() * g_scale, r.size() * g_scale)).convertToFormat(QImage::Format_ARGB32);
+    part.setDevicePixelRatio(1);
+    return part;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+void writeSkin()
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-        return 2;
-    }
-    g_outDir = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(g_outDir);
-
     const QImage title = titleBar();
     const QImage left = leftBar();
     save(title, "titlebar.png");
@@ -937,5 +952,65 @@ int main(int argc, char** argv)
     save(logo(), "logo.png");
     save(trayIcon(), "tray.png");
     writeTabIcons();
+}
+
+// ---------------------------------------------------------------- desktop icon
+
+// The desktop icon: the emblem on a square canvas of `size` logical pixels,
+// with its details from 48 pixels up.
+void drawAppIcon(QPainter& p, int size)
+{
+    const qreal margin = size * 0.06;
+    const qreal side = size - 2 * margin;
+    // The emblem is taller than wide by the shield's point: keep it square.
+    drawEmblem(p, QRectF(margin + side * 0.06, margin, side * 0.88, side * 0.88), size >= 48);
+}
+
+void writeAppIcons(const QString& iconFolder, const QString& iconName)
+{
+    g_scale = 1;
+    for (int size : { 16, 22, 24, 32, 48, 64, 96, 128, 256 }) {
+        const QString folder = iconFolder + QStringLiteral("/hicolor/%1x%1/apps").arg(size);
+        QDir().mkpath(folder);
+        QImage image = blank(size, size);
+        QPainter p(&image);
+        drawAppIcon(p, size);
+        p.end();
+        savePng(image, folder + QLatin1Char('/') + iconName + QStringLiteral(".png"));
+    }
+    const QString folder = iconFolder + QStringLiteral("/hicolor/scalable/apps");
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + iconName + QStringLiteral(".svg");
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(256, 256));
+    svg.setViewBox(QRect(0, 0, 256, 256));
+    svg.setTitle(QStringLiteral("Velth Control Center"));
+    QPainter p(&svg);
+    drawAppIcon(p, 256);
+    if (!p.end()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <skin folder> <icon folder>\n", argv[0]);
+        return 2;
+    }
+    g_outDir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(g_outDir);
+    for (int scale : { 1, 2 }) {
+        g_scale = scale;
+        writeSkin();
+    }
+    writeAppIcons(QString::fromLocal8Bit(argv[2]), QStringLiteral("org.velth.ControlCenter"));
     return 0;
 }

@@ -108,6 +108,19 @@ TEST_F(MainFormTest, StartsOnTheAboutPageWithEverythingEmpty)
     EXPECT_EQ(w->chatFrame->LocalFiles->rootFolder(), logs);
     EXPECT_EQ(itemsOf(w->mapcycleFrame->MapList),
         (QStringList{ QStringLiteral("de_dust2"), QStringLiteral("cs_office"), QStringLiteral("de_aztec") }));
+
+    // The About page names the folder in use, below the logo and within the
+    // page even for a path far wider than the page.
+    QLabel* shown = w->aboutFrame->FolderLabel;
+    const QString path = QString::fromStdString(folder.path());
+    EXPECT_EQ(shown->text(), QStringLiteral("Your files are kept in: ") + path);
+    EXPECT_EQ(shown->toolTip(), path);
+    EXPECT_GE(shown->y(), w->aboutFrame->Logo->geometry().bottom());
+    const QString deep = QStringLiteral("/home/") + QString(300, QLatin1Char('x')) + QStringLiteral("/velth");
+    w->aboutFrame->setProgramFolder(deep);
+    EXPECT_LE(shown->fontMetrics().horizontalAdvance(shown->text()), w->aboutFrame->width());
+    EXPECT_TRUE(shown->text().endsWith(QStringLiteral("/velth"))) << shown->text().toStdString();
+    EXPECT_EQ(shown->toolTip(), deep);
 }
 
 TEST_F(MainFormTest, ProfileNamesReachEverySelectorAsCopies)

@@ -2,6 +2,7 @@
 #include "skin/CoolButton.h"
 #include "skin/CoolForm.h"
 #include "skin/PageTabs.h"
+#include "skin/SkinPicture.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 
@@ -27,15 +28,27 @@ TEST(MainWindowSkin, TitleButtonsAndPicturesAreInPlace)
     for (TCoolButton* b :
         { window.BChat, window.BCfg, window.BUser, window.BMapCycle, window.BSettings, window.BAbout, window.BExit }) {
         EXPECT_EQ(b->Glyph().size(), QSize(200, 50)) << b->objectName().toStdString();
+        EXPECT_EQ(b->Glyph2x().size(), QSize(400, 100)) << b->objectName().toStdString();
         EXPECT_EQ(b->NumGlyphs(), 4);
         EXPECT_EQ(b->keyColor(), QColor(0x4c, 0x4c, 0x4c)) << b->objectName().toStdString();
     }
     for (TCoolButton* b : { window.BHide, window.BExit2 }) {
         EXPECT_EQ(b->Glyph().size(), QSize(88, 22));
+        EXPECT_EQ(b->Glyph2x().size(), QSize(176, 44));
         EXPECT_EQ(b->keyColor(), QColor(0, 0, 0));
     }
     for (int i = 0; i <= 10; ++i)
         EXPECT_FALSE(tabIcon(i).isNull()) << "tab icon " << i;
+    // Every picture also exists at exactly twice its size.
+    QStringList names = { QStringLiteral("titlebar.png"), QStringLiteral("topbar.png"), QStringLiteral("leftbar.png"),
+        QStringLiteral("statusbar.png"), QStringLiteral("logo.png"), QStringLiteral("tray.png") };
+    for (int i = 0; i <= 10; ++i)
+        names << QStringLiteral("tab%1.png").arg(i);
+    for (const QString& name : names) {
+        const QImage plain = skinImage(name, 1);
+        ASSERT_FALSE(plain.isNull()) << name.toStdString();
+        EXPECT_EQ(skinImage(name, 2).size(), plain.size() * 2) << name.toStdString();
+    }
 
     // The page on show has its button greyed: the window shows cell 1 there.
     window.BUserClick();

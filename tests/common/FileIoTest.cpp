@@ -99,6 +99,31 @@ TEST(FileIo, FailedWriteLeavesOldFileAndNoTemporary)
     }
 }
 
+// A portable copy may sit in a folder the user may not write, with a profile
+// store the user may.
+TEST(FileIo, WritableFileInAReadOnlyFolderIsRewrittenInPlace)
+{
+    if (!velth::test::permissionsApply())
+        GTEST_SKIP() << "root may write to every folder";
+    TempDir dir;
+    dir.write("f", "old content, longer");
+    dir.write("locked", "old");
+    ::chmod(dir.file("f").c_str(), 0600);
+    ::chmod(dir.file("locked").c_str(), 0400);
+    ::chmod(dir.path().c_str(), 0555);
+    writeFileAtomic(dir.file("f"), "new");
+    EXPECT_THROW(writeFileAtomic(dir.file("locked"), "new"), Error);
+    EXPECT_THROW(writeFileAtomic(dir.file("missing"), "new"), Error);
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(dir.read("f"), "new");
+    EXPECT_EQ(dir.read("locked"), "old");
+    struct stat st
+    { };
+    ::stat(dir.file("f").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(countFiles(dir.path()), 2);
+}
+
 TEST(FileIo, MakeFoldersCreatesParents)
 {
     TempDir dir;

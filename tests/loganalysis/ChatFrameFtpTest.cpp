@@ -6,6 +6,7 @@
 #include "common/ErrorReport.h"
 #include "common/ProfileSelector.h"
 #include "editors/FtpClient.h"
+#include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
@@ -25,7 +26,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextEdit>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -296,8 +296,9 @@ TEST_P(ChatFrameKindTest, DownloadScansTheLog)
             QStringLiteral("Finished scanning L1020000.log.") }));
     EXPECT_EQ(page->MainControl->currentIndex(), 2);
     EXPECT_EQ(page->Views->MapLabel->text(), QStringLiteral("Map: de_dust2"));
-    EXPECT_EQ(page->Views->TChat->toPlainText(), QStringLiteral("Bob: \"rush\""));
-    EXPECT_EQ(page->Views->CTView->topLevelItemCount(), 2);
+    ASSERT_EQ(page->Views->TChat->model()->rowCount(), 1);
+    EXPECT_EQ(page->Views->TChat->chatModel()->text(0), QStringLiteral("Bob: \"rush\""));
+    EXPECT_EQ(page->Views->CTView->model()->rowCount(), 2);
 
     // The scanned T chat saved as RTF: its one line in red.
     prompts.expectSaveFile(QString::fromStdString(folder.file("tchat.rtf")));

@@ -5,9 +5,12 @@
 #include "common/AppContext.h"
 #include "common/ErrorReport.h"
 #include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
+#include "loganalysis/WorkedExampleLog.h"
 #include "profiles/ProfileStore.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
@@ -16,18 +19,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextCursor>
-#include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -106,17 +110,6 @@ struct ChatFrameTest : ::testing::Test
         ASSERT_TRUE(QTest::qWaitFor([&] { return page->LocalFiles->names().size() == count; }, 10000))
             << page->LocalFiles->names().join(u',').toStdString();
         ASSERT_TRUE(page->LocalFiles->selectName(name));
-    }
-
-    static void appendLine(QTextEdit* view, const QString& text, const QColor& color)
-    {
-        QTextCursor cursor(view->document());
-        cursor.movePosition(QTextCursor::End);
-        if (!view->document()->isEmpty())
-            cursor.insertBlock();
-        QTextCharFormat format;
-        format.setForeground(color);
-        cursor.insertText(text, format);
     }
 };
 
@@ -270,11 +263,11 @@ TEST_F(ChatFrameTest, NothingSelectedNothingHappens)
 // dialog; a cancelled dialog writes nothing.
 TEST_F(ChatFrameTest, SavesEachChatAsRtf)
 {
-    appendLine(page->Views->TChat, QStringLiteral("Bob: \"rush\""), Qt::red);
-    appendLine(page->Views->TChat, QStringLiteral("J\u00f6rg: \"{x}\\y\""), Qt::red);
-    appendLine(page->Views->PublicChat, QStringLiteral("Alice: \"hello all\""), Qt::blue);
-    appendLine(page->Views->PublicChat, QStringLiteral("Bob: \"hi\" (dead)"), Qt::red);
-    appendLine(page->Views->CTChat, QStringLiteral("Alice: \"go B\""), Qt::blue);
+    writeLog("L1.log",
+        test::kWorkedExampleLog
+            + "L 10/20/2003 - 20:16:09: \"J\xc3\xb6rg<7><555555><TERRORIST>\" say_team \"{x}\\y\"\r\n");
+    page->ScanLog(QStringLiteral("L1.log"));
+    status.history.clear();
 
     const RtfColor red{ 255, 0, 0 };
     const RtfColor blue{ 0, 0, 255 };
@@ -300,7 +293,9 @@ TEST_F(ChatFrameTest, SavesEachChatAsRtf)
     }
     EXPECT_NE(folder.read("t.rtf").find("J\\'f6rg: \"\\{x\\}\\\\y\""), std::string::npos);
 
-    // Replacing an existing file asks nothing; cancelling writes nothing.
+    // The real save dialog asks before it replaces an existing file (see
+    // RealSaveDialogAsksBeforeReplacing); the scripted one stands for a user
+    // who answered yes: the file is then replaced. Cancelling writes nothing.
     script.expectSaveFile(QString::fromStdString(folder.file("t.rtf")));
     page->SaveChatas1->trigger();
     EXPECT_EQ(folder.read("t.rtf"), folder.read("public.rtf"));
@@ -311,16 +306,59 @@ TEST_F(ChatFrameTest, SavesEachChatAsRtf)
     EXPECT_TRUE(status.history.isEmpty());
 }
 
+// The program's real save dialog asks before it replaces an existing file:
+// answered with No, the dialog stays open and, cancelled then, nothing is
+// written.
+TEST_F(ChatFrameTest, RealSaveDialogAsksBeforeReplacing)
+{
+    QtPrompts real;
+    AppContext realContext{ folder.path(), store, real, status };
+    TchatFrame realPage(realContext);
+    writeLog("L1.log", test::kWorkedExampleLog);
+    realPage.ScanLog(QStringLiteral("L1.log"));
+    folder.write("t.rtf", "kept");
+    const QString existing = QString::fromStdString(folder.file("t.rtf"));
+
+    QString question;
+    int dialogs = 0;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            question = box->text();
+            box->button(QMessageBox::No)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            ++dialogs;
+            if (question.isEmpty()) {
+                dialog->selectFile(existing);
+                // Out of the timer's call: the question runs an event loop
+                // of its own, in which this timer must fire again.
+                QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+            } else {
+                dialog->reject();
+            }
+        }
+    });
+    driver.start();
+    realPage.MenuItem1->trigger();
+    driver.stop();
+    EXPECT_NE(question.indexOf(QStringLiteral("t.rtf")), -1) << question.toStdString();
+    EXPECT_GE(dialogs, 2); // the dialog was still open after the No
+    EXPECT_EQ(folder.read("t.rtf"), "kept");
+}
+
 TEST_F(ChatFrameTest, UnwritableChatFileIsReported)
 {
-    appendLine(page->Views->TChat, QStringLiteral("Bob: \"rush\""), Qt::red);
+    writeLog("L1.log", test::kWorkedExampleLog);
+    page->ScanLog(QStringLiteral("L1.log"));
     // A path whose parent is a regular file fails even for root.
     folder.write("plain", "x");
     script.expectSaveFile(QString::fromStdString(folder.file("plain/t.rtf")));
     script.expectErrorReport(QStringLiteral("plain/t.rtf"));
     runGuarded([&] { page->MenuItem1->trigger(); });
     script.verify();
-    EXPECT_EQ(page->Views->TChat->toPlainText(), QStringLiteral("Bob: \"rush\""));
+    EXPECT_EQ(page->Views->TChat->chatModel()->text(0), QStringLiteral("Bob: \"rush\""));
 }
 
 // The views' context menus offer saving.
@@ -328,7 +366,7 @@ TEST_F(ChatFrameTest, ChatViewsHaveTheirMenus)
 {
     struct Case
     {
-        QTextEdit* view;
+        ChatView* view;
         QMenu* menu;
     };
     for (const Case& c : { Case{ page->Views->PublicChat, page->PublicMenu }, Case{ page->Views->TChat, page->TMenu },

@@ -330,16 +330,17 @@ TEST(ChatLog, CopiesMovesAndBlocks)
     EXPECT_EQ(copy[699].text, "P699: \"" + std::string(699, 'm') + "\"");
 }
 
-class LogFileReaderTest : public ::testing::TestWithParam<std::size_t>
+// Buffer size and longest line kept.
+class LogFileReaderTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>>
 { };
 
-Lines readAll(const std::string& bytes, std::size_t bufferSize)
+Lines readAll(const std::string& bytes, std::size_t bufferSize, std::size_t maxLine)
 {
     FILE* f = std::tmpfile();
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fflush(f);
     std::rewind(f);
-    LogFileReader reader(fileno(f), "memory", bufferSize);
+    LogFileReader reader(fileno(f), "memory", bufferSize, maxLine);
     Lines out;
     std::string_view line;
     while (reader.nextLine(line))
@@ -348,18 +349,26 @@ Lines readAll(const std::string& bytes, std::size_t bufferSize)
     return out;
 }
 
+// Every line as the whole-text splitter gives it, cut to the longest kept.
 TEST_P(LogFileReaderTest, LineEndsAtEveryBufferBoundary)
 {
-    const std::vector<std::string> texts = { "", "\n", "\r", "\r\n", "a", "a\r\nb\r\n", "a\nb", "a\rb\r",
-        "a\r\r\nb\n\n", "\r\r", "\n\r", "long line without end " + std::string(70, 'x'),
-        "x\r\ny\rz\n\r\nw\r" + std::string(33, 'q') + "\r\n", std::string("nul\0byte\n", 9) };
+    const auto [bufferSize, maxLine] = GetParam();
+    const std::vector<std::string> texts
+        = { "", "\n", "\r", "\r\n", "a", "a\r\nb\r\n", "a\nb", "a\rb\r", "a\r\r\nb\n\n", "\r\r", "\n\r",
+              "long line without end " + std::string(70, 'x'), "x\r\ny\rz\n\r\nw\r" + std::string(33, 'q') + "\r\n",
+              std::string("nul\0byte\n", 9), "abcd\r\nabcde\rabc\n", std::string(9, 'y') + "\r",
+              std::string(9, 'y') + "\r\n" + std::string(17, 'z') + "\r\r\nlast", "ab\r\r\n" + std::string(40, 'w') };
     for (const std::string& text : texts) {
         SCOPED_TRACE(testing::PrintToString(text));
-        EXPECT_EQ(readAll(text, GetParam()), splitLines(text));
+        Lines expected = splitLines(text);
+        for (std::string& line : expected)
+            line.resize(std::min(line.size(), maxLine));
+        EXPECT_EQ(readAll(text, bufferSize, maxLine), expected);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BufferSizes, LogFileReaderTest, ::testing::Values(1, 2, 3, 5, 16, 1 << 20));
+INSTANTIATE_TEST_SUITE_P(BufferSizes, LogFileReaderTest,
+    ::testing::Combine(::testing::Values(1, 2, 3, 5, 16, 1 << 20), ::testing::Values(1, 4, 5, 9, 1 << 16)));
 
 TEST(LogFileReader, ScansAFileAndNamesItInErrors)
 {

@@ -7,8 +7,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +59,28 @@ protected:
         r.out = slurp(dir + "out");
         r.err = slurp(dir + "err");
         return r;
+    }
+
+    // The peak resident memory of one run, in KiB.
+    static long peakKiB(const std::vector<std::string>& args)
+    {
+        std::vector<char*> argv{ const_cast<char*>(VELTH_LOGSCAN) };
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, VELTH_LOGSCAN, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0)
+            return -1;
+        int status = 0;
+        rusage usage{};
+        if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return -1;
+        return usage.ru_maxrss;
     }
 };
 
@@ -105,6 +133,23 @@ TEST_F(LogScanTest, EmptyFileAndStats)
                         "ct_rows": 1, "t_rows": 0, "ct_wins": 1, "t_wins": 1})j"));
     r = run("--stats '" + empty + "'");
     EXPECT_EQ(json::parse(r.out)["time"], 0);
+}
+
+// A file without any line end is read in bounded memory, however long: the
+// line is cut while it is read (here 400 MB of NUL bytes, a sparse file).
+TEST_F(LogScanTest, LineWithoutEndInBoundedMemory)
+{
+    const std::string empty = write("empty.log", "");
+    const std::string huge = dir + "oneline.log";
+    {
+        std::ofstream(huge, std::ios::binary) << "L 10/20/2003 - 20:13:52: ";
+    }
+    ASSERT_EQ(::truncate(huge.c_str(), 400'000'000), 0);
+    const long base = peakKiB({ "--stats", empty });
+    const long peak = peakKiB({ "--stats", huge });
+    ASSERT_GT(base, 0);
+    ASSERT_GT(peak, 0);
+    EXPECT_LT(peak - base, 16 * 1024) << "empty file " << base << " KiB, 400 MB line " << peak << " KiB";
 }
 
 TEST_F(LogScanTest, Failures)

@@ -171,10 +171,10 @@ std::vector<ReadLine> readWithUnrtf(const std::string& rtfPath)
 TEST(RtfWriter, RealReaderShowsTheLinesInTheirColours)
 {
     const std::vector<std::string> tchat = {
-        "Bob: \"rush\"",
-        "J\xc3\xb6rg: \"{go} B\\A\"",
-        "\xc3\x86r\xc3\xb8 \xe2\x82\xac: \"caf\xc3\xa9\"",
+        "Bob: \"rush\"", "J\xc3\xb6rg: \"{go} B\\A\"", "\xc3\x86r\xc3\xb8 \xe2\x82\xac: \"caf\xc3\xa9\"",
         "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd: \"\xe5\x90\x8d\xe5\x89\x8d\" (dead)",
+        "Eve: \"a\xef\xbf\xbd"
+        "b\"", // a line break shown as U+FFFD stays in its line
     };
     std::vector<RtfParagraph> paragraphs;
     for (const std::string& line : tchat)

@@ -575,7 +575,9 @@ TEST_F(SettingsFrameTest, SaveStopsAtTheKeyThatCannotBeWritten)
     EXPECT_EQ(prompts.shown().last().right(1), QStringLiteral("."));
 }
 
-TEST_F(SettingsFrameTest, SaveIntoReadOnlyProgramFolderReportsTheStore)
+// A portable copy in a folder the user may not write keeps a store the user
+// may write; a store the user may not write is reported.
+TEST_F(SettingsFrameTest, SaveIntoReadOnlyProgramFolderNeedsAWritableStore)
 {
     if (!test::permissionsApply())
         GTEST_SKIP() << "permissions do not apply to this user";
@@ -583,12 +585,20 @@ TEST_F(SettingsFrameTest, SaveIntoReadOnlyProgramFolderReportsTheStore)
     open();
     select(QStringLiteral("Alpha"));
     ::chmod(folder.path().c_str(), 0555);
+    ::chmod(folder.file("ftpserver.ini").c_str(), 0400);
     prompts.expectErrorReport(toDisplay(context->store().path()));
     click(page->BSave);
     prompts.verify();
-    ::chmod(folder.path().c_str(), 0755);
     EXPECT_EQ(ini(), "[Alpha]\r\nHOST=old\r\n");
     EXPECT_EQ(status.status(), QString());
+
+    ::chmod(folder.file("ftpserver.ini").c_str(), 0600);
+    page->Host->setText(QStringLiteral("new"));
+    click(page->BSave);
+    prompts.verify();
+    ::chmod(folder.path().c_str(), 0755);
+    EXPECT_NE(ini().find("HOST=new\r\n"), std::string::npos) << ini();
+    EXPECT_EQ(status.status(), QStringLiteral("Settings successfully saved."));
 }
 
 TEST_F(SettingsFrameTest, FailedAddAndDeleteLeaveListFolderAndStatus)

@@ -343,6 +343,44 @@ TEST_F(CoolButtonTest, OneCellStripGetsAnEmbossedDisabledLook)
     EXPECT_NE(face, dark);
 }
 
+// The double-size strip gives each state's cell at twice the pixels and the
+// same logical size; the greyed and embossed looks scale with it.
+TEST_F(CoolButtonTest, DoubleSizeStripGivesEachCellAtTwiceThePixels)
+{
+    using S = TCoolButton::State;
+    button->setGlyph2x(makeStrip(4, 100));
+    const std::pair<S, int> cells[] = { { S::Up, 0 }, { S::Disabled, 1 }, { S::Pressed, 2 }, { S::Hot, 3 } };
+    for (const auto& [state, cell] : cells) {
+        const QPixmap sharp = button->preparedImage(state, 2);
+        EXPECT_EQ(sharp.size(), QSize(100, 100)) << cell;
+        EXPECT_EQ(sharp.devicePixelRatio(), 2.0) << cell;
+        EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(50, 50)) << cell;
+        const QImage image = sharp.toImage();
+        EXPECT_EQ(image.pixelColor(50, 50), kCellColour[cell]) << cell;
+        EXPECT_EQ(image.pixelColor(2, 2).alpha(), 0) << "key colour of cell " << cell;
+        EXPECT_EQ(image.pixelColor(5, 5), kCellColour[cell]) << "edge of cell " << cell;
+    }
+    EXPECT_EQ(button->preparedImage(S::Up, 1).size(), QSize(50, 50));
+
+    // A picture that is not twice the size is not used.
+    button->setGlyph2x(makeStrip(4, 80));
+    EXPECT_EQ(button->preparedImage(S::Up, 2).size(), QSize(50, 50));
+
+    // One cell: the embossed highlight lies one logical pixel off the shape.
+    QImage single(50, 50, QImage::Format_RGB32);
+    single.fill(QColor(0xee, 0xee, 0xee));
+    QImage single2x(100, 100, QImage::Format_RGB32);
+    single2x.fill(QColor(0xee, 0xee, 0xee));
+    QPainter(&single2x).fillRect(30, 30, 40, 40, Qt::black);
+    TCoolButton* b = addButton(QPoint(100, 10), single);
+    b->setGlyph2x(single2x);
+    b->setEnabled(false);
+    const QImage embossed = b->preparedImage(S::Disabled, 2).toImage();
+    EXPECT_EQ(embossed.pixelColor(40, 40), b->palette().color(QPalette::Dark));
+    EXPECT_EQ(embossed.pixelColor(71, 71), b->palette().color(QPalette::Light));
+    EXPECT_EQ(embossed.pixelColor(72, 72).alpha(), 0);
+}
+
 TEST_F(CoolButtonTest, FixedTransparentColourOverridesTheBottomLeftPixel)
 {
     button->setTransparentColor(kCellColour[0]);
