@@ -1,16 +1,17 @@
 // Throughput of the program's FTP client against the curl command-line tool,
 // side by side in one run: a 256 MiB download and upload in active mode
-// against pyftpdlib on loopback. The server runs on CPU 1, curl and this
+// against pyftpdlib on loopback, then the same over FTPS (explicit TLS,
+// passive, pyftpdlib's TLS handler) and SFTP (paramiko). The server runs on CPU 1, curl and this
 // client on CPU 0, so both see the same conditions. Files live on tmpfs when
 // there is one, so the disk does not blur the comparison (the client syncs
 // a finished download to disk before it renames it into place; curl does not).
 //
 // Usage: ftp_bench [size in MiB] [rounds]
-// Last line: "download D.DDx curl, upload U.UUx curl, small-file action
-// S.SSx curl's time" (client throughput divided by curl's, best round of
-// each; then the time of a whole 24-byte download action, connect to close,
-// divided by curl's time for the same, best of 20).
+// Last line: "download D.DDx curl, upload U.UUx curl; ftps download ...,
+// upload ...; sftp download ..., upload ..." (client throughput divided by
+// curl's, best round of each).
 #include "editors/FtpClient.h"
+#include "editors/ServerIdentity.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,6 +25,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -33,6 +36,9 @@
 
 #ifndef VELTH_FTPSERVER_SCRIPT
 #error "VELTH_FTPSERVER_SCRIPT must name tests/support/ftpserver.py"
+#endif
+#ifndef VELTH_SFTPSERVER_SCRIPT
+#error "VELTH_SFTPSERVER_SCRIPT must name tests/support/sftpserver.py"
 #endif
 
 namespace {
@@ -67,12 +73,30 @@ void makeFile(const std::string& path, std::size_t bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
+using velth::ConnectionKind;
+
+// One server of a kind: where it listens and what the client accepts of it.
+struct Target
+{
+    ConnectionKind kind = ConnectionKind::FtpActive;
+    int port = 0;
+    std::optional<velth::ServerIdentity> trusted;
+};
+
 // Seconds curl needs for one transfer (its own measure, without start-up).
-double runCurl(const QStringList& args)
+// The same kind of connection as the client's; curl's -k stands for the
+// fingerprint the client was given.
+double runCurl(ConnectionKind kind, const QStringList& args)
 {
     QProcess curl;
     QStringList all{ QStringLiteral("-c"), QStringLiteral("0"), QStringLiteral("curl"), QStringLiteral("-sS"),
-        QStringLiteral("--ftp-port"), QStringLiteral("-"), QStringLiteral("-w"), QStringLiteral("%{time_total}") };
+        QStringLiteral("-w"), QStringLiteral("%{time_total}") };
+    if (kind == ConnectionKind::FtpActive)
+        all << QStringLiteral("--ftp-port") << QStringLiteral("-");
+    else
+        all << QStringLiteral("-k");
+    if (kind == ConnectionKind::FtpsExplicit)
+        all << QStringLiteral("--ssl-reqd");
     all << args;
     curl.start(QStringLiteral("taskset"), all);
     if (!curl.waitForFinished(600000) || curl.exitCode() != 0)
@@ -81,13 +105,14 @@ double runCurl(const QStringList& args)
 }
 
 // Seconds the client needs for connect, CWD, one transfer and disconnect.
-double runClient(int port, bool upload, const std::string& localPath, const std::string& remoteName)
+double runClient(const Target& target, bool upload, const std::string& localPath, const std::string& remoteName)
 {
     velth::FtpClient client;
     client.setHost("127.0.0.1");
-    client.setPort(port);
+    client.setPort(target.port);
     client.setUser(kUser);
     client.setPassword(kPassword);
+    client.setConnection(target.kind, target.trusted);
     velth::FtpResult failure;
     bool finished = false;
     QElapsedTimer timer;
@@ -123,8 +148,101 @@ double runClient(int port, bool upload, const std::string& localPath, const std:
     return seconds;
 }
 
+// Starts the server of a kind on CPU 1 and reads its port (and host key).
+Target startServer(QProcess& server, ConnectionKind kind, const fs::path& root, const fs::path& work)
+{
+    const bool sftp = kind == ConnectionKind::Sftp;
+    QStringList args{ QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("/usr/bin/python3"),
+        sftp ? QStringLiteral(VELTH_SFTPSERVER_SCRIPT) : QStringLiteral(VELTH_FTPSERVER_SCRIPT),
+        QStringLiteral("--root"), QString::fromStdString(root.string()), QStringLiteral("--user"),
+        QString::fromLatin1(kUser), QStringLiteral("--password"), QString::fromLatin1(kPassword),
+        QStringLiteral("--exit-on-eof") };
+    const fs::path identity = work / (sftp ? "host_key" : "cert.pem");
+    if (sftp)
+        args << QStringLiteral("--host-key") << QString::fromStdString(identity.string());
+    if (kind == ConnectionKind::FtpsExplicit)
+        args << QStringLiteral("--tls") << QStringLiteral("explicit") << QStringLiteral("--cert")
+             << QString::fromStdString(identity.string());
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral("taskset"), args);
+    QByteArray out;
+    while (!out.contains('\n')) {
+        if (!server.waitForReadyRead(30000))
+            throw std::runtime_error("the server did not start");
+        out += server.readAllStandardOutput();
+    }
+    const QList<QByteArray> words = out.left(out.indexOf('\n')).trimmed().split(' ');
+    Target target;
+    target.kind = kind;
+    target.port = words.value(1).toInt();
+    if (sftp)
+        target.trusted = velth::ServerIdentity{ words.value(2).toStdString(), {} };
+    if (kind == ConnectionKind::FtpsExplicit) {
+        std::ifstream file(identity, std::ios::binary);
+        const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (const auto der = velth::certificateFromPem(pem))
+            target.trusted = velth::certificateIdentity(*der);
+    }
+    return target;
+}
+
+struct Ratios
+{
+    double download = 0;
+    double upload = 0;
+};
+
+// The rounds against one server: curl and the client take turns.
+Ratios benchKind(ConnectionKind kind, const fs::path& root, const fs::path& local, const fs::path& work,
+    std::size_t bytes, int rounds)
+{
+    QProcess server;
+    const Target target = startServer(server, kind, root, work);
+    const QString scheme = kind == ConnectionKind::Sftp ? QStringLiteral("sftp") : QStringLiteral("ftp");
+    const QString url = QStringLiteral("%1://%2:%3@127.0.0.1:%4/")
+                            .arg(scheme, QString::fromLatin1(kUser), QString::fromLatin1(kPassword))
+                            .arg(target.port);
+    const char* name = kind == ConnectionKind::FtpActive ? "ftp" : kind == ConnectionKind::Sftp ? "sftp" : "ftps";
+    double curlDown = 1e9, clientDown = 1e9, curlUp = 1e9, clientUp = 1e9;
+    const double mb = static_cast<double>(bytes) / 1e6;
+    for (int round = 1; round <= rounds; ++round) {
+        const double cd = runCurl(kind,
+            { QStringLiteral("-o"), QString::fromStdString((local / "curl.bin").string()),
+                url + QStringLiteral("big.bin") });
+        if (fs::file_size(local / "curl.bin") != bytes)
+            throw std::runtime_error("curl's download is incomplete");
+        fs::remove(local / "curl.bin");
+        const double kd = runClient(target, false, (local / "down.bin").string(), "big.bin");
+        if (fs::file_size(local / "down.bin") != bytes)
+            throw std::runtime_error("the client's download is incomplete");
+        fs::remove(local / "down.bin");
+        const double cu = runCurl(kind,
+            { QStringLiteral("-T"), QString::fromStdString((local / "up.bin").string()),
+                url + QStringLiteral("up_curl.bin") });
+        const double ku = runClient(target, true, (local / "up.bin").string(), "up_client.bin");
+        if (fs::file_size(root / "up_client.bin") != bytes)
+            throw std::runtime_error("the client's upload is incomplete");
+        std::printf("%s round %d: download curl %.0f MB/s, client %.0f MB/s; upload curl %.0f MB/s, client %.0f MB/s\n",
+            name, round, mb / cd, mb / kd, mb / cu, mb / ku);
+        std::fflush(stdout);
+        curlDown = std::min(curlDown, cd);
+        clientDown = std::min(clientDown, kd);
+        curlUp = std::min(curlUp, cu);
+        clientUp = std::min(clientUp, ku);
+    }
+    std::printf("%s best: download curl %.0f MB/s, client %.0f MB/s; upload curl %.0f MB/s, client %.0f MB/s\n", name,
+        mb / curlDown, mb / clientDown, mb / curlUp, mb / clientUp);
+    server.closeWriteChannel();
+    server.terminate();
+    server.waitForFinished(5000);
+    return { curlDown / clientDown, curlUp / clientUp };
+}
+
 } // namespace
 
+// Plain FTP (active) first, then FTPS (explicit TLS, passive) and SFTP, each
+// against its own server on the same files. Last line: the plain FTP ratios,
+// then those of FTPS and SFTP.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -139,80 +257,21 @@ int main(int argc, char** argv)
     fs::create_directories(root);
     fs::create_directories(local);
     int status = 0;
-    QProcess server;
     try {
         makeFile((root / "big.bin").string(), bytes);
         makeFile((local / "up.bin").string(), bytes);
-        std::ofstream((root / "small.txt").string(), std::ios::binary) << "L 10/20/2003 - 20:13:52\n";
-
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(QStringLiteral("taskset"),
-            { QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("/usr/bin/python3"),
-                QStringLiteral(VELTH_FTPSERVER_SCRIPT), QStringLiteral("--root"), QString::fromStdString(root.string()),
-                QStringLiteral("--user"), QString::fromLatin1(kUser), QStringLiteral("--password"),
-                QString::fromLatin1(kPassword), QStringLiteral("--exit-on-eof") });
-        QByteArray out;
-        while (!out.contains('\n')) {
-            if (!server.waitForReadyRead(30000))
-                throw std::runtime_error("the FTP server did not start");
-            out += server.readAllStandardOutput();
-        }
-        const int port = out.mid(5, out.indexOf('\n') - 5).trimmed().toInt();
-        const QString url = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/")
-                                .arg(QString::fromLatin1(kUser), QString::fromLatin1(kPassword))
-                                .arg(port);
         pinToCpu(0);
-
-        double curlDown = 1e9, clientDown = 1e9, curlUp = 1e9, clientUp = 1e9;
-        const double mb = static_cast<double>(bytes) / 1e6;
-        for (int round = 1; round <= rounds; ++round) {
-            const double cd = runCurl({ QStringLiteral("-o"), QString::fromStdString((local / "curl.bin").string()),
-                url + QStringLiteral("big.bin") });
-            if (fs::file_size(local / "curl.bin") != bytes)
-                throw std::runtime_error("curl's download is incomplete");
-            fs::remove(local / "curl.bin");
-            const double kd = runClient(port, false, (local / "down.bin").string(), "big.bin");
-            if (fs::file_size(local / "down.bin") != bytes)
-                throw std::runtime_error("the client's download is incomplete");
-            fs::remove(local / "down.bin");
-            const double cu = runCurl({ QStringLiteral("-T"), QString::fromStdString((local / "up.bin").string()),
-                url + QStringLiteral("up_curl.bin") });
-            const double ku = runClient(port, true, (local / "up.bin").string(), "up_client.bin");
-            if (fs::file_size(root / "up_client.bin") != bytes)
-                throw std::runtime_error("the client's upload is incomplete");
-            std::printf(
-                "round %d: download curl %.0f MB/s, client %.0f MB/s; upload curl %.0f MB/s, client %.0f MB/s\n", round,
-                mb / cd, mb / kd, mb / cu, mb / ku);
-            std::fflush(stdout);
-            curlDown = std::min(curlDown, cd);
-            clientDown = std::min(clientDown, kd);
-            curlUp = std::min(curlUp, cu);
-            clientUp = std::min(clientUp, ku);
-        }
-        std::printf(
-            "best: download curl %.0f MB/s, client %.0f MB/s; upload curl %.0f MB/s, client %.0f MB/s (%zu MiB, "
-            "files in %s)\n",
-            mb / curlDown, mb / clientDown, mb / curlUp, mb / clientUp, mib, base.string().c_str());
-
-        // A whole small action: connect, log in, CWD, a 24-byte RETR, close.
-        double curlSmall = 1e9, clientSmall = 1e9;
-        for (int round = 0; round < 30; ++round) {
-            curlSmall = std::min(curlSmall,
-                runCurl({ QStringLiteral("-o"), QString::fromStdString((local / "small_curl.txt").string()),
-                    url + QStringLiteral("small.txt") }));
-            clientSmall = std::min(clientSmall, runClient(port, false, (local / "small.txt").string(), "small.txt"));
-        }
-        std::printf(
-            "small-file action: curl %.1f ms, client %.1f ms (best of 30)\n", curlSmall * 1e3, clientSmall * 1e3);
-        std::printf("download %.2fx curl, upload %.2fx curl, small-file action %.2fx curl's time\n",
-            curlDown / clientDown, curlUp / clientUp, clientSmall / curlSmall);
+        const Ratios ftp = benchKind(ConnectionKind::FtpActive, root, local, work, bytes, rounds);
+        const Ratios ftps = benchKind(ConnectionKind::FtpsExplicit, root, local, work, bytes, rounds);
+        const Ratios sftp = benchKind(ConnectionKind::Sftp, root, local, work, bytes, rounds);
+        std::printf("(%zu MiB, files in %s)\n", mib, base.string().c_str());
+        std::printf("download %.2fx curl, upload %.2fx curl; ftps download %.2fx, upload %.2fx; sftp download %.2fx, "
+                    "upload %.2fx\n",
+            ftp.download, ftp.upload, ftps.download, ftps.upload, sftp.download, sftp.upload);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ftp_bench: %s\n", e.what());
         status = 1;
     }
-    server.closeWriteChannel();
-    server.terminate();
-    server.waitForFinished(5000);
     std::error_code ec;
     fs::remove_all(work, ec);
     return status;

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/FileIo.h"
 #include "common/TextLines.h"
+#include "editors/CurlConnection.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -27,6 +28,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -376,8 +378,10 @@ private:
 };
 
 // Whether a control connection is still open. A closed connection, or one
-// with a reply nobody asked for ("421 Timeout."), cannot be used.
-bool controlAlive(int fd, std::string* unsolicited)
+// with a reply nobody asked for ("421 Timeout."), cannot be used. An SSH
+// connection may carry messages of its own at any time (keep-alives): only
+// its end counts.
+bool controlAlive(int fd, std::string* unsolicited, bool ssh = false)
 {
     if (fd < 0)
         return false;
@@ -387,6 +391,8 @@ bool controlAlive(int fd, std::string* unsolicited)
     char buffer[512];
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return true;
+    if (ssh && n > 0)
         return true;
     if (n > 0) {
         std::string text(buffer, static_cast<size_t>(n));
@@ -421,13 +427,8 @@ std::string addressText(const sockaddr_storage& address)
 
 // --- what one connection is made of ---
 
-struct Login
-{
-    std::string host;
-    int port = 21;
-    std::string user;
-    std::string password;
-};
+// Where a connection goes and how (kind, login, accepted identity).
+using Login = ConnectionTarget;
 
 struct Limits
 {
@@ -438,35 +439,36 @@ struct Limits
 };
 
 // Sets where and how a connection goes: the one place that knows the kind of
-// connection (URL scheme, login, data connection mode). remoteName is the
-// bare file name an operation works on, empty for none.
-bool configureConnection(CURL* easy, const Login& login, const std::string& remoteName)
+// connection (URL scheme, login, TLS, data connection mode, host key check).
+// path is what an operation works on: for FTP the bare file name (empty for
+// none), taken in the folder the connection changed to; for SFTP the whole
+// path (sftpPath()).
+bool configureConnection(CURL* easy, const Login& login, const std::string& path, HostKeyCheck* hostKey)
 {
-    std::string host = login.host;
-    if (host.find(':') != std::string::npos && host.front() != '[')
-        host = "[" + host + "]";
-    CURLU* url = curl_url();
-    char* text = nullptr;
-    const bool ok = url && curl_url_set(url, CURLUPART_SCHEME, "ftp", 0) == CURLUE_OK
-        && curl_url_set(url, CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK
-        && curl_url_set(url, CURLUPART_PORT, std::to_string(login.port).c_str(), 0) == CURLUE_OK
-        && curl_url_set(url, CURLUPART_PATH, ("/" + remoteName).c_str(), CURLU_URLENCODE) == CURLUE_OK
-        && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK;
-    if (ok)
-        curl_easy_setopt(easy, CURLOPT_URL, text);
-    curl_free(text);
-    curl_url_cleanup(url);
-    if (!ok)
+    const std::optional<std::string> url = connectionUrl(login, path);
+    if (!url)
         return false;
-    curl_easy_setopt(easy, CURLOPT_USERNAME, login.user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, login.password.c_str());
-    // Active mode from the control connection's local address, with PORT
-    // (libcurl still uses EPRT where the address is IPv6).
-    curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
-    curl_easy_setopt(easy, CURLOPT_FTP_USE_EPRT, 0L);
+    curl_easy_setopt(easy, CURLOPT_URL, url->c_str());
+    applyConnectionKind(easy, login, hostKey);
     // No CWD of libcurl's own: the one CWD is changeDirectory's.
     curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     return true;
+}
+
+// The name in a long listing line: what follows the eight fields before it
+// (permissions, links, owner, group, size and the three date fields).
+std::string_view listedName(std::string_view line)
+{
+    std::size_t pos = 0;
+    for (int field = 0; field < 8; ++field) {
+        pos = line.find_first_not_of(' ', pos);
+        if (pos == std::string_view::npos)
+            return {};
+        pos = line.find(' ', pos);
+        if (pos == std::string_view::npos)
+            return {};
+    }
+    return line.substr(pos + 1);
 }
 
 enum class Op { Connect, Cwd, Noop, Store, Retrieve, List };
@@ -526,7 +528,9 @@ private:
 
 public:
     // Worker only.
+    HostKeyCheck hostKey; // before easy: libcurl's handshake writes to it
     EasyHandle easy;
+    std::string folder; // SFTP: the folder changeDirectory() went to
     curl_socket_t controlFd = CURL_SOCKET_BAD;
     sockaddr_storage peer{};
 };
@@ -558,7 +562,7 @@ public:
         m_session = &session;
         if (m_op != Op::Connect) {
             std::string unsolicited;
-            if (!session.easy || !controlAlive(session.controlFd, &unsolicited))
+            if (!session.easy || !controlAlive(session.controlFd, &unsolicited, sftp()))
                 return fail(FtpResult::Kind::Lost,
                     unsolicited.empty() ? std::string("the server closed the connection")
                                         : "the server closed the connection (" + unsolicited + ")");
@@ -572,7 +576,10 @@ public:
             curl_easy_reset(session.easy.get());
         CURL* easy = session.easy.get();
         const bool named = m_op == Op::Store || m_op == Op::Retrieve;
-        if (!easy || !configureConnection(easy, session.login, named ? m_subject : std::string()))
+        // The SSH handshake is SFTP's greeting: the connect waits under the
+        // reply limit from there on.
+        session.hostKey.answered = &session.greeted;
+        if (!easy || !configureConnection(easy, session.login, remotePath(), &session.hostKey))
             return fail(FtpResult::Kind::NotSent, named ? "not a valid file name" : "not a valid host name");
         configureOperation(easy);
         const CURLcode code = ending() != Ending::None ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(easy);
@@ -581,6 +588,51 @@ public:
 
 private:
     Ending ending() const { return m_session->ending.load(); }
+    bool sftp() const { return m_session->login.kind == ConnectionKind::Sftp; }
+    // An SFTP request the server refused; the connection goes on.
+    static bool sftpRefusal(CURLcode code)
+    {
+        return code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED
+            || code == CURLE_REMOTE_DISK_FULL || code == CURLE_QUOTE_ERROR || code == CURLE_UPLOAD_FAILED;
+    }
+
+    // What the operation's URL names. SFTP: a change of folder and the
+    // liveness check read a folder (its entries are dropped), a listing reads
+    // the current one.
+    std::string remotePath() const
+    {
+        const bool named = m_op == Op::Store || m_op == Op::Retrieve;
+        if (!sftp())
+            return named ? m_subject : std::string();
+        switch (m_op) {
+        case Op::Connect:
+            return sftpPath({}, {});
+        case Op::Cwd:
+            return sftpPath(m_subject, {});
+        case Op::Noop:
+        case Op::List:
+            return sftpPath(m_session->folder, {});
+        case Op::Store:
+        case Op::Retrieve:
+            return sftpPath(m_session->folder, m_subject);
+        }
+        return {};
+    }
+
+    // The settings every handle of this operation gets, the certificate
+    // probe's included: time limits and libcurl's sockets opened through us.
+    void configureSockets(CURL* easy)
+    {
+        const Limits& limits = m_session->limits;
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Operation::onOpenSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketSet::onClose);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &m_session->sockets);
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()) + 1000L);
+        curl_easy_setopt(
+            easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, (static_cast<long>(limits.idle.count()) + 999L) / 1000L + 1L);
+    }
 
     Outcome fail(FtpResult::Kind kind, const std::string& detail, bool kept = false)
     {
@@ -614,7 +666,7 @@ private:
     void configureOperation(CURL* easy)
     {
         const Limits& limits = m_session->limits;
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        configureSockets(easy);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Operation::onHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -625,17 +677,11 @@ private:
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Operation::onProgress);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Operation::onOpenSocket);
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketSet::onClose);
-        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &m_session->sockets);
         curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Operation::onSocketOption);
         curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this);
         // The client's watchdog gives up first; libcurl's limits only back it up.
         const long idleMs = static_cast<long>(limits.idle.count());
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()) + 1000L);
         curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, idleMs + 1000L);
-        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, (idleMs + 999L) / 1000L + 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.lowSpeedTime.count()));
         // Keep an idle connection for as long as the page keeps it open.
@@ -643,6 +689,17 @@ private:
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
 
+        if (sftp()) {
+            // Connect: log in only. A change of folder, the liveness check and
+            // a listing read a folder; a file moves by its path.
+            if (m_op == Op::Connect)
+                curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+            else if (m_op == Op::Store) {
+                curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+                curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(m_size));
+            }
+            return;
+        }
         switch (m_op) {
         case Op::Connect:
             // Log in only: binary type and the system type are asked for at once.
@@ -693,13 +750,30 @@ private:
         // the request with a reply and is still there; anything else (time-out,
         // lost connection, aborted transfer) leaves it unusable.
         bool kept = session.controlFd != CURL_SOCKET_BAD && active == session.controlFd && ending() == Ending::None;
+        if (m_op == Op::Connect && ending() == Ending::None) {
+            const auto prepare = [this](CURL* probe) { configureSockets(probe); };
+            if (std::optional<IdentityProblem> problem
+                = identityProblem(code, easy, session.login, session.hostKey, prepare)) {
+                const std::string what = sftp() ? "host key" : "certificate";
+                Outcome outcome = fail(FtpResult::Kind::Untrusted,
+                    problem->changed ? "the server's " + what + " has changed"
+                                     : "the server's " + what + " is not trusted");
+                outcome.result.identity = std::move(problem);
+                return outcome;
+            }
+        }
         if (code != CURLE_OK || m_newConnectionRefused) {
             std::string unsolicited;
-            kept = kept && replyCode(m_replies.last()) >= 400 && controlAlive(session.controlFd, &unsolicited);
+            // SFTP has no replies: a refused file or folder is a status of
+            // the SFTP channel, after which the connection goes on.
+            const bool refused = sftp() ? sftpRefusal(code) : replyCode(m_replies.last()) >= 400;
+            kept = kept && refused && controlAlive(session.controlFd, &unsolicited, sftp());
             Outcome outcome = describe(code, static_cast<int>(osErrno));
             outcome.connectionKept = kept && m_op != Op::Connect;
             return outcome;
         }
+        if (sftp() && m_op == Op::Cwd)
+            session.folder = m_subject;
         if (m_part) {
             try {
                 m_part->commit();
@@ -710,11 +784,39 @@ private:
         Outcome outcome;
         outcome.connectionKept = kept;
         if (m_op == Op::List)
-            outcome.lines = splitLines(m_listData);
+            outcome.lines = listedLines();
         return outcome;
     }
 
+    // The listing's lines. SFTP reads the whole folder: the lines whose name
+    // matches the argument's pattern are what LIST with it would give.
+    std::vector<std::string> listedLines() const
+    {
+        std::vector<std::string> lines = splitLines(m_listData);
+        if (!sftp() || m_subject.empty())
+            return lines;
+        std::vector<std::string> matching;
+        for (std::string& line : lines) {
+            const std::string name(listedName(line));
+            if (!name.empty() && ::fnmatch(m_subject.c_str(), name.c_str(), FNM_PERIOD) == 0)
+                matching.push_back(std::move(line));
+        }
+        return matching;
+    }
+
     Outcome describe(CURLcode code, int osErrno)
+    {
+        Outcome outcome = describeFailure(code, osErrno);
+        // The server could not reach us for a data connection: behind a home
+        // router passive mode is the cure, which is the user's choice.
+        const bool activeDataFailed
+            = code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_TIMEOUT || replyCode(m_replies.last()) == 425;
+        if (m_session->login.kind == ConnectionKind::FtpActive && activeDataFailed && ending() == Ending::None)
+            outcome.result.message = withPassiveModeHint(outcome.result.message);
+        return outcome;
+    }
+
+    Outcome describeFailure(CURLcode code, int osErrno)
     {
         using Kind = FtpResult::Kind;
         const Limits& limits = m_session->limits;
@@ -753,6 +855,17 @@ private:
             outcome.result.message
                 = "Login to " + m_session->login.host + " refused: " + (errorReply ? reply : curlText);
             return outcome;
+        }
+        // libssh2 reports a connection the server closed as an error of its
+        // layer.
+        std::string unsolicited;
+        if (sftp() && code == CURLE_SSH && !controlAlive(m_session->controlFd, &unsolicited, true))
+            return fail(Kind::Lost, "the server closed the connection");
+        if (sftp() && sftpRefusal(code)) {
+            // libcurl's "Could not open remote file for reading: No such
+            // file or directory": the operation's own prefix says the first part.
+            const std::size_t colon = curlText.rfind(": ");
+            return fail(Kind::Refused, colon == std::string::npos ? curlText : curlText.substr(colon + 2));
         }
         if (errorReply) {
             outcome = fail(Kind::Refused, reply);
@@ -827,6 +940,9 @@ private:
     {
         auto* self = static_cast<Operation*>(userp);
         const size_t bytes = size * count;
+        // SFTP reads a folder to change to it or to see the server answer.
+        if (self->m_op == Op::Cwd || self->m_op == Op::Noop)
+            return bytes;
         if (self->m_op == Op::List) {
             self->m_listLines += static_cast<std::size_t>(std::count(data, data + bytes, '\n'));
             if (self->m_listLines > FtpClient::kMaxListingLines
@@ -900,7 +1016,8 @@ private:
         // A new control connection after the connect would mean libcurl
         // replacing a connection the server closed: the folder changed to
         // would be lost, so the operation must fail instead.
-        if (port != 0 && self->m_op != Op::Connect) {
+        // Passive-mode data connections go to other ports of the server.
+        if (port != 0 && port == self->m_session->login.port && self->m_op != Op::Connect) {
             self->m_newConnectionRefused = true;
             return CURL_SOCKET_BAD;
         }
@@ -1125,6 +1242,12 @@ void FtpClient::setUser(const std::string& user)
 void FtpClient::setPassword(const std::string& password)
 {
     d->settings.password = password;
+}
+
+void FtpClient::setConnection(ConnectionKind kind, std::optional<ServerIdentity> trusted)
+{
+    d->settings.kind = kind;
+    d->settings.trusted = std::move(trusted);
 }
 
 void FtpClient::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds idle)

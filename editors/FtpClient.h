@@ -1,5 +1,8 @@
 #pragma once
 
+#include "editors/ServerIdentity.h"
+#include "profiles/ConnectionKind.h"
+
 #include <QObject>
 
 #include <chrono>
@@ -21,6 +24,7 @@ struct FtpResult
         TimedOut, // no connection, no answer or too little data within the limits
         Cancelled, // cancel() ended it
         LocalFile, // the local file could not be read or written
+        Untrusted, // the server's certificate or host key is not accepted (in identity); nothing was sent
     };
 
     Kind kind = Kind::Ok;
@@ -29,6 +33,8 @@ struct FtpResult
     std::string message;
     // The server's error reply, all of its lines joined by line breaks.
     std::string reply;
+    // Untrusted: what the server showed, and whether it changed.
+    std::optional<IdentityProblem> identity;
 
     bool ok() const { return kind == Kind::Ok; }
 };
@@ -39,8 +45,12 @@ struct FtpResult
 // calling thread through its event loop, never from inside the call that
 // started the operation.
 //
-// Active mode (PORT, EPRT only for IPv6, data connections accepted only from
-// the server's address), binary type, automatic login.
+// The profile's kind of connection decides the rest: plain FTP in active mode
+// (PORT, EPRT only for IPv6, data connections accepted only from the
+// server's address) or passive mode, FTPS with explicit or implicit TLS
+// (passive), or SFTP; binary type and automatic login on FTP. SFTP has no
+// current folder on the server: the client keeps the folder changeDirectory()
+// went to (after checking that it can be read) and names files inside it.
 //
 // One operation runs at a time; starting another while one runs is a
 // programming error (the pages' busy checks prevent it).
@@ -66,6 +76,12 @@ public:
     void setPort(int port);
     void setUser(const std::string& user);
     void setPassword(const std::string& password);
+    // How the next connect goes (plain active FTP unless told otherwise), and
+    // the certificate or host key the user accepted for the server, if any.
+    // Without one a TLS certificate must pass the system's trust store, and
+    // an SSH host key is never accepted: the connect then ends Untrusted
+    // before the login is sent.
+    void setConnection(ConnectionKind kind, std::optional<ServerIdentity> trusted = std::nullopt);
 
     // Give up after this long without a connection, and after this long
     // without any reply or data (defaults: 30 s and 60 s).

@@ -7,6 +7,7 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
+#include "editors/TrustPrompt.h"
 #include "profiles/ProfileStore.h"
 
 #include <memory>
@@ -25,6 +26,7 @@ struct Action
     FtpClient& client;
     ConnectSteps steps;
     std::string profile;
+    ConnectionTarget target; // what the fingerprint question names
 };
 
 // A step as the client's callback: it runs under the error guard, so an
@@ -72,6 +74,26 @@ void connected(const std::shared_ptr<Action>& action)
     action->client.changeDirectory(folder, stepCallback(action, &inFolder));
 }
 
+// The connect's callback. A certificate or host key the profile has not
+// accepted ends the connect before the login: the user is asked, and after
+// Yes the connect is made again with the accepted identity. The client is
+// disconnected while the question is open.
+FtpClient::Done connectCallback(const std::shared_ptr<Action>& action)
+{
+    return [action](const FtpResult& result) {
+        if (result.kind != FtpResult::Kind::Untrusted || !result.identity)
+            return stepCallback(action, &connected)(result);
+        runGuarded([&] {
+            action->client.disconnect();
+            const ServerIdentity accepted
+                = confirmServerIdentity(action->context, action->profile, action->target, *result.identity);
+            action->target.trusted = accepted;
+            action->client.setConnection(action->target.kind, accepted);
+            action->client.connectToHost(connectCallback(action));
+        });
+    };
+}
+
 } // namespace
 
 void throwFtpError(const FtpResult& result)
@@ -88,13 +110,20 @@ void openConnection(AppContext& context, FtpClient& client, const std::string& p
     client.setPort(port);
     client.setUser(store.readString(profile, "USER", ""));
     client.setPassword(store.readString(profile, "PASS", ""));
+    ConnectionTarget target;
+    target.kind = readConnectionKind(store, profile);
+    target.host = host;
+    target.port = port;
+    if (target.kind == ConnectionKind::Sftp || usesTls(target.kind))
+        target.trusted = knownFingerprints(context).find(profile, target.kind, host, port);
+    client.setConnection(target.kind, target.trusted);
     if (steps.beforeConnect)
         steps.beforeConnect(profile);
 
     context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
         + QString::number(port) + QStringLiteral("."));
-    auto action = std::make_shared<Action>(Action{ context, client, std::move(steps), profile });
-    client.connectToHost(stepCallback(action, &connected));
+    auto action = std::make_shared<Action>(Action{ context, client, std::move(steps), profile, std::move(target) });
+    client.connectToHost(connectCallback(action));
 }
 
 void runTransfer(AppContext& context, FtpClient& client, const QComboBox* selector, TransferVariant variant)

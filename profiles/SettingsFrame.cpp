@@ -7,10 +7,12 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
+#include "profiles/ConnectionKind.h"
 #include "profiles/IniFile.h"
 #include "profiles/ProfileStore.h"
 #include "skin/PageTabs.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,6 +69,23 @@ QLineEdit* makeField(QWidget* parent, const char* name, int x, int y, int width)
     field->setGeometry(x, y, width, kFieldHeight);
     field->setValidator(new SingleLineValidator(field));
     return field;
+}
+
+QString connectionKindText(ConnectionKind kind)
+{
+    switch (kind) {
+    case ConnectionKind::FtpActive:
+        return QStringLiteral("FTP, active mode");
+    case ConnectionKind::FtpPassive:
+        return QStringLiteral("FTP, passive mode");
+    case ConnectionKind::FtpsExplicit:
+        return QStringLiteral("FTPS, explicit TLS");
+    case ConnectionKind::FtpsImplicit:
+        return QStringLiteral("FTPS, implicit TLS");
+    case ConnectionKind::Sftp:
+        return QStringLiteral("SFTP (SSH)");
+    }
+    return {};
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, int x, int width)
@@ -154,7 +173,9 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     panelColumn->setContentsMargins(0, 5, 0, 0);
     Panel1 = new QFrame(SettingsTab);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedSize(206, 196);
+    // Taller than the fields need alone: the connection list stands below
+    // the HLDS path.
+    Panel1->setFixedSize(206, 236);
     Panel1->setFrameShape(QFrame::StyledPanel);
     Panel1->setFrameShadow(QFrame::Raised);
     panelColumn->addWidget(Panel1);
@@ -181,6 +202,14 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     Port = new TPortEdit(Panel1);
     Port->setObjectName(QStringLiteral("Port"));
     Port->setGeometry(140, 85, 61, kFieldHeight);
+    Label7 = makeLabel(Panel1, "Label7", QStringLiteral("Connection"), 5, 190);
+    Connection = new QComboBox(Panel1);
+    Connection->setObjectName(QStringLiteral("Connection"));
+    Connection->setGeometry(5, 205, 196, kFieldHeight);
+    Connection->setEditable(false);
+    for (const ConnectionKind kind : kConnectionKinds)
+        Connection->addItem(connectionKindText(kind), QString::fromLatin1(connectionKindValue(kind)));
+    Connection->setCurrentIndex(0);
 
     setTabOrder(BAdd, BDelete);
     setTabOrder(BDelete, BSave);
@@ -190,6 +219,7 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     setTabOrder(Port, User);
     setTabOrder(User, Password);
     setTabOrder(Password, hldsPath);
+    setTabOrder(hldsPath, Connection);
 
     m_host.edit = Host;
     m_user.edit = User;
@@ -199,6 +229,8 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(this, &TsettingsFrame::ServerListClick));
     // A click on the entry already selected reads the profile again too.
     connect(ServerList, &QListWidget::itemClicked, this, guarded(this, &TsettingsFrame::ServerListClick));
+    connect(Connection, &QComboBox::activated, this,
+        [this](int index) { runGuarded([this, index] { ConnectionChange(index); }); });
     connect(BAdd, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BAddClick));
     connect(BDelete, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BDeleteClick));
     connect(BSave, &QPushButton::clicked, this, guarded(this, &TsettingsFrame::BSaveClick));
@@ -234,6 +266,24 @@ void TsettingsFrame::ServerListClick()
     showValue(m_user, store.readString(*name, "USER"));
     showValue(m_password, store.readString(*name, "PASS"));
     showValue(m_hldsPath, store.readString(*name, "HLDS"));
+    const std::string connection = store.readString(*name, kConnectionKey);
+    const std::optional<ConnectionKind> kind = parseConnectionKind(connection);
+    m_unknownConnection = kind ? std::string() : connection;
+    Connection->setCurrentIndex(kind ? static_cast<int>(*kind) : -1);
+    m_shownConnection = Connection->currentIndex();
+}
+
+// Picking another kind moves a port left at the old kind's usual port to the
+// new kind's; a port the user chose stays.
+void TsettingsFrame::ConnectionChange(int index)
+{
+    if (index < 0 || index == m_shownConnection)
+        return;
+    const int oldDefault
+        = m_shownConnection < 0 ? -1 : defaultPort(kConnectionKinds[static_cast<std::size_t>(m_shownConnection)]);
+    if (Port->portValue() == oldDefault)
+        Port->setValue(defaultPort(kConnectionKinds[static_cast<std::size_t>(index)]));
+    m_shownConnection = index;
 }
 
 void TsettingsFrame::BAddClick()
@@ -297,6 +347,9 @@ void TsettingsFrame::BSaveClick()
     store.writeString(*name, "USER", valueToSave(m_user));
     store.writeString(*name, "PASS", valueToSave(m_password));
     store.writeString(*name, "HLDS", valueToSave(m_hldsPath));
+    const int kind = Connection->currentIndex();
+    store.writeString(*name, kConnectionKey,
+        kind < 0 ? m_unknownConnection : connectionKindValue(kConnectionKinds[static_cast<std::size_t>(kind)]));
     m_context.setStatus(QStringLiteral("Settings successfully saved."));
 }
 

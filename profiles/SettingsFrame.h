@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -80,6 +81,10 @@ public:
     QLineEdit* ServerName = nullptr;
     QLabel* Label2 = nullptr;
     TPortEdit* Port = nullptr;
+    QLabel* Label7 = nullptr;
+    // Pick-only list of the connection kinds; each item's data is the value
+    // the profile stores.
+    QComboBox* Connection = nullptr;
 
 private:
     // A text field shown from a stored value. While its text is unchanged it
@@ -93,12 +98,17 @@ private:
     void showValue(FieldValue& field, const std::string& bytes);
     std::string valueToSave(const FieldValue& field) const;
     void reloadServerList();
+    void ConnectionChange(int index);
 
     AppContext& m_context;
     FieldValue m_host;
     FieldValue m_user;
     FieldValue m_password;
     FieldValue m_hldsPath;
+    // The stored connection value while the list shows none of its entries
+    // (a value the program does not know): Save writes it back unchanged.
+    std::string m_unknownConnection;
+    int m_shownConnection = 0;
 };
 
 } // namespace velth

@@ -11,7 +11,7 @@ packages=(
     nlohmann-json3-dev
     libgtest-dev libgmock-dev
     clang clang-format libclang-rt-dev
-    python3-pyftpdlib
+    python3-pyftpdlib python3-openssl python3-paramiko openssl openssh-client
     xvfb xauth
     unrtf
 )

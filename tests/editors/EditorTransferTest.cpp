@@ -9,6 +9,7 @@
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
 #include "support/FtpServer.h"
+#include "support/PerKind.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -55,6 +56,11 @@ protected:
         profiles.writeInt("alpha", "PORT", server.port());
         profiles.writeString("alpha", "USER", server.user());
         profiles.writeString("alpha", "PASS", server.password());
+        const ConnectionKind kind = server.kind();
+        profiles.writeString("alpha", "CONNECTION", std::string(connectionKindValue(kind)));
+        if (kind == ConnectionKind::Sftp || usesTls(kind))
+            KnownFingerprints(this->context.programFolder() + std::string(KnownFingerprints::kFileName))
+                .remember("alpha", kind, server.host(), server.port(), server.accepted());
         server.makeFolder("cstrike");
     }
 
@@ -99,7 +105,10 @@ struct UploadCase
     std::string storedRcon; // as the profile store reads it back
 };
 
-TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
+using CfgKindTest = test::PerKind<CfgTransferTest>;
+VELTH_INSTANTIATE_PER_KIND(CfgKindTest);
+
+TEST_P(CfgKindTest, UploadSendsTheComposedServerCfg)
 {
     FtpServer server(FtpServer::Options::local());
     useServer(server);
@@ -131,7 +140,8 @@ TEST_F(CfgTransferTest, UploadSendsTheComposedServerCfg)
     EXPECT_EQ(status.history.mid(status.history.size() - 3),
         (QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()),
             QStringLiteral("Uploading config file."), kCfgDone }));
-    EXPECT_EQ(server.commands({ "CWD", "STOR" }).back(), "STOR server.cfg");
+    EXPECT_EQ(server.commands({ "CWD", "STOR", "OPEN-WRITE" }).back(),
+        sftp() ? "OPEN-WRITE /cstrike/server.cfg" : "STOR server.cfg");
 }
 
 TEST_F(CfgTransferTest, UploadSendsTheSavedFileNotTheEditorText)
@@ -202,7 +212,10 @@ TEST_F(CfgTransferTest, VanishedConfigSendsNothing)
 class MapcycleTransferTest : public TransferFixture<TmapcycleFrame>
 { };
 
-TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
+using MapcycleKindTest = test::PerKind<MapcycleTransferTest>;
+VELTH_INSTANTIATE_PER_KIND(MapcycleKindTest);
+
+TEST_P(MapcycleKindTest, UploadWritesTheLocalCopyAndSendsIt)
 {
     FtpServer server(FtpServer::Options::local());
     useServer(server);
@@ -221,7 +234,7 @@ TEST_F(MapcycleTransferTest, UploadWritesTheLocalCopyAndSendsIt)
             QStringLiteral("Uploading mapcycle."), QStringLiteral("Finished.") }));
 }
 
-TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
+TEST_P(MapcycleKindTest, DownloadReplacesTheLocalCopyAndTheList)
 {
     FtpServer server(FtpServer::Options::local());
     useServer(server);
@@ -232,7 +245,7 @@ TEST_F(MapcycleTransferTest, DownloadReplacesTheLocalCopyAndTheList)
     EXPECT_EQ(folder.read(local("alpha", "mapcycle.txt")), "x\ny\r\n\r\nz");
     EXPECT_EQ(itemTexts(page->Maps),
         (QStringList{ QStringLiteral("x"), QStringLiteral("y"), QString(), QStringLiteral("z") }));
-    EXPECT_EQ(server.commands({ "CWD" }).back(), "CWD /cstrike");
+    EXPECT_EQ(server.commands({ "CWD", "OPENDIR" }).back(), sftp() ? "OPENDIR /cstrike" : "CWD /cstrike");
 }
 
 // A profile picked while a download runs keeps its own cycle on show: the

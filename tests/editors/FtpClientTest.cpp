@@ -44,7 +44,10 @@ protected:
     TempDir local;
 };
 
-TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
+using FtpClientKindTest = PerKind<FtpClientTest>;
+VELTH_INSTANTIATE_PER_KIND(FtpClientKindTest);
+
+TEST_P(FtpClientKindTest, UploadAndDownloadKeepEveryByte)
 {
     FtpServer server;
     const std::string folder = server.external() ? server.folder() : "/velth-client-test";
@@ -77,7 +80,12 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
     // and the connection still usable.
     Outcome missing;
     client.retrieve("velth-no-such-file.ini", local.file("copy.ini"), missing.done());
-    EXPECT_EQ(missing.wait().rfind("Cannot download velth-no-such-file.ini: 550", 0), 0u);
+    const std::string refusal = missing.wait();
+    EXPECT_EQ(refusal.rfind(sftp() ? "Cannot download velth-no-such-file.ini: No such file"
+                                   : "Cannot download velth-no-such-file.ini: 550",
+                  0),
+        0u)
+        << refusal;
     EXPECT_EQ(local.read("copy.ini"), bytes);
     EXPECT_EQ(filesStartingWith(local.path(), "copy.ini."), std::vector<std::string>());
     EXPECT_TRUE(client.isConnected());
@@ -88,9 +96,18 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 
     EXPECT_EQ(server.read("velth-client-test/users.ini"), bytes);
     const auto commands = server.commands();
-    EXPECT_TRUE(contains(commands, "PORT 127,0,0,1,")) << "active mode with PORT for IPv4";
+    if (sftp()) {
+        EXPECT_EQ(server.commands({ "OPEN-WRITE", "OPEN-READ" }),
+            (std::vector<std::string>{ "OPEN-WRITE /velth-client-test/users.ini",
+                "OPEN-READ /velth-client-test/users.ini", "OPEN-READ /velth-client-test/velth-no-such-file.ini" }));
+        return;
+    }
+    const bool active = kind() == ConnectionKind::FtpActive;
+    EXPECT_EQ(contains(commands, "PORT 127,0,0,1,"), active) << "active mode with PORT for IPv4";
     EXPECT_FALSE(contains(commands, "EPRT"));
-    EXPECT_FALSE(contains(commands, "PASV") || contains(commands, "EPSV"));
+    EXPECT_EQ(contains(commands, "PASV") || contains(commands, "EPSV"), !active);
+    EXPECT_EQ(contains(commands, "AUTH TLS") || contains(commands, "AUTH SSL"), kind() == ConnectionKind::FtpsExplicit);
+    EXPECT_EQ(contains(commands, "PROT P"), usesTls(kind())) << "the data connections are encrypted too";
     EXPECT_TRUE(contains(commands, "TYPE I"));
     EXPECT_FALSE(contains(commands, "TYPE A"));
     EXPECT_EQ(server.commands({ "CWD", "XCWD", "CDUP" }), std::vector<std::string>{ "CWD " + folder });
@@ -100,7 +117,7 @@ TEST_F(FtpClientTest, UploadAndDownloadKeepEveryByteInActiveBinaryMode)
 
 // The folder goes to the server exactly as given, and names after it are
 // relative to it.
-TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
+TEST_P(FtpClientKindTest, ChangesToTheFolderExactlyAsGiven)
 {
     struct Row
     {
@@ -125,12 +142,14 @@ TEST_F(FtpClientTest, ChangesToTheFolderExactlyAsGiven)
         client.store(local.file("users.ini"), "users.ini", stored.done());
         EXPECT_EQ(stored.wait(), "");
         client.disconnect();
-        EXPECT_EQ(server.commands({ "CWD", "XCWD" }), std::vector<std::string>{ "CWD " + row.folder });
+        if (!sftp()) {
+            EXPECT_EQ(server.commands({ "CWD", "XCWD" }), std::vector<std::string>{ "CWD " + row.folder });
+        }
         EXPECT_EQ(server.read(row.landsIn + "users.ini"), "x\r\n");
     }
 }
 
-TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
+TEST_P(FtpClientKindTest, ListReturnsTheServersRawLines)
 {
     FtpServer server;
     server.write("cstrike/logs/L1020000.log", "130 bytes");
@@ -146,7 +165,7 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
     EXPECT_NE(listed.lines[0].find(" 9 "), std::string::npos);
     EXPECT_EQ(listed.lines[0].substr(listed.lines[0].size() - 13), " L1020000.log");
     EXPECT_EQ(listed.lines[1].substr(listed.lines[1].size() - 11), " my log.log");
-    if (!server.external()) {
+    if (!server.external() && !sftp()) {
         EXPECT_EQ(server.commands({ "LIST" }), std::vector<std::string>{ "LIST *.log" });
         EXPECT_EQ(server.commands({ "CWD" }).size(), 1u) << "no CWD of libcurl's own";
     }
@@ -163,7 +182,7 @@ TEST_F(FtpClientTest, ListReturnsTheServersRawLines)
     client.retrieve(longName, local.file(longName), longOne.done());
     EXPECT_EQ(longOne.wait(), "");
     EXPECT_EQ(local.read(longName), "long");
-    if (!server.external()) {
+    if (!server.external() && !sftp()) {
         EXPECT_EQ(server.commands({ "CWD" }).size(), 1u);
     }
     EXPECT_EQ(filesStartingWith(local.path(), std::string(200, 'L')), std::vector<std::string>{ longName });
@@ -187,7 +206,7 @@ TEST_F(FtpClientTest, ListOfAPatternOnAServerThatDoesNotExpandIt)
 // where there is one; a failed download leaves the old local copy and no
 // temporary file. While the client waits for a final reply the server
 // withholds, the caller's event loop goes on running.
-TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
+TEST_P(FtpClientKindTest, FaultsEndInErrorsThatSayWhatFailed)
 {
     enum class Step { Connect, Cwd, Store, Retrieve, List };
     struct Row
@@ -202,23 +221,29 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
         // Rows that end by another limit wait longer for replies, so a busy
         // machine cannot end them by the idle limit first.
         std::chrono::milliseconds idle = 700ms;
+        // Where SFTP says it in its own words (nullptr: as above), and
+        // whether a refused folder leaves its connection open.
+        const char* sftpMessage = nullptr;
+        bool sftpStaysConnected = false;
     };
     const std::string big(4 * 1024 * 1024, 'b');
     const std::vector<Row> rows{
         { "login refused", Fault::RefuseLogin, Step::Connect, "", "Login to 127.0.0.1 refused: 530 Login incorrect.",
-            false },
+            false, false, 700ms, "Login to 127.0.0.1 refused: Authentication failure" },
         { "no greeting", Fault::MuteGreeting, Step::Connect, "",
             "Cannot connect to 127.0.0.1 on port %P: no connection within 0.5 seconds", false },
         { "cwd refused", Fault::RefuseCwd, Step::Cwd, "",
-            "Cannot change to the folder /cstrike: 550 Permission denied.", false },
+            "Cannot change to the folder /cstrike: 550 Permission denied.", false, false, 700ms,
+            "Cannot change to the folder /cstrike: Permission denied", true },
         { "no reply after login", Fault::MuteAfterLogin, Step::Connect, "",
             "Cannot connect to 127.0.0.1 on port %P: no answer from the server for 0.7 seconds", false },
         { "no reply to cwd", Fault::MuteAtCwd, Step::Cwd, "",
             "Cannot change to the folder /cstrike: no answer from the server for 0.7 seconds", false },
         { "missing file", Fault::None, Step::Retrieve, "", "Cannot download users.ini: 550 No such file or directory.",
-            true },
+            true, false, 700ms, "Cannot download users.ini: No such file or directory", true },
         { "retrieve refused", Fault::MissingRetr, Step::Retrieve, "users.ini",
-            "Cannot download users.ini: 550 No such file or directory.", true },
+            "Cannot download users.ini: 550 No such file or directory.", true, false, 700ms,
+            "Cannot download users.ini: No such file or directory", true },
         { "dropped download", Fault::DropTransfer, Step::Retrieve, big,
             "Cannot download users.ini: the server closed the connection", false },
         { "dropped upload", Fault::DropTransfer, Step::Store, "",
@@ -248,6 +273,11 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        // The test servers of the other kinds know the first faults only.
+        const bool plainFtpOnly = row.heldReply || row.failsAt == Step::List || row.fault == Fault::Trickle
+            || row.fault == Fault::MultilineError || row.fault == Fault::LongGreeting || row.fault == Fault::ForeignData;
+        if (plainFtpOnly && kind() != ConnectionKind::FtpActive)
+            continue;
         FtpServer server(FtpServer::Options::local(row.fault));
         server.makeFolder("cstrike");
         if (!row.remoteFile.empty())
@@ -296,7 +326,7 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
             message = outcome.wait();
             EXPECT_TRUE(outcome.lines.empty());
         }
-        std::string expected = row.message;
+        std::string expected = sftp() && row.sftpMessage ? row.sftpMessage : row.message;
         if (const auto at = expected.find("%P"); at != std::string::npos)
             expected.replace(at, 2, std::to_string(server.port()));
         if (row.fault == Fault::LongGreeting) {
@@ -307,10 +337,44 @@ TEST_F(FtpClientTest, FaultsEndInErrorsThatSayWhatFailed)
         if (row.heldReply) {
             EXPECT_GE(ticksAfterData, 3) << "the event loop stood still while the final reply was awaited";
         }
-        EXPECT_EQ(client.isConnected(), row.staysConnected);
+        EXPECT_EQ(client.isConnected(), sftp() && row.sftpMessage ? row.sftpStaysConnected : row.staysConnected);
         EXPECT_FALSE(client.isBusy());
         EXPECT_EQ(local.read("users.ini"), "old local copy");
         EXPECT_EQ(filesStartingWith(local.path(), "users.ini."), std::vector<std::string>());
+        client.disconnect();
+    }
+}
+
+// A server that cannot reach the client for an active-mode data connection
+// (the client behind a home router): the error says where passive mode is
+// chosen, and passive mode gets the file from the same server.
+TEST_F(FtpClientTest, ActiveModeThatCannotConnectPointsToPassiveMode)
+{
+    FtpServer server(FtpServer::Options::local(Fault::NoActive));
+    server.write("cstrike/users.ini", "x\r\n");
+    for (const ConnectionKind kind : { ConnectionKind::FtpActive, ConnectionKind::FtpPassive }) {
+        SCOPED_TRACE(std::string(connectionKindValue(kind)));
+        FtpClient client;
+        pointAt(client, server);
+        client.setConnection(kind);
+        Outcome connected;
+        client.connectToHost(connected.done());
+        ASSERT_EQ(connected.wait(), "");
+        Outcome changed;
+        client.changeDirectory("/cstrike", changed.done());
+        ASSERT_EQ(changed.wait(), "");
+        Outcome retrieved;
+        client.retrieve("users.ini", local.file("users.ini"), retrieved.done());
+        if (kind == ConnectionKind::FtpActive) {
+            EXPECT_EQ(retrieved.wait(),
+                "Cannot download users.ini: 425 Can't connect to specified address. (the server could not open the "
+                "data connection in active mode; passive mode may help: choose \"FTP, passive mode\" under "
+                "Connection on the Settings page)");
+            EXPECT_FALSE(local.exists("users.ini"));
+        } else {
+            EXPECT_EQ(retrieved.wait(), "");
+            EXPECT_EQ(local.read("users.ini"), "x\r\n");
+        }
         client.disconnect();
     }
 }

@@ -7,6 +7,7 @@
 #include "editors/FtpClient.h"
 #include "profiles/ProfileStore.h"
 #include "support/FtpServer.h"
+#include "support/PerKind.h"
 #include "support/RecordingStatus.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <string>
@@ -66,12 +69,17 @@ struct Outcome
     }
 };
 
+// Points the client at the server, with the server's kind of connection and
+// its certificate or host key accepted.
 inline void pointAt(FtpClient& client, const FtpServer& server)
 {
     client.setHost(server.host());
     client.setPort(server.port());
     client.setUser(server.user());
     client.setPassword(server.password());
+    const ConnectionKind kind = server.kind();
+    client.setConnection(
+        kind, kind == ConnectionKind::Sftp || usesTls(kind) ? std::optional(server.accepted()) : std::nullopt);
 }
 
 // Every byte value, some lines with CR LF, LF and CR ends, no end at the end.
@@ -105,6 +113,12 @@ inline void addProfile(AppContext& context, const std::string& name, const FtpSe
     store.writeString(name, "USER", server.user());
     store.writeString(name, "PASS", server.password());
     store.writeString(name, "HLDS", server.hlds(hlds));
+    const ConnectionKind kind = server.kind();
+    store.writeString(name, "CONNECTION", std::string(connectionKindValue(kind)));
+    // As if the user had accepted the server's certificate or host key.
+    if (kind == ConnectionKind::Sftp || usesTls(kind))
+        KnownFingerprints(context.programFolder() + std::string(KnownFingerprints::kFileName))
+            .remember(name, kind, server.host(), server.port(), server.accepted());
 }
 
 } // namespace velth::test

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -157,7 +159,10 @@ TEST_F(UserFrameTest, WithoutAProfileNothingIsWrittenOrSent)
 
 // Every byte value survives download -> editor -> upload, apart from the
 // line ends, which become CR LF; the download itself is byte for byte.
-TEST_F(UserFrameTest, EveryByteSurvivesDownloadEditorUpload)
+using UserFrameKindTest = PerKind<UserFrameTest>;
+VELTH_INSTANTIATE_PER_KIND(UserFrameKindTest);
+
+TEST_P(UserFrameKindTest, EveryByteSurvivesDownloadEditorUpload)
 {
     const std::vector<std::pair<const char*, std::string>> documents{
         { "Windows-1252 with every byte", allBytes() },
@@ -233,7 +238,87 @@ TEST_F(UserFrameTest, ADownloadDoesNotReplaceAnotherProfilesCopyPickedMeanwhile)
     EXPECT_EQ(editor(), QStringLiteral("other's admins"));
 }
 
-TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
+// The kinds whose server proves who it is.
+class UserFrameTrustTest : public PerKind<UserFrameTest>
+{
+protected:
+    QString question(const FtpServer& server) const
+    {
+        const QString reason = sftp()
+            ? QStringLiteral("an SSH host key that this profile has not accepted before")
+            : QStringLiteral("a certificate that no authority trusted by this system vouches for");
+        return QStringLiteral(
+            "The server 127.0.0.1 on port %1 identifies itself with %2.\n\nSHA-256 fingerprint:\n%3"
+            "\n\nConnect only if this is the fingerprint your host gave you. Yes remembers it for the "
+            "profile srv and connects.")
+            .arg(server.port())
+            .arg(reason, QString::fromStdString(server.accepted().fingerprint));
+    }
+    std::vector<std::string> logins(const FtpServer& server) const
+    {
+        return server.commands({ "USER", "PASS", "LOGIN" });
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Kinds, UserFrameTrustTest,
+    ::testing::Values(ConnectionKind::FtpsExplicit, ConnectionKind::FtpsImplicit, ConnectionKind::Sftp), kindName);
+
+// An unknown certificate or host key is shown before anything is sent:
+// Cancel ends the action, Yes stores it and the action goes on; once stored
+// nobody is asked again; a server that comes back with another one on the
+// same address is refused without a question.
+TEST_P(UserFrameTrustTest, UnknownIdentityIsAskedAndAChangedOneRefused)
+{
+    TempDir keys;
+    FtpServer::Options options = FtpServer::Options::local();
+    options.identity = keys.file("first");
+    auto server = std::make_unique<FtpServer>(options);
+    server->write("cstrike/users.ini", "admins\r\n");
+    addProfile(context, "srv", *server, "");
+    std::filesystem::remove(folder.file("fingerprints.ini"));
+    page.FTPServer->setCurrentIndex(0);
+    const QString connecting = QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server->port());
+
+    prompts.expectConfirm(question(*server), false);
+    prompts.expectErrorReport(sftp() ? QStringLiteral(": its SSH host key was not accepted.")
+                                     : QStringLiteral(": its certificate was not accepted."));
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), connecting);
+    EXPECT_EQ(logins(*server), std::vector<std::string>{});
+    EXPECT_FALSE(folder.exists("fingerprints.ini"));
+    EXPECT_FALSE(folder.exists("cfgs/srv/users.ini"));
+
+    prompts.expectConfirm(question(*server), true);
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "admins\r\n");
+    EXPECT_NE(folder.read("fingerprints.ini").find(server->accepted().fingerprint), std::string::npos);
+
+    clickUpload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+
+    const int port = server->port();
+    server.reset();
+    options.identity = keys.file("second");
+    options.port = port;
+    server = std::make_unique<FtpServer>(options);
+    server->write("cstrike/users.ini", "impostor\r\n");
+    prompts.expectErrorReport(QStringLiteral("has changed since you accepted it for the profile srv (SHA-256 "
+                                             "fingerprint now %1)")
+                                  .arg(QString::fromStdString(server->accepted().fingerprint)));
+    clickDownload();
+    waitForEnd();
+    prompts.verify();
+    EXPECT_EQ(logins(*server), std::vector<std::string>{});
+    EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "admins\r\n");
+}
+
+TEST_P(UserFrameKindTest, FaultsEndInTheReportAndThePageWorksAgain)
 {
     struct Row
     {
@@ -244,21 +329,24 @@ TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
         QString lastStatus;
     };
     const std::vector<Row> rows{
-        { "login refused", Fault::RefuseLogin, true, QStringLiteral("530 Login incorrect."), QString() },
-        { "cwd refused", Fault::RefuseCwd, false, QStringLiteral("550 Permission denied."),
+        { "login refused", Fault::RefuseLogin, true,
+            sftp() ? QStringLiteral("refused: Authentication failure") : QStringLiteral("530 Login incorrect."),
+            QString() },
+        { "cwd refused", Fault::RefuseCwd, false,
+            sftp() ? QStringLiteral("/cstrike: Permission denied") : QStringLiteral("550 Permission denied."),
             QStringLiteral("Downloading userfile.") },
         { "dropped", Fault::DropTransfer, false, QStringLiteral("the server closed the connection"),
             QStringLiteral("Downloading userfile.") },
         { "stalled", Fault::StallTransfer, true, QStringLiteral("no answer from the server for 0.7 seconds"),
             QStringLiteral("Uploading userfile.") },
     };
-    page.ftpClient().setTimeouts(500ms, 700ms);
     page.FTPServer->setCurrentIndex(0);
     // The short limits of the fault rows are meant for the local server.
     FtpServer good(FtpServer::Options::local());
     good.write("cstrike/users.ini", "good");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        page.ftpClient().setTimeouts(500ms, 700ms);
         FtpServer server(FtpServer::Options::local(row.fault));
         server.write("cstrike/users.ini", std::string(1 << 20, 'x'));
         addProfile(context, "srv", server, "");
@@ -276,6 +364,9 @@ TEST_F(UserFrameTest, FaultsEndInTheReportAndThePageWorksAgain)
         EXPECT_EQ(folder.read("cfgs/srv/users.ini"), "kept");
         EXPECT_EQ(filesStartingWith(folder.file("cfgs/srv"), "users.ini."), std::vector<std::string>());
 
+        // The usual limits: a TLS handshake on a busy machine may take longer
+        // than the faults' short ones.
+        page.ftpClient().setTimeouts(30s, 60s);
         addProfile(context, "srv", good, "");
         clickDownload();
         waitForEnd();

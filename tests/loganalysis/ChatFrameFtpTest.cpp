@@ -13,6 +13,7 @@
 #include "loganalysis/WorkedExampleLog.h"
 #include "profiles/ProfileStore.h"
 #include "support/FtpServer.h"
+#include "support/PerKind.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
 #include "support/ShownText.h"
@@ -108,6 +109,11 @@ struct ChatFrameFtpTest : ::testing::Test
         context.store().writeString("game", "USER", server->user());
         context.store().writeString("game", "PASS", server->password());
         context.store().writeString("game", "HLDS", hlds);
+        const ConnectionKind kind = server->kind();
+        context.store().writeString("game", "CONNECTION", std::string(connectionKindValue(kind)));
+        if (kind == ConnectionKind::Sftp || usesTls(kind))
+            KnownFingerprints(folder.file(std::string(KnownFingerprints::kFileName)))
+                .remember("game", kind, server->host(), server->port(), server->accepted());
     }
     // A log on the server, dated 20 Oct 2003 20:13 UTC.
     void serverLog(const std::string& name, const std::string& bytes) const
@@ -163,7 +169,12 @@ struct ChatFrameHldsTest : ChatFrameFtpTest, ::testing::WithParamInterface<const
 };
 INSTANTIATE_TEST_SUITE_P(Hlds, ChatFrameHldsTest, ::testing::Values("/srv", "srv"));
 
-TEST_P(ChatFrameHldsTest, ConnectListsTheLogsOfTheServer)
+
+struct ChatFrameKindTest : test::PerKind<ChatFrameFtpTest>
+{ };
+INSTANTIATE_TEST_SUITE_P(Kinds, ChatFrameKindTest, ::testing::ValuesIn(kConnectionKinds), test::kindName);
+
+TEST_P(ChatFrameKindTest, ConnectListsTheLogsOfTheServer)
 {
     startServer();
     serverLog("L1020000.log", kLog);
@@ -177,8 +188,10 @@ TEST_P(ChatFrameHldsTest, ConnectListsTheLogsOfTheServer)
             QStringLiteral("L1021000.log|Oct 20  2003 |43") }));
     EXPECT_EQ(status.history,
         QStringList({ connectText(), QStringLiteral("Downloading logdir."), QStringLiteral("Ready.") }));
-    EXPECT_EQ(server->commands({ "CWD", "LIST" }),
-        std::vector<std::string>({ "CWD " + hlds + "/cstrike/logs", "LIST *.log" }));
+    if (!sftp()) {
+        EXPECT_EQ(server->commands({ "CWD", "LIST" }),
+            std::vector<std::string>({ "CWD " + hlds + "/cstrike/logs", "LIST *.log" }));
+    }
     EXPECT_TRUE(page->IdFTP1->isConnected());
 
     // Connected, Connect is refused, also for the same profile and for
@@ -308,7 +321,7 @@ TEST_P(ChatFrameHldsTest, ServerNamesAreShownAsText)
     EXPECT_TRUE(status.history.contains(QStringLiteral("Downloading <img src=x><h1>y.log.")));
 }
 
-TEST_P(ChatFrameHldsTest, DownloadScansTheLog)
+TEST_P(ChatFrameKindTest, DownloadScansTheLog)
 {
     startServer();
     serverLog("L1020000.log", kLog);
@@ -339,7 +352,7 @@ TEST_P(ChatFrameHldsTest, DownloadScansTheLog)
 
 // Downloads run one after another over the one connection; each replaces the
 // local log of its name.
-TEST_P(ChatFrameHldsTest, RepeatedDownloadsOverOneConnection)
+TEST_P(ChatFrameKindTest, RepeatedDownloadsOverOneConnection)
 {
     startServer();
     serverLog("L1.log", "L 10/20/2003 - 20:13:52: one\r\n");
@@ -356,8 +369,16 @@ TEST_P(ChatFrameHldsTest, RepeatedDownloadsOverOneConnection)
 
     EXPECT_EQ(local("L1.log"), "L 10/20/2003 - 20:13:52: one, grown\r\n");
     EXPECT_EQ(local("L2.log"), "L 10/20/2003 - 21:13:52: two\r\n");
-    EXPECT_EQ(server->commands({ "USER" }).size(), 1u);
-    EXPECT_EQ(server->commands({ "RETR" }), std::vector<std::string>({ "RETR L1.log", "RETR L1.log", "RETR L2.log" }));
+    if (sftp()) {
+        EXPECT_EQ(server->commands({ "LOGIN" }).size(), 1u);
+        EXPECT_EQ(server->commands({ "OPEN-READ" }),
+            std::vector<std::string>({ "OPEN-READ /srv/cstrike/logs/L1.log", "OPEN-READ /srv/cstrike/logs/L1.log",
+                "OPEN-READ /srv/cstrike/logs/L2.log" }));
+    } else {
+        EXPECT_EQ(server->commands({ "USER" }).size(), 1u);
+        EXPECT_EQ(
+            server->commands({ "RETR" }), std::vector<std::string>({ "RETR L1.log", "RETR L1.log", "RETR L2.log" }));
+    }
     EXPECT_EQ(logsFolder(), std::set<std::string>({ "L1.log", "L2.log" }));
     EXPECT_EQ(status.status(), QStringLiteral("Finished scanning L2.log."));
 }
@@ -460,7 +481,7 @@ TEST_P(ChatFrameHldsTest, DisconnectClosesAndEmptiesTheList)
 // The server closes the connection: the next download says so and leaves the
 // page disconnected; Connect then works without a Disconnect and replaces the
 // rows instead of appending a second copy.
-TEST_P(ChatFrameHldsTest, ServerClosingTheConnectionIsNoticedByDownload)
+TEST_P(ChatFrameKindTest, ServerClosingTheConnectionIsNoticedByDownload)
 {
     startServer();
     serverLog("L1.log", "a");
@@ -500,12 +521,12 @@ TEST_P(ChatFrameHldsTest, ServerClosingTheConnectionIsNoticedByConnect)
 
 // A refused login leaves the page disconnected with the connect message; a
 // refused folder leaves "Downloading logdir." and no rows.
-TEST_P(ChatFrameHldsTest, ConnectFailures)
+TEST_P(ChatFrameKindTest, ConnectFailures)
 {
     FtpServer::Options options;
     options.fault = FtpServer::Fault::RefuseLogin;
     startServer(options);
-    prompts.expectErrorReport(QStringLiteral("530"));
+    prompts.expectErrorReport(sftp() ? QStringLiteral("Authentication failure") : QStringLiteral("530"));
     connectPage();
     prompts.verify();
     EXPECT_EQ(status.status(), connectText());
@@ -514,7 +535,7 @@ TEST_P(ChatFrameHldsTest, ConnectFailures)
     options.fault = FtpServer::Fault::RefuseCwd;
     startServer(options);
     status.history.clear();
-    prompts.expectErrorReport(QStringLiteral("550"));
+    prompts.expectErrorReport(sftp() ? QStringLiteral("Permission denied") : QStringLiteral("550"));
     connectPage();
     prompts.verify();
     EXPECT_EQ(status.history, QStringList({ connectText(), QStringLiteral("Downloading logdir.") }));
@@ -522,7 +543,7 @@ TEST_P(ChatFrameHldsTest, ConnectFailures)
     // The client closes a connection whose folder change was refused, so
     // Connect is not refused as busy: it tries again.
     EXPECT_FALSE(page->IdFTP1->isConnected());
-    prompts.expectErrorReport(QStringLiteral("550"));
+    prompts.expectErrorReport(sftp() ? QStringLiteral("Permission denied") : QStringLiteral("550"));
     connectPage();
     prompts.verify();
     EXPECT_EQ(status.status(), QStringLiteral("Downloading logdir."));

@@ -1,5 +1,6 @@
 #include "profiles/ProfileStore.h"
 #include "common/Error.h"
+#include "profiles/ConnectionKind.h"
 #include "profiles/IniFile.h"
 #include "support/TempDir.h"
 
@@ -134,6 +135,47 @@ TEST(ProfileInt, ParsesDecimalAndHexOnly)
     };
     for (const Case& c : cases)
         EXPECT_EQ(parseProfileInt(c.text), c.value) << c.text;
+}
+
+// A profile from before the key existed, or with an empty value, stays plain
+// active FTP; a value the program does not know never falls back to it.
+TEST_F(StoreTest, ConnectionKindKeyReadsKnownValuesOnly)
+{
+    struct Case
+    {
+        const char* line; // nullptr: no CONNECTION line at all
+        std::optional<ConnectionKind> kind;
+    };
+    const Case cases[] = {
+        { nullptr, ConnectionKind::FtpActive },
+        { "CONNECTION=", ConnectionKind::FtpActive },
+        { "CONNECTION=ftp-passive", ConnectionKind::FtpPassive },
+        { "connection = FTPS-Explicit ", ConnectionKind::FtpsExplicit },
+        { "CONNECTION=ftps-implicit", ConnectionKind::FtpsImplicit },
+        { "CONNECTION=sftp", ConnectionKind::Sftp },
+        { "CONNECTION=ftps", std::nullopt },
+        { "CONNECTION=sftp2", std::nullopt },
+    };
+    for (const Case& c : cases) {
+        dir.write("ftpserver.ini", std::string("[p]\r\nHOST=h\r\n") + (c.line ? c.line + std::string("\r\n") : ""));
+        if (c.kind) {
+            EXPECT_EQ(readConnectionKind(store, "p"), *c.kind) << (c.line ? c.line : "none");
+        } else {
+            try {
+                readConnectionKind(store, "p");
+                ADD_FAILURE() << c.line << " was read as a kind";
+            } catch (const Error& e) {
+                EXPECT_NE(std::string(e.what()).find("unknown connection"), std::string::npos) << e.what();
+            }
+        }
+    }
+    // Every kind reads back as written; the default ports.
+    for (const ConnectionKind kind : kConnectionKinds)
+        EXPECT_EQ(parseConnectionKind(connectionKindValue(kind)), kind);
+    EXPECT_EQ(defaultPort(ConnectionKind::FtpActive), 21);
+    EXPECT_EQ(defaultPort(ConnectionKind::FtpsExplicit), 21);
+    EXPECT_EQ(defaultPort(ConnectionKind::FtpsImplicit), 990);
+    EXPECT_EQ(defaultPort(ConnectionKind::Sftp), 22);
 }
 
 TEST_F(StoreTest, LongValuesAreCutAt2047)

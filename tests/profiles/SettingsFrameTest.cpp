@@ -153,7 +153,7 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
     EXPECT_EQ(page->MainControl->geometry(), page->rect());
     EXPECT_EQ(page->GroupBox1->title(), QStringLiteral("FTP Server"));
     EXPECT_EQ(page->GroupBox1->geometry(), QRect(0, 0, 141, page->SettingsTab->height()));
-    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 196));
+    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 236));
 
     struct Place
     {
@@ -164,19 +164,30 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
              Place{ page->BSave, { 140, 5, 61, 21 } }, Place{ page->ServerName, { 5, 45, 196, 21 } },
              Place{ page->Host, { 5, 85, 131, 21 } }, Place{ page->Port, { 140, 85, 61, 21 } },
              Place{ page->User, { 5, 125, 96, 21 } }, Place{ page->Password, { 105, 125, 96, 21 } },
-             Place{ page->hldsPath, { 5, 165, 196, 21 } } })
+             Place{ page->hldsPath, { 5, 165, 196, 21 } }, Place{ page->Connection, { 5, 205, 196, 21 } } })
         EXPECT_EQ(p.widget->geometry(), p.rect) << p.widget->objectName().toStdString();
     EXPECT_TRUE(page->ServerName->isReadOnly());
     EXPECT_EQ(page->Password->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(page->Port->value(), 21);
     EXPECT_EQ(page->Label6->text(), QStringLiteral("HLDS Path (e.g. hlds)"));
     EXPECT_EQ(page->Label6->pos(), QPoint(5, 150));
+    EXPECT_EQ(page->Label7->text(), QStringLiteral("Connection"));
+    EXPECT_EQ(page->Label7->pos(), QPoint(5, 190));
+    EXPECT_FALSE(page->Connection->isEditable());
+    QStringList kinds;
+    for (int i = 0; i < page->Connection->count(); ++i)
+        kinds << page->Connection->itemText(i);
+    EXPECT_EQ(kinds,
+        (QStringList{ QStringLiteral("FTP, active mode"), QStringLiteral("FTP, passive mode"),
+            QStringLiteral("FTPS, explicit TLS"), QStringLiteral("FTPS, implicit TLS"),
+            QStringLiteral("SFTP (SSH)") }));
+    EXPECT_EQ(page->Connection->currentIndex(), 0);
 
     // The order Tab walks through the panel.
     QStringList order;
     const QStringList wanted = { QStringLiteral("BAdd"), QStringLiteral("BDelete"), QStringLiteral("BSave"),
         QStringLiteral("ServerName"), QStringLiteral("Host"), QStringLiteral("Port"), QStringLiteral("User"),
-        QStringLiteral("Password"), QStringLiteral("hldsPath") };
+        QStringLiteral("Password"), QStringLiteral("hldsPath"), QStringLiteral("Connection") };
     QWidget* w = page->BAdd;
     for (int steps = 0; steps < 100 && order.size() < wanted.size(); ++steps, w = w->nextInFocusChain()) {
         if (wanted.contains(w->objectName()) && !order.contains(w->objectName()))
@@ -325,6 +336,7 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
 {
     folder.write("ftpserver.ini",
         "[Full]\r\nHOST=ftp.example.org\r\nPORT=2121\r\nUSER=admin\r\nPASS=s3cret\r\nHLDS=games/hlds\r\n"
+        "CONNECTION=ftps-implicit\r\n"
         "[Bare]\r\nHOST=\r\n[Hex]\r\nPORT=0x15\r\n[Junk]\r\nPORT=abc\r\n[High]\r\nPORT=99999\r\n"
         "[Low]\r\nPORT=-4\r\n");
     open();
@@ -335,6 +347,7 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
     EXPECT_EQ(page->User->text(), QStringLiteral("admin"));
     EXPECT_EQ(page->Password->text(), QStringLiteral("s3cret"));
     EXPECT_EQ(page->hldsPath->text(), QStringLiteral("games/hlds"));
+    EXPECT_EQ(page->Connection->currentText(), QStringLiteral("FTPS, implicit TLS"));
 
     const std::pair<const char*, const char*> ports[]
         = { { "Bare", "21" }, { "Hex", "21" }, { "Junk", "21" }, { "High", "65535" }, { "Low", "1" } };
@@ -346,6 +359,7 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
         EXPECT_EQ(page->User->text(), QString()) << name;
         EXPECT_EQ(page->Password->text(), QString()) << name;
         EXPECT_EQ(page->hldsPath->text(), QString()) << name;
+        EXPECT_EQ(page->Connection->currentText(), QStringLiteral("FTP, active mode")) << name;
     }
 
     // The keyboard selects too.
@@ -371,7 +385,7 @@ TEST_F(SettingsFrameTest, SaveWritesFieldsInOrderAndKeepsOtherKeys)
 
     EXPECT_EQ(ini(),
         "; kept by hand\r\n[Alpha]\r\nHOST=ftp.example.org\r\nrconpass=rc\r\nCustom=1\r\nPORT=2121\r\nUSER=admin\r\n"
-        "PASS=p\xc3\xa4 ss\r\nHLDS=hlds\r\n[Beta]\r\nHOST=b\r\n");
+        "PASS=p\xc3\xa4 ss\r\nHLDS=hlds\r\nCONNECTION=ftp-active\r\n[Beta]\r\nHOST=b\r\n");
     EXPECT_EQ(status.status(), kSaved);
     EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Beta") }));
     EXPECT_EQ(page->ServerList->currentRow(), 0);
@@ -387,7 +401,53 @@ TEST_F(SettingsFrameTest, SaveAddressesTheSectionByItsOwnBytes)
     EXPECT_EQ(page->Password->text(), QStringLiteral("päss"));
     typePort(QStringLiteral("27"));
     click(page->BSave);
-    EXPECT_EQ(ini(), "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nPORT=27\r\nUSER=\r\nHLDS=\r\n");
+    EXPECT_EQ(ini(), "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nPORT=27\r\nUSER=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n");
+}
+
+// Picking a kind by keyboard and mouse; the port follows the kind only while
+// it is the old kind's usual port; a stored value the program does not know
+// shows no entry and survives a Save unchanged.
+TEST_F(SettingsFrameTest, ConnectionListPicksKindAndUsualPort)
+{
+    folder.write("ftpserver.ini", "[Plain]\r\nHOST=h\r\n[Odd]\r\nHOST=o\r\nPORT=2200\r\nCONNECTION=ftps-tls13\r\n");
+    open();
+    select(QStringLiteral("Plain"));
+    struct Step
+    {
+        int index;
+        const char* port;
+        const char* value;
+    };
+    const Step steps[] = {
+        { 4, "22", "sftp" },
+        { 3, "990", "ftps-implicit" },
+        { 2, "21", "ftps-explicit" },
+        { 1, "21", "ftp-passive" },
+    };
+    for (const Step& step : steps) {
+        page->Connection->setFocus();
+        while (page->Connection->currentIndex() > step.index)
+            QTest::keyClick(page->Connection, Qt::Key_Up);
+        while (page->Connection->currentIndex() < step.index)
+            QTest::keyClick(page->Connection, Qt::Key_Down);
+        EXPECT_EQ(page->Port->text(), QString::fromLatin1(step.port)) << step.value;
+        click(page->BSave);
+        EXPECT_EQ(context->store().readString("Plain", "CONNECTION"), step.value);
+        EXPECT_EQ(context->store().readString("Plain", "PORT"), step.port);
+    }
+    // A port the user typed stays when the kind changes.
+    typePort(QStringLiteral("2121"));
+    page->Connection->setFocus();
+    QTest::keyClick(page->Connection, Qt::Key_End);
+    EXPECT_EQ(page->Port->text(), QStringLiteral("2121"));
+
+    select(QStringLiteral("Odd"));
+    EXPECT_EQ(page->Connection->currentIndex(), -1);
+    EXPECT_EQ(page->Port->text(), QStringLiteral("2200"));
+    click(page->BSave);
+    EXPECT_EQ(context->store().readString("Odd", "CONNECTION"), "ftps-tls13");
+    select(QStringLiteral("Plain"));
+    EXPECT_EQ(page->Connection->currentText(), QStringLiteral("FTP, passive mode"));
 }
 
 TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
@@ -421,7 +481,9 @@ TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
         page->User->setFocus();
         EXPECT_EQ(page->Port->text(), QString::fromLatin1(c.shownAfterLeaving)) << c.typed;
         click(page->BSave);
-        EXPECT_EQ(ini(), "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved) + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\n")
+        EXPECT_EQ(ini(),
+            "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved)
+                + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n")
             << c.typed;
     }
 
@@ -444,7 +506,7 @@ TEST_F(SettingsFrameTest, StoredPortOutOfRangeIsSavedAsTheBound)
     open();
     select(QStringLiteral("Alpha"));
     click(page->BSave);
-    EXPECT_EQ(ini(), "[Alpha]\r\nPORT=65535\r\nHOST=\r\nUSER=\r\nPASS=\r\nHLDS=\r\n");
+    EXPECT_EQ(ini(), "[Alpha]\r\nPORT=65535\r\nHOST=\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n");
 }
 
 TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
@@ -461,7 +523,8 @@ TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
         EXPECT_EQ(field->text(), QStringLiteral("keep")) << field->objectName().toStdString();
     }
     click(page->BSave);
-    EXPECT_EQ(ini(), "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\n");
+    EXPECT_EQ(
+        ini(), "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\nCONNECTION=ftp-active\r\n");
 }
 
 TEST_F(SettingsFrameTest, DeleteAsksThenErasesAndKeepsFolder)

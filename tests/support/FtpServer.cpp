@@ -10,12 +10,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include <unistd.h>
 
 #ifndef VELTH_FTPSERVER_SCRIPT
 #error "VELTH_FTPSERVER_SCRIPT must name tests/support/ftpserver.py"
+#endif
+#ifndef VELTH_SFTPSERVER_SCRIPT
+#error "VELTH_SFTPSERVER_SCRIPT must name tests/support/sftpserver.py"
 #endif
 
 namespace velth::test {
@@ -56,6 +61,8 @@ const char* modeName(FtpServer::Fault fault)
         return "long-greeting";
     case FtpServer::Fault::ForeignData:
         return "foreign-data";
+    case FtpServer::Fault::NoActive:
+        return "no-active";
     }
     return "none";
 }
@@ -224,7 +231,8 @@ FtpServer::FtpServer()
 
 FtpServer::FtpServer(Options options)
 {
-    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing && !options.cwdReply;
+    const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing && !options.cwdReply
+        && (options.kind == ConnectionKind::FtpActive || options.kind == ConnectionKind::FtpPassive);
     if (options.allowExternal && plain) {
         if (auto server = externalFromEnvironment()) {
             m_external = true;
@@ -254,17 +262,30 @@ void FtpServer::start(const Options& options)
 {
     m_user = options.user;
     m_password = options.password;
+    m_kind = options.kind;
     m_root = std::make_unique<TempDir>();
     m_logDir = std::make_unique<TempDir>();
     m_logDir->write("commands.log", {});
+    const bool sftp = m_kind == ConnectionKind::Sftp;
+    m_identity = options.identity.empty() ? m_logDir->file(sftp ? "host_key" : "cert.pem") : options.identity;
 
-    QStringList args{ QStringLiteral(VELTH_FTPSERVER_SCRIPT), QStringLiteral("--root"),
-        QString::fromStdString(m_root->path()), QStringLiteral("--user"), QString::fromStdString(m_user),
-        QStringLiteral("--password"), QString::fromStdString(m_password), QStringLiteral("--mode"),
-        QString::fromLatin1(modeName(options.fault)), QStringLiteral("--log"),
-        QString::fromStdString(m_logDir->file("commands.log")), QStringLiteral("--rate"), QString::number(options.rate),
-        QStringLiteral("--exit-on-eof") };
-    if (options.globList)
+    const QString script = sftp ? QStringLiteral(VELTH_SFTPSERVER_SCRIPT) : QStringLiteral(VELTH_FTPSERVER_SCRIPT);
+    QStringList args{ script, QStringLiteral("--root"), QString::fromStdString(m_root->path()),
+        QStringLiteral("--user"), QString::fromStdString(m_user), QStringLiteral("--password"),
+        QString::fromStdString(m_password), QStringLiteral("--mode"), QString::fromLatin1(modeName(options.fault)),
+        QStringLiteral("--log"), QString::fromStdString(m_logDir->file("commands.log")), QStringLiteral("--rate"),
+        QString::number(options.rate), QStringLiteral("--exit-on-eof"), QStringLiteral("--port"),
+        QString::number(options.port) };
+    if (sftp)
+        args << QStringLiteral("--host-key") << QString::fromStdString(m_identity);
+    if (usesTls(m_kind)) {
+        args << QStringLiteral("--tls")
+             << QString::fromLatin1(m_kind == ConnectionKind::FtpsImplicit ? "implicit" : "explicit")
+             << QStringLiteral("--cert") << QString::fromStdString(m_identity);
+    }
+    if (sftp && options.listing)
+        throw std::logic_error("FtpServer: the SFTP server has no listing mode");
+    if (options.globList && !sftp)
         args << QStringLiteral("--glob");
     if (options.listing) {
         std::string lines;
@@ -289,11 +310,27 @@ void FtpServer::start(const Options& options)
         out += m_process->readAllStandardOutput();
     }
     const QByteArray line = out.left(out.indexOf('\n')).trimmed();
+    const QList<QByteArray> words = line.split(' ');
     bool ok = false;
-    if (line.startsWith("PORT "))
-        m_port = line.mid(5).toInt(&ok);
+    if (words.size() >= 2 && words[0] == "PORT")
+        m_port = words[1].toInt(&ok);
     if (!ok || m_port <= 0)
         throw std::runtime_error("the test FTP server printed " + line.toStdString());
+    if (sftp && words.size() >= 3)
+        m_accepted = ServerIdentity{ words[2].toStdString(), {} };
+    if (usesTls(m_kind)) {
+        std::ifstream file(m_identity, std::ios::binary);
+        const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (const std::optional<std::string> der = certificateFromPem(pem))
+            m_accepted = certificateIdentity(*der);
+    }
+}
+
+ServerIdentity FtpServer::accepted() const
+{
+    if (!m_accepted)
+        throw std::logic_error("FtpServer: a plain FTP server has no certificate or host key");
+    return *m_accepted;
 }
 
 void FtpServer::removeScratchFolder()

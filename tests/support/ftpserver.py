@@ -28,6 +28,9 @@ SIGTERM or SIGINT, or, with --exit-on-eof, until its standard input is closed
   long-greeting   the greeting is about 400 KB long (400 lines)
   foreign-data    active-mode data connections come from 127.0.0.2 instead of
                   the server's own address
+  no-active       the client's address in PORT and EPRT cannot be reached (as
+                  behind a home router): the server tries a closed port and
+                  answers "425 Can't connect to specified address."
 
 --glob makes LIST expand a file pattern ("*.log") as most servers do; plain
 pyftpdlib answers 550 to a pattern, and so does this server without --glob.
@@ -41,6 +44,11 @@ directions (0: no limit).
 
 --cwd-reply LINE answers every CWD with LINE as it stands (code and text,
 e.g. a 550 whose text is markup), whatever the mode.
+--tls explicit|implicit serves FTPS through pyftpdlib's TLS handler:
+explicit waits for "AUTH TLS" on the plain control connection, implicit
+speaks TLS from the first byte. --cert FILE names the server's certificate
+and key (PEM); a missing FILE is filled with a new self-signed certificate
+for "localhost" and 127.0.0.1, so each test makes its own.
 
 --listing FILE makes LIST answer with the lines of FILE (raw bytes, one line
 per LF, each sent with CR LF) instead of the folder's own listing, so that
@@ -63,7 +71,7 @@ from pyftpdlib.servers import FTPServer
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
          "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer",
          "hold-stor-reply", "hold-retr-reply", "endless-list", "trickle", "multiline-error",
-         "long-greeting", "foreign-data")
+         "long-greeting", "foreign-data", "no-active")
 MULTILINE_ERROR = "550-The folder is not there.\r\n550-It was removed.\r\n550 Ask the server's owner."
 TRICKLE_PAUSE = 0.2
 
@@ -80,6 +88,8 @@ def parse_args():
     parser.add_argument("--rate", type=int, default=0)
     parser.add_argument("--listing", help="file whose lines LIST answers with")
     parser.add_argument("--cwd-reply", help="reply line to every CWD")
+    parser.add_argument("--tls", choices=("explicit", "implicit"), help="serve FTPS")
+    parser.add_argument("--cert", help="certificate and key (PEM); made when missing")
     parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
     return parser.parse_args()
 
@@ -227,6 +237,12 @@ class Handler(FTPHandler):
             return
         super().pre_process_command(line, cmd, arg)
 
+    def _make_eport(self, ip, port):
+        if self.mode == "no-active":
+            # Port 9 of the loopback address: nothing listens there.
+            port = 9
+        return super()._make_eport(ip, port)
+
     def ftp_LIST(self, path):
         # pyftpdlib hands LIST the argument already joined to the current
         # folder; a pattern in its last part is expanded here.
@@ -250,6 +266,55 @@ class Handler(FTPHandler):
         return path
 
 
+def make_certificate(path):
+    """Writes a new self-signed certificate and its key to path (PEM)."""
+    from OpenSSL import crypto
+    key = crypto.PKey()
+    key.generate_key(crypto.TYPE_RSA, 2048)
+    cert = crypto.X509()
+    cert.set_version(2)
+    cert.get_subject().CN = "localhost"
+    cert.set_issuer(cert.get_subject())
+    cert.set_serial_number(int.from_bytes(os.urandom(8), "big"))
+    cert.gmtime_adj_notBefore(-3600)
+    cert.gmtime_adj_notAfter(30 * 86400)
+    cert.add_extensions([crypto.X509Extension(b"subjectAltName", False, b"DNS:localhost,IP:127.0.0.1")])
+    cert.set_pubkey(key)
+    cert.sign(key, "sha256")
+    with open(path, "wb") as out:
+        out.write(crypto.dump_certificate(crypto.FILETYPE_PEM, cert))
+        out.write(crypto.dump_privatekey(crypto.FILETYPE_PEM, key))
+
+
+def tls_handlers(mode, handler, dtp_handler):
+    """FTPS versions of the control and data handlers."""
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class TLSData(TLS_DTPHandler, dtp_handler):
+        # pyftpdlib 1.5.7 closes a data connection that is not readable
+        # before its transfer command arrived, also while its TLS handshake
+        # is being accepted: libcurl opens the data connection and shakes
+        # hands before it sends RETR, and gets a reset.
+        def readable(self):
+            return self._ssl_accepting or super().readable()
+
+    class TLSControl(handler, TLS_FTPHandler):
+        dtp_handler = TLSData
+
+        def handle(self):
+            if mode != "implicit":
+                return super().handle()
+            # Implicit TLS: the handshake first, the greeting over it.
+            self.secure_connection(self.ssl_context)
+
+        def handle_ssl_established(self):
+            if mode == "implicit" and not getattr(self, "greeted", False):
+                self.greeted = True
+                handler.handle(self)
+
+    return TLSControl
+
+
 def main():
     args = parse_args()
     authorizer = Authorizer()
@@ -265,6 +330,7 @@ def main():
         Handler.listing = data.split(b"\n") if data else []
     Handler.cwd_reply = args.cwd_reply
     Handler.permit_foreign_addresses = False
+    Handler.permit_privileged_ports = args.mode == "no-active"
     if args.log:
         Handler.log_file = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
     if args.mode == "long-greeting":
@@ -281,7 +347,14 @@ def main():
     import logging
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
-    server = FTPServer(("127.0.0.1", args.port), Handler)
+    handler = Handler
+    if args.tls:
+        if not os.path.exists(args.cert):
+            make_certificate(args.cert)
+        handler = tls_handlers(args.tls, Handler, Handler.dtp_handler)
+        handler.certfile = args.cert
+
+    server = FTPServer(("127.0.0.1", args.port), handler)
 
     def stop(*_):
         raise SystemExit(0)
