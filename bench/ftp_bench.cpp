@@ -7,9 +7,11 @@
 // a finished download to disk before it renames it into place; curl does not).
 //
 // Usage: ftp_bench [size in MiB] [rounds]
-// Last line: "download D.DDx curl, upload U.UUx curl; ftps download ...,
-// upload ...; sftp download ..., upload ..." (client throughput divided by
-// curl's, best round of each).
+// Last line: "download D.DDx curl, upload U.UUx curl, small-file action
+// S.SSx curl's time; ftps download ..., upload ...; sftp download ...,
+// upload ..." (client throughput divided by curl's, best round of each; the
+// small-file action is a whole connect-to-close 24-byte download, the
+// client's time divided by curl's, best of 30).
 #include "editors/FtpClient.h"
 #include "editors/ServerIdentity.h"
 
@@ -190,6 +192,9 @@ struct Ratios
 {
     double download = 0;
     double upload = 0;
+    // A whole small action (connect, log in, CWD, a 24-byte RETR, close):
+    // the client's time divided by curl's, best of 30 each.
+    double smallAction = 0;
 };
 
 // The rounds against one server: curl and the client take turns.
@@ -232,10 +237,20 @@ Ratios benchKind(ConnectionKind kind, const fs::path& root, const fs::path& loca
     }
     std::printf("%s best: download curl %.0f MB/s, client %.0f MB/s; upload curl %.0f MB/s, client %.0f MB/s\n", name,
         mb / curlDown, mb / clientDown, mb / curlUp, mb / clientUp);
+    double curlSmall = 1e9, clientSmall = 1e9;
+    for (int round = 0; round < 30; ++round) {
+        curlSmall = std::min(curlSmall,
+            runCurl(kind,
+                { QStringLiteral("-o"), QString::fromStdString((local / "small_curl.txt").string()),
+                    url + QStringLiteral("small.txt") }));
+        clientSmall = std::min(clientSmall, runClient(target, false, (local / "small.txt").string(), "small.txt"));
+    }
+    std::printf(
+        "%s small-file action: curl %.1f ms, client %.1f ms (best of 30)\n", name, curlSmall * 1e3, clientSmall * 1e3);
     server.closeWriteChannel();
     server.terminate();
     server.waitForFinished(5000);
-    return { curlDown / clientDown, curlUp / clientUp };
+    return { curlDown / clientDown, curlUp / clientUp, clientSmall / curlSmall };
 }
 
 } // namespace
@@ -260,14 +275,15 @@ int main(int argc, char** argv)
     try {
         makeFile((root / "big.bin").string(), bytes);
         makeFile((local / "up.bin").string(), bytes);
+        std::ofstream((root / "small.txt").string(), std::ios::binary) << "L 10/20/2003 - 20:13:52\n";
         pinToCpu(0);
         const Ratios ftp = benchKind(ConnectionKind::FtpActive, root, local, work, bytes, rounds);
         const Ratios ftps = benchKind(ConnectionKind::FtpsExplicit, root, local, work, bytes, rounds);
         const Ratios sftp = benchKind(ConnectionKind::Sftp, root, local, work, bytes, rounds);
         std::printf("(%zu MiB, files in %s)\n", mib, base.string().c_str());
-        std::printf("download %.2fx curl, upload %.2fx curl; ftps download %.2fx, upload %.2fx; sftp download %.2fx, "
-                    "upload %.2fx\n",
-            ftp.download, ftp.upload, ftps.download, ftps.upload, sftp.download, sftp.upload);
+        std::printf("download %.2fx curl, upload %.2fx curl, small-file action %.2fx curl's time; ftps download %.2fx, "
+                    "upload %.2fx; sftp download %.2fx, upload %.2fx\n",
+            ftp.download, ftp.upload, ftp.smallAction, ftps.download, ftps.upload, sftp.download, sftp.upload);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ftp_bench: %s\n", e.what());
         status = 1;
