@@ -275,7 +275,8 @@ TEST_P(FtpClientKindTest, FaultsEndInErrorsThatSayWhatFailed)
         SCOPED_TRACE(row.name);
         // The test servers of the other kinds know the first faults only.
         const bool plainFtpOnly = row.heldReply || row.failsAt == Step::List || row.fault == Fault::Trickle
-            || row.fault == Fault::MultilineError || row.fault == Fault::LongGreeting || row.fault == Fault::ForeignData;
+            || row.fault == Fault::MultilineError || row.fault == Fault::LongGreeting
+            || row.fault == Fault::ForeignData;
         if (plainFtpOnly && kind() != ConnectionKind::FtpActive)
             continue;
         FtpServer server(FtpServer::Options::local(row.fault));

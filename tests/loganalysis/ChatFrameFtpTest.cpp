@@ -169,7 +169,6 @@ struct ChatFrameHldsTest : ChatFrameFtpTest, ::testing::WithParamInterface<const
 };
 INSTANTIATE_TEST_SUITE_P(Hlds, ChatFrameHldsTest, ::testing::Values("/srv", "srv"));
 
-
 struct ChatFrameKindTest : test::PerKind<ChatFrameFtpTest>
 { };
 INSTANTIATE_TEST_SUITE_P(Kinds, ChatFrameKindTest, ::testing::ValuesIn(kConnectionKinds), test::kindName);
