@@ -26,6 +26,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -321,6 +322,7 @@ TEST_F(ChatFrameTest, RealSaveDialogAsksBeforeReplacing)
 
     QString question;
     int dialogs = 0;
+    bool accepting = false; // one accept at a time, however often the timer fires meanwhile
     QTimer driver;
     driver.setInterval(20);
     QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -331,10 +333,21 @@ TEST_F(ChatFrameTest, RealSaveDialogAsksBeforeReplacing)
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             ++dialogs;
             if (question.isEmpty()) {
-                dialog->selectFile(existing);
+                if (accepting)
+                    return;
+                accepting = true;
+                // Typed into the name field: selectFile() waits for the
+                // folder's model, which may not have loaded yet.
+                if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    name->setText(existing);
+                else
+                    dialog->selectFile(existing);
                 // Out of the timer's call: the question runs an event loop
                 // of its own, in which this timer must fire again.
-                QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+                QTimer::singleShot(0, dialog, [dialog, &accepting] {
+                    static_cast<QDialog*>(dialog)->accept();
+                    accepting = false; // a dialog that was not ready yet gets another try
+                });
             } else {
                 dialog->reject();
             }
