@@ -287,7 +287,10 @@ TEST_P(FtpClientKindTest, FaultsEndInErrorsThatSayWhatFailed)
         local.write("users.ini", "old local copy");
 
         FtpClient client;
-        client.setTimeouts(500ms, row.idle);
+        // A TLS handshake on a busy machine can outlast the short idle limit:
+        // rows that do not end by that limit get a long one over TLS.
+        const bool endsByIdle = std::string(row.message).find("no answer") != std::string::npos;
+        client.setTimeouts(500ms, usesTls(kind()) && !endsByIdle ? std::chrono::milliseconds(10s) : row.idle);
         client.setLowSpeedLimit(1024, 1s);
         pointAt(client, server);
         // Ticks of the caller's event loop after the server withheld its reply.
