@@ -52,7 +52,11 @@ using std::chrono::milliseconds;
 
 // Large buffers keep the number of system calls per megabyte low.
 constexpr long kReceiveBuffer = 512 * 1024;
-constexpr long kSendBuffer = 512 * 1024;
+// An FTP upload goes fastest in libcurl's default 64 KiB pieces: the file is
+// read while the previous piece drains. SFTP sends each piece as pipelined
+// write requests, so a larger piece keeps more of them in flight.
+constexpr long kSendBuffer = 64 * 1024;
+constexpr long kSftpSendBuffer = 512 * 1024;
 // The longest reply text kept for a message.
 constexpr std::size_t kMaxReplyText = 8 * 1024;
 // Progress goes to the window's thread at most this often.
@@ -687,7 +691,7 @@ private:
         // Keep an idle connection for as long as the page keeps it open.
         curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(INT_MAX));
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kSendBuffer);
+        curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, sftp() ? kSftpSendBuffer : kSendBuffer);
 
         if (sftp()) {
             // Connect: log in only. A change of folder, the liveness check and
