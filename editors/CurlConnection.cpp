@@ -83,6 +83,13 @@ void applyConnectionKind(CURL* easy, const ConnectionTarget& target, HostKeyChec
     }
     if (usesTls(target.kind)) {
         curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        // FTP servers take a TLS data connection only when it resumes the
+        // control connection's session (proftpd's and vsftpd's default). Over
+        // TLS 1.3 libcurl resumes it for the first data connection only, so
+        // every later transfer on a kept connection was refused: TLS 1.2,
+        // whose resumed sessions keep the control connection's, it is.
+        curl_easy_setopt(easy, CURLOPT_SSLVERSION,
+            static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
         if (target.trusted) {
             // The user accepted this server's certificate although nothing
             // vouches for it: only its public key may answer.

@@ -59,14 +59,16 @@ argument is still refused with 550 unless --glob is given.
 
 import argparse
 import fnmatch
+import logging
 import os
 import signal
 import sys
-import threading
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, BufferedIteratorProducer, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
+
+import serverlife
 
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
          "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer",
@@ -78,19 +80,13 @@ TRICKLE_PAUSE = 0.2
 
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--root", required=True, help="folder to serve")
-    parser.add_argument("--user", default="velth")
-    parser.add_argument("--password", default="secret")
-    parser.add_argument("--port", type=int, default=0, help="0: a free port")
+    serverlife.add_common_arguments(parser)
     parser.add_argument("--mode", choices=MODES, default="none")
     parser.add_argument("--glob", action="store_true")
-    parser.add_argument("--log", help="file that receives the commands")
-    parser.add_argument("--rate", type=int, default=0)
     parser.add_argument("--listing", help="file whose lines LIST answers with")
     parser.add_argument("--cwd-reply", help="reply line to every CWD")
     parser.add_argument("--tls", choices=("explicit", "implicit"), help="serve FTPS")
     parser.add_argument("--cert", help="certificate and key (PEM); made when missing")
-    parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
     return parser.parse_args()
 
 
@@ -286,6 +282,24 @@ def make_certificate(path):
         out.write(crypto.dump_privatekey(crypto.FILETYPE_PEM, key))
 
 
+REFUSED_DATA_TLS = "425 Unable to build data connection: TLS session not resumed."
+
+
+def resumes_session(data, control):
+    """Whether a data connection's TLS session resumed the control
+    connection's (pyOpenSSL has no call for it; its OpenSSL binding does)."""
+    from OpenSSL._util import ffi, lib
+
+    def session_id(connection):
+        session = lib.SSL_get_session(connection._ssl)
+        if session == ffi.NULL:
+            return None
+        length = ffi.new("unsigned int *")
+        return bytes(ffi.buffer(lib.SSL_SESSION_get_id(session, length), length[0]))
+
+    return bool(lib.SSL_session_reused(data._ssl)) and session_id(data) == session_id(control)
+
+
 def tls_handlers(mode, handler, dtp_handler):
     """FTPS versions of the control and data handlers."""
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
@@ -298,8 +312,29 @@ def tls_handlers(mode, handler, dtp_handler):
         def readable(self):
             return self._ssl_accepting or super().readable()
 
+        # Like proftpd and vsftpd by default, take a data connection only when
+        # its TLS session resumes the control connection's.
+        # The transfer command gets "425", whether it came before the
+        # handshake ended or comes after it.
+        def handle_ssl_established(self):
+            if resumes_session(self.socket, self.cmd_channel.socket):
+                return super().handle_ssl_established()
+            self.cmd_channel.log_line("(data connection refused: its TLS session is not the control connection's)")
+            if getattr(self, "cmd", None):
+                self._resp = (REFUSED_DATA_TLS, logging.debug)
+            else:
+                self.cmd_channel.refuse_next_transfer = True
+            self.close()
+
     class TLSControl(handler, TLS_FTPHandler):
         dtp_handler = TLSData
+        refuse_next_transfer = False
+
+        def process_command(self, cmd, *args, **kwargs):
+            if self.refuse_next_transfer and cmd in ("RETR", "STOR", "APPE", "STOU", "LIST", "NLST", "MLSD"):
+                self.refuse_next_transfer = False
+                return self.respond(REFUSED_DATA_TLS)
+            return super().process_command(cmd, *args, **kwargs)
 
         def handle(self):
             if mode != "implicit":
@@ -344,7 +379,6 @@ def main():
         Handler.dtp_handler = FaultDTPHandler
 
     # pyftpdlib logs every command on stderr at INFO; only problems matter here.
-    import logging
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
     handler = Handler
@@ -356,23 +390,15 @@ def main():
 
     server = FTPServer(("127.0.0.1", args.port), handler)
 
-    def stop(*_):
+    def stop(*signal_and_frame):
+        if not signal_and_frame:
+            # Standard input closed: the loop runs in the main thread, which
+            # the signal reaches.
+            os.kill(os.getpid(), signal.SIGTERM)
+            return
         raise SystemExit(0)
 
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
-
-    # The end of standard input means the test process is gone.
-    def watch_stdin():
-        try:
-            while os.read(0, 4096):
-                pass
-        except OSError:
-            pass
-        os.kill(os.getpid(), signal.SIGTERM)
-
-    if args.exit_on_eof:
-        threading.Thread(target=watch_stdin, daemon=True).start()
+    serverlife.stop_on(stop, args.exit_on_eof)
 
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
     try:

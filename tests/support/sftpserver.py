@@ -37,7 +37,6 @@ import base64
 import hashlib
 import os
 import posixpath
-import signal
 import socket
 import stat
 import sys
@@ -45,7 +44,9 @@ import threading
 import time
 
 import paramiko
-from paramiko.sftp import SFTP_EOF, SFTP_FAILURE, SFTP_NO_SUCH_FILE, SFTP_OK, SFTP_PERMISSION_DENIED
+from paramiko.sftp import SFTP_NO_SUCH_FILE, SFTP_OK, SFTP_PERMISSION_DENIED
+
+import serverlife
 
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
          "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer")
@@ -53,15 +54,9 @@ MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
 
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--root", required=True, help="folder to serve")
-    parser.add_argument("--user", default="velth")
-    parser.add_argument("--password", default="secret")
-    parser.add_argument("--port", type=int, default=0, help="0: a free port")
+    serverlife.add_common_arguments(parser)
     parser.add_argument("--mode", choices=MODES, default="none")
     parser.add_argument("--host-key", required=True, help="host key file; made when missing")
-    parser.add_argument("--log", help="file that receives the requests")
-    parser.add_argument("--rate", type=int, default=0)
-    parser.add_argument("--exit-on-eof", action="store_true", help="stop when standard input closes")
     return parser.parse_args()
 
 
@@ -341,19 +336,7 @@ def main():
     def stop(*_):
         os._exit(0)
 
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
-
-    def watch_stdin():
-        try:
-            while os.read(0, 4096):
-                pass
-        except OSError:
-            pass
-        os._exit(0)
-
-    if ARGS.exit_on_eof:
-        threading.Thread(target=watch_stdin, daemon=True).start()
+    serverlife.stop_on(stop, ARGS.exit_on_eof)
 
     digest = hashlib.sha256(host_key.asbytes()).digest()
     fingerprint = "SHA256:" + base64.b64encode(digest).decode("ascii").rstrip("=")
