@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velth::test {
@@ -57,6 +59,15 @@ std::string TempDir::read(const std::string& name) const
 bool TempDir::exists(const std::string& name) const
 {
     return std::filesystem::exists(file(name));
+}
+
+unsigned TempDir::mode(const std::string& name) const
+{
+    struct stat st
+    { };
+    if (::stat(file(name).c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + file(name));
+    return st.st_mode & 0777;
 }
 
 ProgramFolder::ProgramFolder(bool withMapList)

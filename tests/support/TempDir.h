@@ -21,6 +21,8 @@ public:
     void write(const std::string& name, const std::string& bytes) const;
     std::string read(const std::string& name) const;
     bool exists(const std::string& name) const;
+    // The permission bits of a file or folder in it (0777 at most).
+    unsigned mode(const std::string& name) const;
 
 private:
     std::string m_path;
