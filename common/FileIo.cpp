@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include <dirent.h>
@@ -189,6 +191,23 @@ void ProgramFolderLock::share()
     m_alone = false;
 }
 
+unsigned replacementMode(const std::string& target, unsigned newFileMode)
+{
+    struct stat st
+    { };
+    if (::stat(target.c_str(), &st) == 0)
+        return st.st_mode & 07777;
+    mode_t mask = 022;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Umask:", 0) == 0) {
+            mask = static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+            break;
+        }
+    }
+    return newFileMode & 07777 & ~mask;
+}
+
 void commitTempFile(const std::string& temp, const std::string& target)
 {
     if (::rename(temp.c_str(), target.c_str()) != 0) {
@@ -245,13 +264,7 @@ void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned n
         if (f.fd < 0 || !writeAll(f.fd, bytes) || ::fsync(f.fd) != 0)
             err = errno;
         if (err == 0) {
-            if (exists) {
-                ::fchmod(f.fd, existing.st_mode & 07777);
-            } else {
-                const mode_t mask = ::umask(0);
-                ::umask(mask);
-                ::fchmod(f.fd, static_cast<mode_t>(newFileMode) & 07777 & ~mask);
-            }
+            ::fchmod(f.fd, replacementMode(target, newFileMode));
             const int fd = f.fd;
             f.fd = -1;
             if (::close(fd) != 0)

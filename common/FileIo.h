@@ -61,6 +61,11 @@ private:
     bool m_alone = false;
 };
 
+// The permissions a file written over target gets: the target's own when it
+// exists, otherwise newFileMode less the process's umask (read without
+// changing it, which would affect files other threads create meanwhile).
+unsigned replacementMode(const std::string& target, unsigned newFileMode = 0666);
+
 // Renames a finished temporary file over the target; throws naming the target.
 void commitTempFile(const std::string& temp, const std::string& target);
 

@@ -18,11 +18,6 @@ int onHostKey(void* userp, int, const char* key, size_t length)
     return !check->expected.empty() && check->seen == check->expected ? CURLKHMATCH_OK : CURLKHMATCH_MISMATCH;
 }
 
-struct EasyDeleter
-{
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-
 } // namespace
 
 std::string sftpPath(const std::string& folder, const std::string& name)
@@ -133,7 +128,7 @@ std::optional<ServerIdentity> presentedCertificate(CURL* easy)
 std::optional<ServerIdentity> probeCertificate(
     const ConnectionTarget& target, const std::function<void(CURL*)>& prepare)
 {
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    EasyHandle easy(curl_easy_init());
     const std::optional<std::string> url = connectionUrl(target, {});
     if (!easy || !url)
         return std::nullopt;

@@ -7,10 +7,18 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace velth {
+
+struct EasyDeleter
+{
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+// A libcurl handle, cleaned up when it goes.
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 // Where one connection goes and how: the profile's kind, its login, and the
 // server identity the user accepted for it, if any.

@@ -18,7 +18,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -65,12 +64,6 @@ constexpr milliseconds kProgressInterval{ 50 };
 constexpr milliseconds kWorkerExitWait{ 1500 };
 
 // --- owners of libcurl and system resources ---
-
-struct EasyDeleter
-{
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 struct ListDeleter
 {
@@ -119,18 +112,6 @@ private:
     int m_fd;
 };
 
-// The process's file creation mask, read without changing it.
-mode_t currentUmask()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-    }
-    return 022;
-}
-
 // A download's temporary file beside its target. Removed unless committed,
 // so an ended download never leaves a half-written file.
 class PartFile
@@ -162,10 +143,7 @@ public:
     void commit()
     {
         int err = ::fsync(m_fd.get()) != 0 ? errno : 0;
-        struct stat st
-        { };
-        const mode_t mode = ::stat(m_target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-        ::fchmod(m_fd.get(), mode);
+        ::fchmod(m_fd.get(), replacementMode(m_target));
         if (const int closeErr = m_fd.close(); err == 0)
             err = closeErr;
         if (err != 0)

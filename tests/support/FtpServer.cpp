@@ -199,11 +199,18 @@ std::string externalUrl(CURL* easy, const FtpServer::ExternalServer& server, con
     return url;
 }
 
-std::string runOnExternal(const FtpServer::ExternalServer& server, const ExternalRequest& request)
+EasyHandle newHandle()
 {
-    CURL* easy = curl_easy_init();
+    EasyHandle easy(curl_easy_init());
     if (!easy)
         throw std::runtime_error("curl_easy_init failed");
+    return easy;
+}
+
+std::string runOnExternal(const FtpServer::ExternalServer& server, const ExternalRequest& request)
+{
+    const EasyHandle handle = newHandle();
+    CURL* easy = handle.get();
     const bool sftp = server.kind == ConnectionKind::Sftp;
     const std::string url = externalUrl(easy, server, request.path);
     curl_slist* quote = nullptr;
@@ -228,7 +235,6 @@ std::string runOnExternal(const FtpServer::ExternalServer& server, const Externa
     }
     const CURLcode code = curl_easy_perform(easy);
     curl_slist_free_all(quote);
-    curl_easy_cleanup(easy);
     if (code != CURLE_OK)
         throw std::runtime_error("external FTP server, " + request.path + ": " + curl_easy_strerror(code));
     return received;
@@ -243,15 +249,13 @@ std::optional<ServerIdentity> presentedIdentity(const FtpServer::ExternalServer&
         return probeCertificate(target, {});
     if (server.kind != ConnectionKind::Sftp)
         return std::nullopt;
-    CURL* easy = curl_easy_init();
-    if (!easy)
-        throw std::runtime_error("curl_easy_init failed");
+    const EasyHandle handle = newHandle();
+    CURL* easy = handle.get();
     HostKeyCheck check;
     curl_easy_setopt(easy, CURLOPT_URL, connectionUrl(target, "/")->c_str());
     applyConnectionKind(easy, target, &check);
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     curl_easy_perform(easy);
-    curl_easy_cleanup(easy);
     if (check.seen.empty())
         return std::nullopt;
     return ServerIdentity{ check.seen, {} };
