@@ -13,8 +13,8 @@
 // upload ..." (client throughput divided by curl's, best round of each; the
 // small-file action is a whole connect-to-close 24-byte download, the
 // client's time divided by curl's, best of 30).
-#include "editors/FtpClient.h"
-#include "editors/ServerIdentity.h"
+#include "net/FtpClient.h"
+#include "net/ServerIdentity.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextLines.h"
-#include "editors/FtpClient.h"
 #include "editors/ServerCfg.h"
-#include "editors/TransferProcedure.h"
+#include "net/FtpClient.h"
+#include "net/TransferProcedure.h"
 #include "profiles/ProfileStore.h"
 #include "skin/PageTabs.h"
 

@@ -5,9 +5,9 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
-#include "editors/FtpClient.h"
 #include "editors/MapcycleFile.h"
-#include "editors/TransferProcedure.h"
+#include "net/FtpClient.h"
+#include "net/TransferProcedure.h"
 #include "skin/PageTabs.h"
 
 #include <QAction>

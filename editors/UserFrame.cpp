@@ -7,8 +7,8 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextLines.h"
-#include "editors/FtpClient.h"
-#include "editors/TransferProcedure.h"
+#include "net/FtpClient.h"
+#include "net/TransferProcedure.h"
 #include "skin/PageTabs.h"
 
 #include <QComboBox>

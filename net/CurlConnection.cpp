@@ -1,4 +1,4 @@
-#include "editors/CurlConnection.h"
+#include "net/CurlConnection.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editors/ServerIdentity.h"
+#include "net/ServerIdentity.h"
 #include "profiles/ConnectionKind.h"
 
 #include <curl/curl.h>

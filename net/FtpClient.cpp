@@ -1,9 +1,9 @@
-#include "editors/FtpClient.h"
+#include "net/FtpClient.h"
 
 #include "common/Error.h"
 #include "common/FileIo.h"
 #include "common/TextLines.h"
-#include "editors/CurlConnection.h"
+#include "net/CurlConnection.h"
 
 #include <QMetaObject>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "editors/ServerIdentity.h"
+#include "net/ServerIdentity.h"
 
 #include "common/Error.h"
 

@@ -1,4 +1,4 @@
-#include "editors/TransferProcedure.h"
+#include "net/TransferProcedure.h"
 
 #include "common/AppContext.h"
 #include "common/Error.h"
@@ -7,7 +7,7 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
-#include "editors/TrustPrompt.h"
+#include "net/TrustPrompt.h"
 #include "profiles/ProfileStore.h"
 
 #include <memory>

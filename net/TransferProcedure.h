@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editors/FtpClient.h"
+#include "net/FtpClient.h"
 
 #include <QString>
 

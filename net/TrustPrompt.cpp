@@ -1,4 +1,4 @@
-#include "editors/TrustPrompt.h"
+#include "net/TrustPrompt.h"
 
 #include "common/AppContext.h"
 #include "common/Error.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editors/CurlConnection.h"
+#include "net/CurlConnection.h"
 
 #include <string>
 

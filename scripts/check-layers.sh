@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
 # Checks that includes between the program's folders run one way:
-#   common <- skin <- profiles <- editors <- loganalysis <- app
-# (a folder may include its own headers and those of the folders before it),
-# and that the sources of the core library include no widget or painting header.
+#   common <- skin <- profiles <- net <- editors, loganalysis <- app
+# (a folder may include its own headers and those of the folders it stands
+# on; the editors and the log pages stand side by side on the network layer
+# and never include each other), and that the sources of the core library
+# include no widget or painting header.
 # usage: check-layers.sh [SOURCE_DIR]
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root"
-layers=(common skin profiles editors loganalysis app)
+layers=(common skin profiles net editors loganalysis app)
+# What each folder may include, besides its own headers.
+declare -A below=(
+    [common]=""
+    [skin]="common"
+    [profiles]="common skin"
+    [net]="common skin profiles"
+    [editors]="common skin profiles net"
+    [loganalysis]="common skin profiles net"
+    [app]="common skin profiles net editors loganalysis"
+)
 status=0
 
 for ((i = 0; i < ${#layers[@]}; i++)); do
     folder=${layers[$i]}
-    allowed=("${layers[@]:0:i+1}")
+    read -r -a allowed <<<"${below[$folder]} $folder"
     while IFS=: read -r file line text; do
         target=$(sed -E 's/.*#include "([^/"]+)\/.*/\1/' <<<"$text")
         ok=no

@@ -1,9 +1,9 @@
 // The Config updater and Mapcycle pages against a real FTP server.
 #include "editors/CfgFrame.h"
-#include "editors/FtpClient.h"
 #include "editors/MapcycleFrame.h"
-#include "editors/TransferProcedure.h"
 #include "editors/UserFrame.h"
+#include "net/FtpClient.h"
+#include "net/TransferProcedure.h"
 
 #include "PageFixture.h"
 #include "common/ErrorReport.h"

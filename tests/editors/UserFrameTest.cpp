@@ -1,14 +1,14 @@
 // The User edit page: its layout, the local copy it shows and writes, and its
 // Upload and Download against a real server.
-#include "FtpTestHelpers.h"
+#include "support/FtpTestHelpers.h"
 
 #include "app/MainForm.h"
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
 #include "common/ProfileSelector.h"
 #include "common/TextLines.h"
-#include "editors/TransferProcedure.h"
 #include "editors/UserFrame.h"
+#include "net/TransferProcedure.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 

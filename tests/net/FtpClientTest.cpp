@@ -2,7 +2,7 @@
 // what the caller is told, and what stays on the local disk after a failure.
 // Runs against VELTH_TEST_FTP when it is set (tests that need the local
 // server's files, command log or fault modes skip then).
-#include "FtpTestHelpers.h"
+#include "support/FtpTestHelpers.h"
 
 #include "common/FileIo.h"
 #include "support/TempDir.h"

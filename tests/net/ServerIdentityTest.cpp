@@ -1,7 +1,7 @@
-#include "editors/ServerIdentity.h"
+#include "net/ServerIdentity.h"
 
 #include "common/Error.h"
-#include "editors/CurlConnection.h"
+#include "net/CurlConnection.h"
 #include "support/FtpServer.h"
 #include "support/PerKind.h"
 #include "support/TempDir.h"

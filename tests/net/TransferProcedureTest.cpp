@@ -1,13 +1,13 @@
 // The one transfer procedure, with a Users-like variant, against a real
 // server: the order of its steps and texts, where it stops on each failure,
 // and that a page is never left busy.
-#include "FtpTestHelpers.h"
+#include "support/FtpTestHelpers.h"
 
 #include "common/Error.h"
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
 #include "common/ProfileSelector.h"
-#include "editors/TransferProcedure.h"
+#include "net/TransferProcedure.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempDir.h"
 

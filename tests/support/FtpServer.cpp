@@ -1,6 +1,6 @@
 #include "support/FtpServer.h"
 
-#include "editors/CurlConnection.h"
+#include "net/CurlConnection.h"
 
 #include <QProcess>
 #include <QStringList>

@@ -4,7 +4,7 @@
 // callback and reading the error it got.
 
 #include "common/AppContext.h"
-#include "editors/FtpClient.h"
+#include "net/FtpClient.h"
 #include "profiles/ProfileStore.h"
 #include "support/FtpServer.h"
 #include "support/PerKind.h"
