@@ -415,7 +415,7 @@ class GameServer:
             return override
         name = raw(self.state["hostname"])
         if self.hostile("huge"):
-            name += b"H" * HUGE
+            name += b"H" * (HUGE - 200)
         return name
 
     def info_source(self, name=None):
@@ -461,7 +461,7 @@ class GameServer:
         count = len(entries) + 2 if self.hostile("countmismatch") else len(entries)
         out = HEADER + b"D" + bytes([min(255, count)])
         for i, player in enumerate(entries):
-            name = raw(player["name"]) + (b"P" * HUGE if self.hostile("huge") and i == 0 else b"")
+            name = raw(player["name"]) + (b"P" * (HUGE - 400) if self.hostile("huge") and i == 0 else b"")
             out += bytes([i]) + cstr(name) + struct.pack("<i", int(player.get("frags", 0)))
             out += struct.pack("<f", float(player.get("time", 0)))
         return out + extra
@@ -473,7 +473,7 @@ class GameServer:
         for name, value in rules:
             out += cstr(name) + cstr(b"old" if old else value)
         if self.hostile("huge"):
-            out += cstr(b"huge_rule") + cstr(b"R" * HUGE)
+            out += cstr(b"huge_rule") + cstr(b"R" * max(0, HUGE - len(out) - 20))
         return out
 
     def send_wrong_port(self, address, payload):
@@ -587,7 +587,7 @@ class GameServer:
                 self.endless(address, due, 0)
                 return
             if self.hostile("huge"):
-                self.emu.send_at(due, self.sock, HEADER + b"l" + cstr(b"O" * HUGE) + b"\0", address)
+                self.emu.send_at(due, self.sock, HEADER + b"l" + cstr(b"O" * (HUGE - 10)) + b"\0", address)
                 return
             if command:
                 self.execute(command, console, now)
@@ -986,7 +986,7 @@ class GameServer:
             name = b"logs/L%02d%02d000.log" % (t.tm_mon, t.tm_mday)
             console.print(b"Server logging data to file %s\n" % name)
             self.log(b'Log file started (file "%s") (game "cstrike") (version "%d/%s/%d")'
-                     % (name, PROTOCOL, raw(self.state.get("version", "1.1.2.7/Stdio")).split(b"/")[0], BUILD))
+                     % (name, PROTOCOL, raw(self.state.get("version", "1.1.2.7/Stdio")), BUILD))
             self.maybe_replay()
         else:
             console.print(b"log:  unknown parameter %s, 'on' and 'off' are valid\n" % tokens[1])
