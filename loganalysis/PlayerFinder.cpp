@@ -700,10 +700,13 @@ void PlayerFinder::firstPassLine(
     }
     if (!firstMatches)
         return;
+    // From the quote that opens the message to the line's end, as the chat
+    // shows it.
+    auto message = [&] { return quotes.count > 2 ? line.substr(quotes.at[2]) : std::string_view(); };
     if (startsWith(" say "))
-        add(*first, PlayerEvent::Said, line.substr(quotes.at[1] + 5));
+        add(*first, PlayerEvent::Said, message());
     else if (startsWith(" say_team "))
-        add(*first, PlayerEvent::SaidToTeam, line.substr(quotes.at[1] + 10));
+        add(*first, PlayerEvent::SaidToTeam, message());
     else if (startsWith(" connected, address "))
         add(*first, PlayerEvent::Connected, quotes.between(line, 3));
     else if (startsWith(" entered the game"))
