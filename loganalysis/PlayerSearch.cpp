@@ -68,7 +68,8 @@ QString eventText(const PlayerAppearance& a)
     return {};
 }
 
-// Sorts by the model's own order.
+// Sorts by the model's order of a column; rows that tie stand newest first
+// in either direction.
 class SortedAppearances final : public QSortFilterProxyModel
 {
 public:
@@ -78,7 +79,12 @@ protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
     {
         const auto* model = static_cast<const AppearanceModel*>(sourceModel());
-        return model->lessThan(left.row(), right.row(), left.column());
+        const int order = model->compare(left.row(), right.row(), left.column());
+        if (order != 0)
+            return order < 0;
+        // The view reverses a descending order.
+        return sortOrder() == Qt::AscendingOrder ? model->olderThan(right.row(), left.row())
+                                                 : model->olderThan(left.row(), right.row());
     }
 };
 
@@ -138,36 +144,32 @@ void AppearanceModel::append(std::vector<PlayerAppearance> rows)
     endInsertRows();
 }
 
-bool AppearanceModel::lessThan(int a, int b, int column) const
+bool AppearanceModel::olderThan(int a, int b) const
 {
     const PlayerAppearance& x = appearance(a);
     const PlayerAppearance& y = appearance(b);
-    // The search order: by time, then by log (a higher index is a newer
-    // log), then by line; ascending here, the list shows it descending.
-    auto byTime = [&] {
-        const std::uint64_t tx = timeKey(x.time);
-        const std::uint64_t ty = timeKey(y.time);
-        if (tx != ty)
-            return tx < ty;
-        if (x.file != y.file)
-            return x.file < y.file;
-        return x.line < y.line;
-    };
+    // A higher log index is a newer log.
+    const std::uint64_t tx = timeKey(x.time);
+    const std::uint64_t ty = timeKey(y.time);
+    if (tx != ty)
+        return tx < ty;
+    if (x.file != y.file)
+        return x.file < y.file;
+    return x.line < y.line;
+}
+
+int AppearanceModel::compare(int a, int b, int column) const
+{
+    const PlayerAppearance& x = appearance(a);
+    const PlayerAppearance& y = appearance(b);
     switch (column) {
-    case LineColumn:
-        if (x.line != y.line)
-            return x.line < y.line;
-        break;
     case TimeColumn:
-        break;
-    default: {
-        const int order = cell(x, column).compare(cell(y, column), Qt::CaseInsensitive);
-        if (order != 0)
-            return order < 0;
-        break;
+        return olderThan(a, b) ? -1 : olderThan(b, a) ? 1 : 0;
+    case LineColumn:
+        return x.line < y.line ? -1 : x.line > y.line ? 1 : 0;
+    default:
+        return cell(x, column).compare(cell(y, column), Qt::CaseInsensitive);
     }
-    }
-    return byTime();
 }
 
 int AppearanceModel::rowCount(const QModelIndex& parent) const

@@ -45,9 +45,10 @@ public:
 
     const PlayerAppearance& appearance(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
     const QString& fileName(int row) const { return m_files[appearance(row).file]; }
-    // Whether row a sorts before row b by `column` (newest first by time,
-    // then log and line).
-    bool lessThan(int a, int b, int column) const;
+    // Orders rows a and b by `column` (< 0: a first); 0 for a tie.
+    int compare(int a, int b, int column) const;
+    // Whether row a is older than row b: by time, then log, then line.
+    bool olderThan(int a, int b) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
