@@ -291,6 +291,7 @@ public:
                 m_short = true;
             else
                 m_bits[bit(id.data() + id.size() - 3)] = true;
+            m_digitsOnly = m_digitsOnly && id.back() >= '0' && id.back() <= '9';
         }
         std::sort(m_ids.begin(), m_ids.end());
     }
@@ -349,14 +350,29 @@ private:
         const char* p, std::size_t n, std::size_t from, std::size_t& i, std::size_t& size) const
     {
         const __m256i gt = _mm256_set1_epi8('>');
+        const __m256i belowZero = _mm256_set1_epi8('0' - 1);
+        const __m256i aboveNine = _mm256_set1_epi8('9' + 1);
+        if (i == 0)
+            i = 1; // a '>' at 0 ends no id
         for (; i + 32 <= n; i += 32) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-            auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, gt)));
+            __m256i ends = _mm256_cmpeq_epi8(v, gt);
+            if (m_digitsOnly) {
+                // Only a digit before the '>': the team ("CT>") and the
+                // empty fields are passed over 32 at a time.
+                const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i - 1));
+                ends = _mm256_and_si256(
+                    ends, _mm256_and_si256(_mm256_cmpgt_epi8(before, belowZero), _mm256_cmpgt_epi8(aboveNine, before)));
+            }
+            auto mask = static_cast<unsigned>(_mm256_movemask_epi8(ends));
             while (mask) {
                 const std::size_t g = i + static_cast<std::size_t>(__builtin_ctz(mask));
+                mask &= mask - 1;
+                // Most '>' end no id of the set: the bitmap tells without a call.
+                if (!m_short && (g < from + 4 || !m_bits[bit(p + g - 3)]))
+                    continue;
                 if (const std::size_t start = matchBefore(p, from, g, size); start != kNone)
                     return start;
-                mask &= mask - 1;
             }
         }
         return kNone;
@@ -366,13 +382,15 @@ private:
     std::vector<std::string> m_ids;
     std::array<bool, 0x10000> m_bits{};
     bool m_short = false;
+    bool m_digitsOnly = true; // every id ends in a digit
 };
 
 // Reads a file in blocks and calls onLine(line, number) for each line whose
 // first `maxLine` bytes hold a needle, with the line cut to that length, as
 // LogFileReader would hand it. onLine returns false to stop. Returns false
 // when stopped or cancelled.
-template <typename Needles, typename OnLine>
+// Without kCountLines the numbers handed are not counted.
+template <bool kCountLines, typename Needles, typename OnLine>
 bool scanMatchingLines(const std::string& path, Needles& needles, std::size_t maxLine, const std::atomic<bool>* cancel,
     const PlayerFinder::Progress& progress, OnLine&& onLine)
 {
@@ -404,7 +422,8 @@ bool scanMatchingLines(const std::string& path, Needles& needles, std::size_t ma
         std::size_t size = 0;
         for (std::size_t at; (at = needles.find(p, n, pos, size)) != kNone;) {
             const std::size_t start = afterLastLineEnd(p, pos, at);
-            lineNumber += countLineEnds(p + counted, start - counted);
+            if constexpr (kCountLines)
+                lineNumber += countLineEnds(p + counted, start - counted);
             counted = start;
             const std::size_t lineEnd = nextLineEnd(p, n, at);
             const std::size_t kept = std::min(lineEnd - start, maxLine);
@@ -414,7 +433,8 @@ bool scanMatchingLines(const std::string& path, Needles& needles, std::size_t ma
             if (pos >= n)
                 break;
         }
-        lineNumber += countLineEnds(p + counted, n - counted);
+        if constexpr (kCountLines)
+            lineNumber += countLineEnds(p + counted, n - counted);
         return true;
     };
 
@@ -638,14 +658,15 @@ bool PlayerFinder::searchFile(const std::string& path, std::size_t fileIndex, st
     OneNeedle needles(Needle(hopeless ? std::string() : m_text, true));
     if (m_truncated)
         return false;
-    return scanMatchingLines(path, needles, m_maxLine, cancel, progress, [&](std::string_view line, std::uint64_t n) {
-        firstPassLine(line, n, fileIndex, out);
-        if (m_found >= m_maxAppearances) {
-            m_truncated = true;
-            return false;
-        }
-        return true;
-    });
+    return scanMatchingLines<true>(
+        path, needles, m_maxLine, cancel, progress, [&](std::string_view line, std::uint64_t n) {
+            firstPassLine(line, n, fileIndex, out);
+            if (m_found >= m_maxAppearances) {
+                m_truncated = true;
+                return false;
+            }
+            return true;
+        });
 }
 
 void PlayerFinder::firstPassLine(
@@ -752,10 +773,12 @@ bool PlayerFinder::collectNames(const std::string& path, const std::atomic<bool>
     if (list.empty())
         return true;
     IdSet needles(list);
-    return scanMatchingLines(path, needles, m_maxLine, cancel, progress, [&](std::string_view line, std::uint64_t) {
-        secondPassLine(line);
-        return true;
-    });
+    // The line numbers are not needed here.
+    return scanMatchingLines<false>(
+        path, needles, m_maxLine, cancel, progress, [&](std::string_view line, std::uint64_t) {
+            secondPassLine(line);
+            return true;
+        });
 }
 
 void PlayerFinder::secondPassLine(std::string_view line)
