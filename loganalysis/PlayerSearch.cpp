@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTabWidget>
@@ -288,7 +289,8 @@ PlayerSearch::PlayerSearch(AppContext& context, ChatViews* views, QTabWidget* ta
     FindResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FindResults->setSortingEnabled(true);
     FindResults->sortByColumn(AppearanceModel::TimeColumn, Qt::DescendingOrder);
-    const int widths[] = { 90, 45, 120, 90, 110, 70 };
+    // The time and a Steam id show whole.
+    const int widths[] = { 85, 40, 130, 90, 105, 60 };
     for (int column = 0; column < 6; ++column)
         FindResults->setColumnWidth(column, widths[column]);
 
@@ -527,6 +529,8 @@ void PlayerSearch::showExcerpt(const QString& fileName, std::uint64_t line)
     cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     LogExcerpt->setTextCursor(cursor);
     LogExcerpt->centerCursor();
+    // The line from its start, where the time and the player stand.
+    LogExcerpt->horizontalScrollBar()->setValue(0);
 }
 
 } // namespace velth
