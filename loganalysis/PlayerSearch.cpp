@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -69,26 +68,6 @@ QString eventText(const PlayerAppearance& a)
     return {};
 }
 
-// Sorts by the model's order of a column; rows that tie stand newest first
-// in either direction.
-class SortedAppearances final : public QSortFilterProxyModel
-{
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-
-protected:
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
-    {
-        const auto* model = static_cast<const AppearanceModel*>(sourceModel());
-        const int order = model->compare(left.row(), right.row(), left.column());
-        if (order != 0)
-            return order < 0;
-        // The view reverses a descending order.
-        return sortOrder() == Qt::AscendingOrder ? model->olderThan(right.row(), left.row())
-                                                 : model->olderThan(left.row(), right.row());
-    }
-};
-
 struct LogFile
 {
     QString name; // as the list shows it
@@ -132,23 +111,14 @@ void AppearanceModel::reset(std::vector<QString> files)
     beginResetModel();
     m_files = std::move(files);
     m_rows.clear();
+    m_order.clear();
     endResetModel();
 }
 
-void AppearanceModel::append(std::vector<PlayerAppearance> rows)
+bool AppearanceModel::olderThan(std::uint32_t a, std::uint32_t b) const
 {
-    if (rows.empty())
-        return;
-    const int first = static_cast<int>(m_rows.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
-    endInsertRows();
-}
-
-bool AppearanceModel::olderThan(int a, int b) const
-{
-    const PlayerAppearance& x = appearance(a);
-    const PlayerAppearance& y = appearance(b);
+    const PlayerAppearance& x = m_rows[a];
+    const PlayerAppearance& y = m_rows[b];
     // A higher log index is a newer log.
     const std::uint64_t tx = timeKey(x.time);
     const std::uint64_t ty = timeKey(y.time);
@@ -159,18 +129,88 @@ bool AppearanceModel::olderThan(int a, int b) const
     return x.line < y.line;
 }
 
-int AppearanceModel::compare(int a, int b, int column) const
+bool AppearanceModel::before(std::uint32_t a, std::uint32_t b) const
 {
-    const PlayerAppearance& x = appearance(a);
-    const PlayerAppearance& y = appearance(b);
-    switch (column) {
+    const PlayerAppearance& x = m_rows[a];
+    const PlayerAppearance& y = m_rows[b];
+    int order = 0;
+    switch (m_column) {
     case TimeColumn:
-        return olderThan(a, b) ? -1 : olderThan(b, a) ? 1 : 0;
+        order = olderThan(a, b) ? -1 : olderThan(b, a) ? 1 : 0;
+        break;
     case LineColumn:
-        return x.line < y.line ? -1 : x.line > y.line ? 1 : 0;
+        order = x.line < y.line ? -1 : x.line > y.line ? 1 : 0;
+        break;
     default:
-        return cell(x, column).compare(cell(y, column), Qt::CaseInsensitive);
+        order = cell(x, m_column).compare(cell(y, m_column), Qt::CaseInsensitive);
+        break;
     }
+    if (order != 0)
+        return m_sortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+    return olderThan(b, a); // ties newest first, in either direction
+}
+
+void AppearanceModel::append(std::vector<PlayerAppearance> rows)
+{
+    if (rows.empty())
+        return;
+    const auto first = static_cast<std::uint32_t>(m_rows.size());
+    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    std::vector<std::uint32_t> added(rows.size());
+    for (std::uint32_t i = 0; i < added.size(); ++i)
+        added[i] = first + i;
+    const auto less = [this](std::uint32_t a, std::uint32_t b) { return before(a, b); };
+    std::stable_sort(added.begin(), added.end(), less);
+    // Where the new rows go: the runs of them that stand together in the
+    // merged order. Each run is one insertion, so a batch costs a walk over
+    // the rows, not a search and a move per row; when the batch scatters
+    // over many places, the list is shown anew in one step.
+    std::vector<std::uint32_t> merged(m_order.size() + added.size());
+    std::merge(m_order.begin(), m_order.end(), added.begin(), added.end(), merged.begin(), less);
+    std::vector<std::pair<std::size_t, std::size_t>> runs; // first position, length
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+        if (merged[i] < first)
+            continue;
+        if (!runs.empty() && runs.back().first + runs.back().second == i)
+            ++runs.back().second;
+        else
+            runs.emplace_back(i, 1);
+    }
+    constexpr std::size_t kMostRuns = 16;
+    if (runs.size() > kMostRuns) {
+        beginResetModel();
+        m_order = std::move(merged);
+        endResetModel();
+        return;
+    }
+    for (const auto& [at, length] : runs) {
+        beginInsertRows(QModelIndex(), static_cast<int>(at), static_cast<int>(at + length) - 1);
+        m_order.insert(m_order.begin() + static_cast<std::ptrdiff_t>(at),
+            merged.begin() + static_cast<std::ptrdiff_t>(at),
+            merged.begin() + static_cast<std::ptrdiff_t>(at + length));
+        endInsertRows();
+    }
+}
+
+void AppearanceModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    Q_EMIT layoutAboutToBeChanged();
+    const QModelIndexList kept = persistentIndexList();
+    std::vector<std::uint32_t> ids;
+    for (const QModelIndex& index : kept)
+        ids.push_back(m_order[static_cast<std::size_t>(index.row())]);
+    m_column = column;
+    m_sortOrder = order;
+    std::stable_sort(m_order.begin(), m_order.end(), [this](std::uint32_t a, std::uint32_t b) { return before(a, b); });
+    QModelIndexList moved;
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        const auto row = std::find(m_order.begin(), m_order.end(), ids[k]) - m_order.begin();
+        moved.push_back(index(static_cast<int>(row), kept[static_cast<int>(k)].column()));
+    }
+    changePersistentIndexList(kept, moved);
+    Q_EMIT layoutChanged();
 }
 
 int AppearanceModel::rowCount(const QModelIndex& parent) const
@@ -232,7 +272,6 @@ PlayerSearch::PlayerSearch(AppContext& context, ChatViews* views, QTabWidget* ta
     , m_tabs(tabs)
     , m_tab(tab)
     , m_model(new AppearanceModel(this))
-    , m_sorted(new SortedAppearances(this))
 {
     setObjectName(QStringLiteral("PlayerSearch"));
     auto* layout = new QVBoxLayout(this);
@@ -276,11 +315,9 @@ PlayerSearch::PlayerSearch(AppContext& context, ChatViews* views, QTabWidget* ta
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     auto* below = new QSplitter(Qt::Horizontal);
-    m_sorted->setSourceModel(m_model);
-    m_sorted->setDynamicSortFilter(true);
     FindResults = new QTreeView(splitter);
     FindResults->setObjectName(QStringLiteral("FindResults"));
-    FindResults->setModel(m_sorted);
+    FindResults->setModel(m_model);
     FindResults->setRootIsDecorated(false);
     FindResults->setItemsExpandable(false);
     FindResults->setUniformRowHeights(true);
@@ -496,7 +533,7 @@ void PlayerSearch::FindResultsDblClick()
     const QModelIndex current = FindResults->currentIndex();
     if (!current.isValid())
         return;
-    const int row = m_sorted->mapToSource(current).row();
+    const int row = current.row();
     const QString name = m_model->fileName(row);
     const std::uint64_t line = m_model->appearance(row).line;
     // The page's views show that log, as a double click on it in Local Files

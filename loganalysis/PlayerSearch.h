@@ -17,7 +17,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QSortFilterProxyModel;
 class QTabWidget;
 class QTreeView;
 class QTreeWidget;
@@ -43,13 +42,13 @@ public:
     void reset(std::vector<QString> files);
     void append(std::vector<PlayerAppearance> rows);
 
-    const PlayerAppearance& appearance(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    // The rows in the order shown.
+    const PlayerAppearance& appearance(int row) const { return m_rows[m_order[static_cast<std::size_t>(row)]]; }
     const QString& fileName(int row) const { return m_files[appearance(row).file]; }
-    // Orders rows a and b by `column` (< 0: a first); 0 for a tie.
-    int compare(int a, int b, int column) const;
-    // Whether row a is older than row b: by time, then log, then line.
-    bool olderThan(int a, int b) const;
 
+    // Sorts by a column; rows that tie stand newest first (by time, then log,
+    // then line). Rows appended later go where this order puts them.
+    void sort(int column, Qt::SortOrder order) override;
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -57,9 +56,16 @@ public:
 
 private:
     QString cell(const PlayerAppearance& a, int column) const;
+    // Whether row a (an index into m_rows) is older than row b.
+    bool olderThan(std::uint32_t a, std::uint32_t b) const;
+    // Whether row a stands before row b in the order shown.
+    bool before(std::uint32_t a, std::uint32_t b) const;
 
     std::vector<QString> m_files;
-    std::vector<PlayerAppearance> m_rows;
+    std::vector<PlayerAppearance> m_rows; // as they arrived
+    std::vector<std::uint32_t> m_order; // the rows shown, as indexes into m_rows
+    int m_column = TimeColumn;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
 };
 
 // The player search of the Chat parser page, on its Local Files tab: finds a
@@ -121,7 +127,6 @@ private:
     QTabWidget* m_tabs;
     QWidget* m_tab;
     AppearanceModel* m_model;
-    QSortFilterProxyModel* m_sorted;
     std::shared_ptr<std::atomic<bool>> m_cancel;
     std::thread m_worker;
     unsigned m_generation = 0;

@@ -45,6 +45,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <random>
+#include <tuple>
 
 using namespace velth;
 using velth::test::ProgramFolder;
@@ -446,6 +448,63 @@ TEST_F(ChatFrameTest, FindsAPlayerInTheLocalLogs)
                        "\"ak47\""));
     EXPECT_EQ(search->LogExcerpt->document()->blockCount(), 14); // lines 2 to 15, the last
     EXPECT_TRUE(search->LogExcerpt->toPlainText().startsWith(QStringLiteral("2: ")));
+}
+
+// Rows that stream in go where the order shown puts them, in every column and
+// direction, whether a batch lands in one place or scatters; the selected row
+// stays selected through a new order.
+TEST(AppearanceModel, BatchesMergeIntoTheOrderShown)
+{
+    std::mt19937 rng(5);
+    std::vector<PlayerAppearance> all;
+    for (std::uint64_t i = 0; i < 3000; ++i) {
+        PlayerAppearance a;
+        a.file = rng() % 3;
+        a.line = i + 1;
+        a.time = "10/20/2003 - 20:1" + std::to_string(rng() % 10) + ":0" + std::to_string(rng() % 10);
+        a.name = std::string(1, static_cast<char>('a' + rng() % 4));
+        all.push_back(a);
+    }
+    struct Case
+    {
+        int column;
+        Qt::SortOrder order;
+        std::size_t batch;
+    };
+    for (const Case c : { Case{ AppearanceModel::TimeColumn, Qt::DescendingOrder, 7 },
+             Case{ AppearanceModel::TimeColumn, Qt::DescendingOrder, 500 },
+             Case{ AppearanceModel::NameColumn, Qt::AscendingOrder, 300 },
+             Case{ AppearanceModel::LineColumn, Qt::DescendingOrder, 1 } }) {
+        SCOPED_TRACE(c.column * 10000 + c.batch);
+        AppearanceModel model;
+        model.reset({ QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log") });
+        model.sort(c.column, c.order);
+        for (std::size_t at = 0; at < all.size(); at += c.batch)
+            model.append(std::vector<PlayerAppearance>(all.begin() + static_cast<std::ptrdiff_t>(at),
+                all.begin() + static_cast<std::ptrdiff_t>(std::min(at + c.batch, all.size()))));
+        ASSERT_EQ(model.rowCount(), 3000);
+        auto older = [](const PlayerAppearance& x, const PlayerAppearance& y) {
+            return std::make_tuple(timeKey(x.time), x.file, x.line) < std::make_tuple(timeKey(y.time), y.file, y.line);
+        };
+        std::vector<PlayerAppearance> expected = all;
+        std::stable_sort(expected.begin(), expected.end(), [&](const PlayerAppearance& x, const PlayerAppearance& y) {
+            if (c.column == AppearanceModel::NameColumn && x.name != y.name)
+                return (x.name < y.name) == (c.order == Qt::AscendingOrder);
+            if (c.column == AppearanceModel::LineColumn && x.line != y.line)
+                return (x.line < y.line) == (c.order == Qt::AscendingOrder);
+            return older(y, x);
+        });
+        for (int row = 0; row < 3000; ++row)
+            ASSERT_EQ(model.appearance(row).line, expected[static_cast<std::size_t>(row)].line) << row;
+    }
+    AppearanceModel model;
+    model.reset({ QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log") });
+    model.append(all);
+    const QPersistentModelIndex kept(model.index(10, 2));
+    const std::uint64_t line = model.appearance(10).line;
+    model.sort(AppearanceModel::LineColumn, Qt::AscendingOrder);
+    EXPECT_EQ(model.appearance(kept.row()).line, line);
+    EXPECT_EQ(kept.column(), 2);
 }
 
 // Cancel ends the search at once, and nothing of it arrives later; closing
