@@ -632,7 +632,8 @@ bool isPersonalId(std::string_view id)
 {
     for (const std::string_view prefix : { std::string_view("STEAM_"), std::string_view("VALVE_") })
         if (id.size() > prefix.size() && id.substr(0, prefix.size()) == prefix)
-            return id[prefix.size()] >= '0' && id[prefix.size()] <= '9';
+            return id[prefix.size()] >= '0' && id[prefix.size()] <= '9'
+                && id.find_first_not_of("0123456789:", prefix.size()) == kNone;
     if (id.empty() || id.find_first_not_of("0123456789") != kNone)
         return false;
     return id.find_first_not_of('0') != kNone;

@@ -68,9 +68,10 @@ std::uint64_t timeKey(std::string_view time);
 // by line (the later first). Appearances without a time come last.
 void sortNewestFirst(std::vector<PlayerAppearance>& appearances);
 
-// True for an id that names one player (STEAM_x:y:z, VALVE_x:y:z, a WonID
-// other than 0); false for the ids many players share (BOT, STEAM_ID_PENDING,
-// STEAM_ID_LAN, HLTV, empty, 0), whose names say nothing about one person.
+// True for an id that names one player (STEAM_x:y:z, VALVE_x:y:z of digits,
+// a WonID other than 0); false for what a malformed field gives, and for the
+// ids many players share (BOT, STEAM_ID_PENDING, STEAM_ID_LAN, HLTV, empty,
+// 0), whose names say nothing about one person.
 bool isPersonalId(std::string_view steamId);
 
 // Finds a player in logs, by a part of the name in any case (ASCII letters

@@ -90,9 +90,15 @@ std::vector<LogFile> listLogs(const std::string& folder)
         if (QString::fromUtf8(extension.data(), 4).toUpper() != QStringLiteral(".LOG"))
             continue;
         const std::string name = path.filename().string();
-        LogFile log{ QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size()))), path.string(),
-            static_cast<std::uint64_t>(it->file_size(error)), it->last_write_time(error) };
-        logs.push_back(std::move(log));
+        const std::uintmax_t size = it->file_size(error);
+        const auto modified = it->last_write_time(error);
+        if (error) {
+            // Gone since it was listed: nothing to search.
+            error.clear();
+            continue;
+        }
+        logs.push_back(LogFile{ QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size()))),
+            path.string(), static_cast<std::uint64_t>(size), modified });
     }
     std::sort(logs.begin(), logs.end(), [](const LogFile& a, const LogFile& b) {
         return a.modified != b.modified ? a.modified > b.modified : a.name < b.name;

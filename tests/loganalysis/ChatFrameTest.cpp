@@ -391,6 +391,18 @@ TEST_F(ChatFrameTest, FindsAPlayerInTheLocalLogs)
 {
     PlayerSearch* search = page->Search;
     EXPECT_EQ(search->parentWidget(), page->LocalFileTab->findChild<QSplitter*>());
+    QSignalSpy ended(search, &PlayerSearch::searchEnded);
+    // Nothing to find: nothing happens. No logs: nothing found.
+    search->FindText->setText(QStringLiteral("  "));
+    search->BFindClick();
+    EXPECT_FALSE(search->isSearching());
+    EXPECT_TRUE(status.history.isEmpty());
+    search->FindText->setText(QStringLiteral("<i>x"));
+    search->BFindClick();
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_EQ(status.history.last(), QStringLiteral("Found 0 appearances of <i>x in 0 logs."));
+    EXPECT_EQ(test::shownText(search->FindStatus), status.history.last());
+
     writeLog("L1020000.log",
         test::kWorkedExampleLog
             + "L 10/20/2003 - 20:16:09: \"Alice<3><111111><CT>\" changed name to \"<b>Al</b>\u202e\"\r\n");
@@ -401,7 +413,6 @@ TEST_F(ChatFrameTest, FindsAPlayerInTheLocalLogs)
     std::filesystem::last_write_time(
         logFile("L1020000.log"), std::filesystem::last_write_time(logFile("L1021000.LOG")) - std::chrono::hours(1));
     writeLog("notes.txt", "L 10/22/2003 - 08:00:01: \"Alice<2><111111><>\" connected, address \"\"\n");
-    QSignalSpy ended(search, &PlayerSearch::searchEnded);
     search->FindText->setText(QStringLiteral(" alice "));
     QTest::mouseClick(search->BFind, Qt::LeftButton);
     ASSERT_TRUE(ended.wait(60000));

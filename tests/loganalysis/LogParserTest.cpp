@@ -616,6 +616,63 @@ TEST(PlayerFinder, LinesAsTheReaderSplitsThem)
     EXPECT_EQ(lines, expected);
 }
 
+// Lines built from fragments of real events, with every kind of line end:
+// whatever the search reports stands on the line it names, read as the
+// parser reads player fields, and the second pass finds the ids' names on
+// such lines too; nothing reads outside a line (the sanitizer build checks).
+TEST(PlayerFinder, RandomFragmentsStayOnTheirLines)
+{
+    const std::vector<std::string> parts = { "\"", "<", ">", "<CT>", "<TERRORIST>", "<>", "\" say \"", "\" say_team \"",
+        "\" killed \"", "\" changed name to \"", "\" connected, address \"", "\" disconnected", "\" joined team \"",
+        "Al", "aL", "ice", "<1>", "<STEAM_0:1:5>", "<STEAM_0:1:55>", "<0>", "<BOT>", " ", "\r", "\n", "\r\n",
+        "\xC3\xA9", "\xFF", std::string(70, '>'), std::string(70, '<') };
+    std::mt19937 rng(3);
+    for (int round = 0; round < 40; ++round) {
+        std::string bytes;
+        for (int n = 0; n < 400; ++n)
+            bytes += parts[rng() % parts.size()];
+        const TempLog log(bytes);
+        std::vector<std::string> lines;
+        {
+            LogFileReader reader(log.path, 7, 90);
+            std::string_view line;
+            while (reader.nextLine(line))
+                lines.emplace_back(line);
+        }
+        for (const char* text : { "al", "STEAM_0:1:5", "ice" }) {
+            const Found found = find(text, { log.path }, 90);
+            for (const PlayerAppearance& a : found.appearances) {
+                ASSERT_GE(a.line, 1u);
+                ASSERT_LE(a.line, lines.size()) << round;
+                const std::string& line = lines[a.line - 1];
+                const bool first = GetPlayerName(line, 1) == a.name && GetPlayerWonID(line, 1) == a.steamId
+                    && GetPlayerTeam(line, 1) == a.team;
+                const bool third = GetPlayerName(line, 3) == a.name && GetPlayerWonID(line, 3) == a.steamId
+                    && GetPlayerTeam(line, 3) == a.team;
+                EXPECT_TRUE(first || third) << round << " " << testing::PrintToString(line);
+            }
+            for (const PlayerNames& id : found.names) {
+                EXPECT_TRUE(isPersonalId(id.steamId));
+                EXPECT_NE(bytes.find("<" + id.steamId + ">"), std::string::npos) << id.steamId;
+            }
+        }
+    }
+}
+
+// The second pass takes only a whole id in angle brackets: not a longer id
+// that ends the same, not an id in a message, not a '>' far from any '<'.
+TEST(PlayerFinder, SecondPassTakesWholeIdsOnly)
+{
+    const TempLog log(joinLines({ "L 10/20/2003 - 20:13:52: Log file started",
+        R"(L 10/20/2003 - 20:14:00: "Alice<1><STEAM_0:1:5><CT>" say "hi")",
+        R"(L 10/20/2003 - 20:14:01: "Long<2><STEAM_0:1:55><CT>" say "x")",
+        R"(L 10/20/2003 - 20:14:02: "Other<3><STEAM_0:1:6><CT>" say "<STEAM_0:1:5>")",
+        R"(L 10/20/2003 - 20:14:03: "Two<4><XSTEAM_0:1:5><CT>" say "x")",
+        "L 10/20/2003 - 20:14:04: " + std::string(200, '5') + ">" + std::string(100, '>'),
+        R"(L 10/20/2003 - 20:14:05: "Bob<5><STEAM_0:1:7><CT>" killed "Eve<6><STEAM_0:1:5><TERRORIST>" with "x")" }));
+    EXPECT_EQ(find("alice", { log.path }).names, (std::vector<PlayerNames>{ { "STEAM_0:1:5", { "Alice", "Eve" } } }));
+}
+
 TEST(PlayerFinder, CancelAndLimits)
 {
     std::string bytes;
