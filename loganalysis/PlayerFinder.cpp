@@ -354,15 +354,31 @@ private:
         const __m256i aboveNine = _mm256_set1_epi8('9' + 1);
         if (i == 0)
             i = 1; // a '>' at 0 ends no id
-        for (; i + 32 <= n; i += 32) {
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-            __m256i ends = _mm256_cmpeq_epi8(v, gt);
+        const __m256i lt = _mm256_set1_epi8('<');
+        const __m256i letterS = _mm256_set1_epi8('S');
+        const __m256i letterT = _mm256_set1_epi8('T');
+        const __m256i letterV = _mm256_set1_epi8('V');
+        const __m256i letterA = _mm256_set1_epi8('A');
+        // Three bytes after the 32 are read too.
+        for (; i + 35 <= n; i += 32) {
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            __m256i ends = _mm256_cmpeq_epi8(bytes, gt);
             if (m_digitsOnly) {
                 // Only a digit before the '>': the team ("CT>") and the
-                // empty fields are passed over 32 at a time.
+                // empty fields are passed over 32 at a time; so is the end
+                // of a user id, which "<STEAM_" or "<VALVE_" follows (no
+                // team starts so).
                 const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i - 1));
-                ends = _mm256_and_si256(
-                    ends, _mm256_and_si256(_mm256_cmpgt_epi8(before, belowZero), _mm256_cmpgt_epi8(aboveNine, before)));
+                const __m256i next1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
+                const __m256i next2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 2));
+                const __m256i next3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 3));
+                const __m256i userIdEnd = _mm256_and_si256(_mm256_cmpeq_epi8(next1, lt),
+                    _mm256_or_si256(
+                        _mm256_and_si256(_mm256_cmpeq_epi8(next2, letterS), _mm256_cmpeq_epi8(next3, letterT)),
+                        _mm256_and_si256(_mm256_cmpeq_epi8(next2, letterV), _mm256_cmpeq_epi8(next3, letterA))));
+                ends = _mm256_andnot_si256(userIdEnd,
+                    _mm256_and_si256(ends,
+                        _mm256_and_si256(_mm256_cmpgt_epi8(before, belowZero), _mm256_cmpgt_epi8(aboveNine, before))));
             }
             auto mask = static_cast<unsigned>(_mm256_movemask_epi8(ends));
             while (mask) {
@@ -541,15 +557,21 @@ struct Field
     std::string_view team;
 };
 
-std::optional<Field> playerAt(std::string_view line, int k)
+std::optional<Field> playerAt(std::string_view line, const Quotes& quotes, int k)
 {
+    const auto at = static_cast<std::size_t>(k);
+    if (quotes.count <= at)
+        return std::nullopt;
     std::size_t brackets = 0;
-    const std::string_view text = Quotes(line).between(line, static_cast<std::size_t>(k));
+    const std::string_view text = quotes.between(line, at);
     for (const char c : text)
         brackets += c == '<';
-    if (brackets < 3 || text.empty() || text.back() != '>')
+    if (brackets < 3 || text.back() != '>')
         return std::nullopt;
-    return Field{ GetPlayerName(line, k), GetPlayerWonID(line, k), GetPlayerTeam(line, k) };
+    // The field with its quotes, read by the parser's own functions: the
+    // field after the first quote of this piece is the k-th of the line.
+    const std::string_view quoted = line.substr(quotes.at[at - 1], text.size() + 2);
+    return Field{ GetPlayerName(quoted, 1), GetPlayerWonID(quoted, 1), GetPlayerTeam(quoted, 1) };
 }
 
 } // namespace
@@ -673,13 +695,13 @@ bool PlayerFinder::searchFile(const std::string& path, std::size_t fileIndex, st
 void PlayerFinder::firstPassLine(
     std::string_view line, std::uint64_t number, std::size_t fileIndex, std::vector<PlayerAppearance>& out)
 {
-    const std::optional<Field> first = playerAt(line, 1);
+    const Quotes quotes(line);
+    const std::optional<Field> first = playerAt(line, quotes, 1);
     if (!first)
         return;
     const std::string_view folded = m_folded;
     auto matches = [&](const Field& f) { return containsFolded(f.name, folded) || equalsFolded(f.steamId, m_text); };
 
-    const Quotes quotes(line);
     const std::string_view verb = quotes.after(line, 2);
     auto startsWith = [&](std::string_view prefix) { return verb.substr(0, prefix.size()) == prefix; };
     const std::string time = line.size() > 2 && line.substr(0, 2) == "L " ? std::string(line.substr(2, 21)) : "";
@@ -698,7 +720,7 @@ void PlayerFinder::firstPassLine(
 
     const bool firstMatches = note(*first);
     if (startsWith(" killed ") || startsWith(" attacked ")) {
-        const std::optional<Field> second = playerAt(line, 3);
+        const std::optional<Field> second = playerAt(line, quotes, 3);
         const bool secondMatches = second && note(*second);
         if (!startsWith(" killed "))
             return;
@@ -784,15 +806,15 @@ bool PlayerFinder::collectNames(const std::string& path, const std::atomic<bool>
 
 void PlayerFinder::secondPassLine(std::string_view line)
 {
-    const std::optional<Field> first = playerAt(line, 1);
+    const Quotes quotes(line);
+    const std::optional<Field> first = playerAt(line, quotes, 1);
     if (!first)
         return;
     noteName(first->steamId, first->name, false);
-    const Quotes quotes(line);
     const std::string_view verb = quotes.after(line, 2);
     if (verb.substr(0, 17) == " changed name to ")
         noteName(first->steamId, quotes.between(line, 3), false);
-    else if (const std::optional<Field> second = playerAt(line, 3))
+    else if (const std::optional<Field> second = playerAt(line, quotes, 3))
         noteName(second->steamId, second->name, false);
 }
 
