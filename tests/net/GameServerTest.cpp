@@ -582,9 +582,9 @@ TEST(RconClient, StatusRoundTripAgainstTheLatency)
             times.push_back(r.elapsed.count());
         }
         std::sort(times.begin(), times.end());
-        std::cout << "rcon status: latency " << latency << " ms, first (challenge + proof) " << first.elapsed.count()
-                  << " ms, then median " << times[2] << " ms (min " << times.front() << ", max " << times.back()
-                  << ")\n";
+        std::cout << "rcon status: latency " << latency << " ms, first (the marker after the password's proof) "
+                  << first.elapsed.count() << " ms, then median " << times[2] << " ms (min " << times.front()
+                  << ", max " << times.back() << ")\n";
         RecordProperty("status_ms_latency_" + std::to_string(latency), std::to_string(times[2]));
     }
 }
