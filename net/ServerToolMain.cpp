@@ -330,8 +330,9 @@ void printTable(std::ostream& out, const std::vector<velth::GameAddress>& server
             continue;
         if (o.players) {
             if (!r.players) {
-                out << "    (no player list)\n";
+                out << "  players: no answer\n";
             } else {
+                out << "  players (" << r.players->size() << "):\n";
                 for (const velth::GamePlayer& p : *r.players) {
                     char score[16];
                     std::snprintf(score, sizeof score, "%6d", p.score);
@@ -341,8 +342,9 @@ void printTable(std::ostream& out, const std::vector<velth::GameAddress>& server
         }
         if (o.rules) {
             if (!r.rules) {
-                out << "    (no rules)\n";
+                out << "  rules: no answer\n";
             } else {
+                out << "  rules (" << r.rules->size() << "):\n";
                 for (const auto& [name, value] : *r.rules)
                     out << "    " << shown(name) << " = " << shown(value) << '\n';
             }
@@ -533,8 +535,7 @@ int runRcon(int argc, char** argv)
     try {
         password = rconPassword(options);
     } catch (const velth::Error& e) {
-        std::cerr << "velth-server: " << e.message() << '\n';
-        return kExitUsage;
+        return usageError(shown(e.message()));
     }
 
     velth::RconClient rcon;
