@@ -151,6 +151,10 @@ struct RconResult
     std::string output;
     // Set when the output was cut at the size or time bound.
     bool truncated = false;
+    // Set when the output was known complete by the end marker the client
+    // sends after the command (an `echo` the server answers in order), not by
+    // a quiet time after its last packet (the marker was lost).
+    bool endMarker = false;
     // For the user, when not Ok: what failed and why.
     std::string message;
     // From sending the command to its last output.

@@ -279,7 +279,7 @@ public:
             return; // the deadline decides
         ++challengeSends;
         sendText("challenge rcon\n");
-        retry.start(std::max<std::chrono::milliseconds>(100ms, timeout / (kChallengeSends + 1)));
+        retry.start(std::clamp<std::chrono::milliseconds>(timeout / (kChallengeSends + 1), 100ms, 1000ms));
     }
 
     void sendText(const std::string& text)
@@ -375,8 +375,13 @@ public:
             return;
         // A marker of an earlier command that came late is not output.
         if (startsWith(text, markerPrefix)) {
-            if (phase == Phase::Collecting && text.substr(0, text.find('\n')) == marker) {
+            // echo prints each word followed by a space, then a line end.
+            std::string_view echoed(text);
+            while (!echoed.empty() && (echoed.back() == '\n' || echoed.back() == ' '))
+                echoed.remove_suffix(1);
+            if (phase == Phase::Collecting && echoed == marker) {
                 lastPacketAt = Clock::now();
+                current.endMarker = true;
                 complete();
             }
             return;
