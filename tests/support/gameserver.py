@@ -323,9 +323,10 @@ class GameServer:
                 return "challenge"
             if c == b"i" or body.startswith(b"ping"):
                 return "ping"
-            if body.startswith(b"challenge rcon"):
+            words = tokenize(body.split(b"\0", 1)[0])[0]
+            if len(words) >= 2 and words[0].lower() == b"challenge" and words[1].lower() == b"rcon":
                 return "challenge-rcon"
-            if body.startswith(b"rcon"):
+            if words and words[0] == b"rcon":
                 return "rcon"
         return "other"
 
@@ -584,7 +585,7 @@ class GameServer:
         console = Console(lambda payload: self.emu.send_at(due, self.sock, payload, address))
         if result == "ok":
             if self.hostile("endless-print"):
-                self.endless(address, due, 0)
+                self.emu.call_at(due, lambda: self.endless(address, due, 0))
                 return
             if self.hostile("huge"):
                 self.emu.send_at(due, self.sock, HEADER + b"l" + cstr(b"O" * (HUGE - 10)) + b"\0", address)
