@@ -162,7 +162,8 @@ private:
     void onReadyRead()
     {
         QByteArray buffer;
-        while (m_socket->hasPendingDatagrams() && !finished()) {
+        // A datagram may finish the query, which closes the socket.
+        while (!finished() && m_socket->hasPendingDatagrams()) {
             const qint64 size = m_socket->pendingDatagramSize();
             buffer.resize(
                 static_cast<qsizetype>(std::clamp<qint64>(size, 1, static_cast<qint64>(gamewire::kMaxDatagram))));
