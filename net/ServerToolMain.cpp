@@ -578,7 +578,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     std::ios::sync_with_stdio(false);
     if (argc < 2)
-        return usageError();
+        return usageError("which command: query or rcon?");
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
