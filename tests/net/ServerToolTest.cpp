@@ -1,6 +1,7 @@
 // velth-server run as a process, as scripts use it, against the game server
 // emulator: exit statuses, the JSON a script reads, hostile texts, and where
 // the rcon password may come from.
+#include "common/FileIo.h"
 #include "common/TextCodec.h"
 
 #include "support/GameServerEmulator.h"
@@ -48,7 +49,8 @@ struct ToolRun
     std::string input;
 };
 
-Outcome runTool(const ToolRun& run)
+// Runs the tool, or another program that runs it.
+Outcome runTool(const ToolRun& run, const char* program = VELTH_SERVER_TOOL)
 {
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -59,7 +61,7 @@ Outcome runTool(const ToolRun& run)
     QStringList args;
     for (const std::string& arg : run.args)
         args << QString::fromStdString(arg);
-    tool.start(QStringLiteral(VELTH_SERVER_TOOL), args);
+    tool.start(QString::fromUtf8(program), args);
     Outcome r;
     if (!tool.waitForStarted(30000))
         return r;
@@ -406,6 +408,31 @@ TEST(ServerTool, RconStatusAndRefusals)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("velth-server: "), std::string::npos);
+}
+
+// On a terminal the console's output cannot drive it: the escape sequences
+// in the names of a hostile server's status show as visible characters
+// (piped, the bytes stay as they came, as the password table shows).
+TEST(ServerTool, RconOutputOnATerminalShowsControlCharacters)
+{
+    if (!velth::pathExists("/usr/bin/script"))
+        GTEST_SKIP() << "no /usr/bin/script (util-linux) to give the tool a terminal";
+    GameServerEmulator::Options options;
+    options.rconPassword = "pw";
+    options.hostile = { GameServerEmulator::Hostile::Markup };
+    GameServerEmulator server(options);
+    const std::string command = std::string("'") + VELTH_SERVER_TOOL + "' rcon " + local(server.port()) + " status";
+
+    const Outcome piped = runTool(ToolRun({ "rcon", local(server.port()), "status" }, "pw"));
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    ASSERT_NE(piped.out.find("\x1b[0m"), std::string::npos) << piped.out;
+
+    const Outcome shown = runTool(ToolRun({ "-q", "-e", "-c", command, "/dev/null" }, "pw"), "/usr/bin/script");
+    ASSERT_EQ(shown.exitCode, 0) << shown.out << shown.err;
+    EXPECT_NE(shown.out.find("\u241B[0m"), std::string::npos) << shown.out;
+    const auto control = std::find_if(shown.out.begin(), shown.out.end(),
+        [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\r') || c == 0x7f; });
+    EXPECT_EQ(control, shown.out.end()) << "control byte at " << (control - shown.out.begin());
 }
 
 // The server bans an address after wrong passwords: every refusal, the ban
