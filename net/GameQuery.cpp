@@ -162,7 +162,6 @@ private:
     void onReadyRead()
     {
         QByteArray buffer;
-        // A datagram may finish the query, which closes the socket.
         while (!finished() && m_socket->hasPendingDatagrams()) {
             const qint64 size = m_socket->pendingDatagramSize();
             buffer.resize(

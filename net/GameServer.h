@@ -180,8 +180,11 @@ public:
     // Ends the running and queued commands without calling back.
     ~RconClient() override;
 
+    // A different address cancels the running and queued commands.
     void setAddress(const GameAddress& address);
     // A new password (or address) forgets what was known about the old one.
+    // The same password set again is not new: once refused, it is not sent
+    // again (the server bans after repeated wrong passwords).
     void setPassword(const std::string& password);
     // The time a command may take in all (default 10 s).
     void setTimeout(std::chrono::milliseconds timeout);

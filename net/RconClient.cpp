@@ -149,7 +149,7 @@ public:
             result.message = *problem;
             return result;
         }
-        const std::size_t size = requestText(std::string(kMaxChallengeDigits, '9'), line).size();
+        const std::size_t size = requestText(std::string(kMaxChallengeDigits, '9'), password, line).size();
         if (size > kMaxRequest) {
             result.message = "The command is too long for the server's remote console: a request takes at most "
                 + std::to_string(kMaxRequest) + " bytes, and with this password the command may have at most "
@@ -161,9 +161,10 @@ public:
         return result;
     }
 
-    std::string requestText(const std::string& withChallenge, const std::string& line) const
+    static std::string requestText(
+        const std::string& withChallenge, const std::string& withPassword, const std::string& line)
     {
-        return "rcon " + withChallenge + " \"" + password + "\" " + line;
+        return "rcon " + withChallenge + " \"" + withPassword + "\" " + line;
     }
 
     void enqueue(std::string line, Done done)
@@ -295,7 +296,8 @@ public:
         packets = 0;
         sentAt = Clock::now();
         lastPacketAt = sentAt;
-        sendText(requestText(challenge, currentLine));
+        sentPassword = password;
+        sendText(requestText(challenge, sentPassword, currentLine));
         if (proven) {
             sendMarker();
             phase = Phase::Collecting;
@@ -308,7 +310,7 @@ public:
     {
         ++markerSeq;
         marker = markerPrefix + std::to_string(markerSeq);
-        sendText(requestText(challenge, "echo " + marker));
+        sendText(requestText(challenge, sentPassword, "echo " + marker));
     }
 
     void onReadyRead()
@@ -397,7 +399,8 @@ public:
         }
         if (phase == Phase::AwaitFirst) {
             // The password holds: now the marker may go.
-            proven = true;
+            // (A password set meanwhile is still unproven.)
+            proven = sentPassword == password;
             phase = Phase::Collecting;
             sendMarker();
         }
@@ -442,12 +445,14 @@ public:
                     + detail + ").");
             return true;
         }
-        proven = false;
+        if (sentPassword == password)
+            proven = false;
         failWith(RconResult::Kind::BadPassword,
             "The server refused the rcon password (" + detail
                 + "). It was not tried again, because the server bans an address after repeated wrong "
                   "passwords: check the password and send the command again.");
-        refusal = current;
+        if (sentPassword == password)
+            refusal = current;
         return true;
     }
 
@@ -538,6 +543,7 @@ public:
     bool nextScheduled = false;
     Phase phase = Phase::Idle;
     std::string currentLine;
+    std::string sentPassword;
     Done currentDone;
     RconResult current;
     std::string output;
