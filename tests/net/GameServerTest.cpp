@@ -410,6 +410,18 @@ TEST(RconClient, RefusalsAreClearAndAWrongPasswordIsNeverSentAgain)
         EXPECT_EQ(runRcon(*client, "status").kind, RconResult::Kind::Ok);
     }
     {
+        // The refusal of a password changed while its command was on the way belongs to the old one.
+        GameServerEmulator server(withPassword([](auto& o) { o.latencyMs = 1000; }));
+        auto client = rconTo(server, "wrong");
+        std::optional<RconResult> refused;
+        client->execute("status", [&](const RconResult& r) { refused = r; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return countStarting(server.received(), "rcon ") == 1; }, kWaitMs));
+        client->setPassword("s3cret pass");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return refused.has_value(); }, kWaitMs));
+        EXPECT_EQ(refused->kind, RconResult::Kind::BadPassword);
+        EXPECT_EQ(runRcon(*client, "status").kind, RconResult::Kind::Ok);
+    }
+    {
         GameServerEmulator server;
         auto client = rconTo(server);
         const RconResult none = runRcon(*client, "status");
@@ -582,9 +594,9 @@ TEST(RconClient, StatusRoundTripAgainstTheLatency)
             times.push_back(r.elapsed.count());
         }
         std::sort(times.begin(), times.end());
-        std::cout << "rcon status: latency " << latency << " ms, first (challenge + proof) " << first.elapsed.count()
-                  << " ms, then median " << times[2] << " ms (min " << times.front() << ", max " << times.back()
-                  << ")\n";
+        std::cout << "rcon status: latency " << latency << " ms, first (the marker after the password's proof) "
+                  << first.elapsed.count() << " ms, then median " << times[2] << " ms (min " << times.front()
+                  << ", max " << times.back() << ")\n";
         RecordProperty("status_ms_latency_" + std::to_string(latency), std::to_string(times[2]));
     }
 }
