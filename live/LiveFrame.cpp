@@ -785,6 +785,8 @@ void TliveFrame::runCommands(const std::string& profile, std::vector<std::string
         const std::shared_ptr<std::function<void()>> next = self.lock();
         const std::string command = remaining->front();
         remaining->erase(remaining->begin());
+        if (byUser)
+            appendConsole(QStringLiteral("] ") + visibleText(toDisplay(command)));
         ++m_runningCommands;
         m_rcon->execute(
             command, [this, remaining, next, generation, profile, pw, byUser, done](const RconResult& result) {
@@ -862,7 +864,6 @@ void TliveFrame::CommandReturn()
         m_history.removeFirst();
     m_historyIndex = int(m_history.size());
     Command->clear();
-    appendConsole(QStringLiteral("] ") + visibleText(line));
     runCommands(*profile, { fromDisplay(line) }, true, nullptr);
 }
 
@@ -881,13 +882,14 @@ QTreeWidgetItem* TliveFrame::selectedPlayer()
     return selected.first();
 }
 
-bool TliveFrame::argumentAccepted(const QString& text)
+std::optional<std::vector<std::string>> TliveFrame::built(const std::function<std::vector<std::string>()>& build)
 {
-    if (const auto problem = consoleArgumentProblem(fromDisplay(text))) {
-        m_context.prompts().errorBox(toDisplay(*problem));
-        return false;
+    try {
+        return build();
+    } catch (const Error& e) {
+        m_context.prompts().errorBox(visibleText(toDisplay(e.message())));
+        return std::nullopt;
     }
-    return true;
 }
 
 void TliveFrame::BKickClick()
@@ -904,10 +906,12 @@ void TliveFrame::BKickClick()
         return;
     const QString name = player->text(PlayerNameColumn);
     const int userId = player->data(UserIdColumn, kUserIdRole).toInt();
+    const auto commands = built([&] { return std::vector<std::string>{ kickCommand(userId) }; });
+    if (!commands)
+        return;
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to kick ") + name + QStringLiteral(" ?")))
         return;
-    appendConsole(QStringLiteral("] ") + toDisplay(kickCommand(userId)));
-    runCommands(*profile, { kickCommand(userId) }, true, [this, name](const RconResult& result) {
+    runCommands(*profile, *commands, true, [this, name](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Kicked ") + name + QStringLiteral("."));
@@ -928,20 +932,16 @@ void TliveFrame::BBanClick()
     if (!player)
         return;
     const std::string steamId = itemDataToBytes(player->data(SteamIdColumn, kSteamIdRole));
-    if (steamId.rfind("STEAM_", 0) != 0) {
-        m_context.prompts().errorBox(QStringLiteral("This player has no Steam id to ban: ban the address instead."));
-        return;
-    }
     const int minutes = BanMinutes->value();
+    const auto commands = built([&] { return banSteamIdCommands(steamId, minutes); });
+    if (!commands)
+        return;
     const QString name = player->text(PlayerNameColumn);
     const QString term = minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban ") + name + QStringLiteral(" (")
             + field(steamId) + QStringLiteral(") ") + term + QStringLiteral(" ?")))
         return;
-    std::vector<std::string> commands = banSteamIdCommands(steamId, minutes);
-    for (const std::string& command : commands)
-        appendConsole(QStringLiteral("] ") + toDisplay(command));
-    runCommands(*profile, std::move(commands), true, [this, name, term](const RconResult& result) {
+    runCommands(*profile, *commands, true, [this, name, term](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Banned ") + name + QLatin1Char(' ') + term + QStringLiteral("."));
@@ -961,25 +961,29 @@ void TliveFrame::BBanAddressClick()
     QTreeWidgetItem* player = selectedPlayer();
     if (!player)
         return;
-    const std::string address = hostOf(itemDataToBytes(player->data(AddressColumn, kAddressRole)));
-    if (address.empty() || address.find_first_not_of("0123456789.") != std::string::npos) {
+    const std::string shownAddress = itemDataToBytes(player->data(AddressColumn, kAddressRole));
+    if (shownAddress.empty()) {
         m_context.prompts().errorBox(QStringLiteral("This player has no address to ban."));
         return;
     }
+    const std::string address = hostOf(shownAddress);
     const int minutes = BanMinutes->value();
     const QString name = player->text(PlayerNameColumn);
     const int userId = player->data(UserIdColumn, kUserIdRole).toInt();
+    // The address filter keeps the player from coming back; the kick sends
+    // the player away now.
+    const auto commands = built([&] {
+        std::vector<std::string> list = banAddressCommands(shownAddress, minutes);
+        list.push_back(kickCommand(userId));
+        return list;
+    });
+    if (!commands)
+        return;
     const QString term = minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban the address ") + field(address)
             + QStringLiteral(" of ") + name + QLatin1Char(' ') + term + QStringLiteral(" ?")))
         return;
-    // The address filter keeps the player from coming back; the kick sends
-    // the player away now.
-    std::vector<std::string> commands = banAddressCommands(address, minutes);
-    commands.push_back(kickCommand(userId));
-    for (const std::string& command : commands)
-        appendConsole(QStringLiteral("] ") + toDisplay(command));
-    runCommands(*profile, std::move(commands), true, [this, address, term](const RconResult& result) {
+    runCommands(*profile, *commands, true, [this, address, term](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Banned ") + field(address) + QLatin1Char(' ') + term + QStringLiteral("."));
@@ -1004,11 +1008,11 @@ void TliveFrame::BChangeMapClick()
         m_context.prompts().errorBox(QStringLiteral("Please select a map!"));
         return;
     }
-    if (!argumentAccepted(toDisplay(map)) || !consoleReady(*profile, true))
+    const auto commands = built([&] { return std::vector<std::string>{ changeLevelCommand(map) }; });
+    if (!commands || !consoleReady(*profile, true))
         return;
     const QString shown = field(map);
-    appendConsole(QStringLiteral("] ") + toDisplay(changeLevelCommand(map)));
-    runCommands(*profile, { changeLevelCommand(map) }, true, [this, shown](const RconResult& result) {
+    runCommands(*profile, *commands, true, [this, shown](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Changing the map to ") + shown + QStringLiteral("."));
@@ -1028,11 +1032,10 @@ void TliveFrame::BSayClick()
         m_context.prompts().errorBox(QStringLiteral("Please enter a message!"));
         return;
     }
-    if (!argumentAccepted(message) || !consoleReady(*profile, true))
+    const auto commands = built([&] { return std::vector<std::string>{ sayCommand(fromDisplay(message)) }; });
+    if (!commands || !consoleReady(*profile, true))
         return;
-    const std::string command = sayCommand(fromDisplay(message));
-    appendConsole(QStringLiteral("] ") + toDisplay(command));
-    runCommands(*profile, { command }, true, [this](const RconResult& result) {
+    runCommands(*profile, *commands, true, [this](const RconResult& result) {
         if (!result.ok())
             return;
         Message->clear();
@@ -1050,7 +1053,6 @@ void TliveFrame::BApplyConfigClick()
     if (!consoleReady(*profile, true))
         return;
     const std::string name = *profile;
-    appendConsole(QStringLiteral("] ") + toDisplay(execConfigCommand()));
     runCommands(name, { execConfigCommand() }, true, [this, name](const RconResult& result) {
         if (!result.ok())
             return;

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -164,8 +165,10 @@ private:
     void appendConsole(const QString& text);
     // The selected player row, or a refusal when there is none.
     QTreeWidgetItem* selectedPlayer();
-    // Refuses an argument that could end a console command or start another.
-    bool argumentAccepted(const QString& text);
+    // The commands build() makes of the user's input; when it refuses an
+    // argument (one that could end a command or start another, a map name
+    // that is none), the refusal in an error box and nothing.
+    std::optional<std::vector<std::string>> built(const std::function<std::vector<std::string>()>& build);
 
     AppContext& m_context;
     std::unique_ptr<GameQuery> m_query;
