@@ -10,6 +10,7 @@
 #include "common/TextLines.h"
 #include "editors/MapcycleFile.h"
 #include "profiles/ProfileStore.h"
+#include "profiles/ServerProfile.h"
 #include "skin/PageTabs.h"
 
 #include <QComboBox>
@@ -205,7 +206,7 @@ void TliveFrame::buildServersTab()
         { QStringLiteral("Profile"), QStringLiteral("State"), QStringLiteral("Name"), QStringLiteral("Map"),
             QStringLiteral("Players"), QStringLiteral("Bots"), QStringLiteral("Password"), QStringLiteral("Ping") },
         ServersTab);
-    const int widths[] = { 85, 48, 130, 72, 52, 34, 58, 40 };
+    const int widths[] = { 84, 46, 118, 70, 52, 34, 58, 40 };
     for (int column = 0; column < ServerColumnCount; ++column)
         ServerList->setColumnWidth(column, widths[column]);
     ServerList->sortByColumn(ProfileColumn, Qt::AscendingOrder);
@@ -434,22 +435,30 @@ QTreeWidgetItem* TliveFrame::serverRow(const std::string& profile) const
     return nullptr;
 }
 
-std::optional<TliveFrame::Target> TliveFrame::target(const std::string& profile, bool tell)
+std::optional<TliveFrame::Target> TliveFrame::target(const std::string& profile, bool tell, std::string* why)
 {
-    const ProfileStore& store = m_context.store();
-    std::string host = store.readString(profile, "GAMEHOST");
-    if (host.empty())
-        host = store.readString(profile, "HOST");
-    int port = store.readInt(profile, "GAMEPORT", 27015);
-    if (port < 1 || port > 65535)
-        port = 27015;
-    if (host.empty()) {
+    ServerProfile read;
+    try {
+        read = readServerProfile(m_context.store(), profile);
+    } catch (const Error& e) {
+        // A profile the program cannot read (a connection kind it does not
+        // know) names no server either; a timer's refresh must not report it
+        // in a box.
+        if (why)
+            *why = e.message();
+        if (tell)
+            m_context.prompts().errorBox(visibleText(toDisplay(e.message())));
+        return std::nullopt;
+    }
+    if (read.gameHost().empty()) {
+        if (why)
+            *why = "no game server address";
         if (tell)
             m_context.prompts().errorBox(
                 QStringLiteral("This profile names no game server: enter its host on the Settings page."));
         return std::nullopt;
     }
-    return Target{ profile, GameAddress{ host, port } };
+    return Target{ profile, GameAddress{ read.gameHost(), read.gamePort }, read.rconPass };
 }
 
 void TliveFrame::BRefreshClick()
@@ -468,11 +477,10 @@ void TliveFrame::refreshServers()
         QTreeWidgetItem* row = serverRow(profile);
         if (!row)
             continue;
-        const std::optional<Target> where = target(profile, false);
+        GameQueryResult none;
+        const std::optional<Target> where = target(profile, false, &none.error);
         if (!where) {
-            GameQueryResult none;
             none.status = GameQueryResult::Status::Failed;
-            none.error = "no game server address";
             showServerResult(profile, none);
             continue;
         }
@@ -745,7 +753,11 @@ std::string TliveFrame::password(const std::string& profile) const
 {
     if (!RconPassword->text().isEmpty())
         return fromDisplay(RconPassword->text());
-    return m_context.store().readString(profile, "rconpass");
+    try {
+        return readServerProfile(m_context.store(), profile).rconPass;
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 bool TliveFrame::consoleReady(const std::string& profile, bool tell)
@@ -1058,7 +1070,8 @@ void TliveFrame::BApplyConfigClick()
             return;
         // The config sets the password the CFG updater page uploaded with it
         // (the profile's rconpass): from now on that one holds.
-        if (!m_context.store().readString(name, "rconpass").empty() && pickedProfile() == name)
+        const std::optional<Target> now = target(name, false);
+        if (now && !now->rconPass.empty() && pickedProfile() == name)
             RconPassword->clear();
         m_refused.reset();
         m_context.setStatus(QStringLiteral("Config applied: the server runs its server.cfg now."));

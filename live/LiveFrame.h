@@ -136,6 +136,7 @@ private:
     {
         std::string profile;
         GameAddress address;
+        std::string rconPass;
     };
     void buildServersTab();
     void buildServerTab();
@@ -144,7 +145,9 @@ private:
     QTreeWidgetItem* serverRow(const std::string& profile) const;
 
     std::optional<std::string> pickedProfile() const;
-    std::optional<Target> target(const std::string& profile, bool tell);
+    // Where the profile's game server is, read from the store now; nothing
+    // when it names none (why says so; tell: in an error box too).
+    std::optional<Target> target(const std::string& profile, bool tell, std::string* why = nullptr);
     void updateServer(bool byUser);
     void showQueryPlayers(const GameQueryResult& result);
     void showStatusPlayers(const StatusReport& report);
