@@ -248,7 +248,7 @@ void TliveFrame::buildServerTab()
     RconPassword = new QLineEdit(ServerTab);
     RconPassword->setObjectName(QStringLiteral("RconPassword"));
     RconPassword->setEchoMode(QLineEdit::Password);
-    RconPassword->setPlaceholderText(QStringLiteral("the profile's"));
+    RconPassword->setPlaceholderText(QStringLiteral("the profile's own"));
     RconPassword->setToolTip(QStringLiteral("Empty: the password the CFG updater page uploaded last. "
                                             "A password typed here holds for this session and this server."));
     BUpdate = makeButton("BUpdate", QStringLiteral("Update"), ServerTab);
@@ -268,7 +268,7 @@ void TliveFrame::buildServerTab()
         { QStringLiteral("#"), QStringLiteral("Name"), QStringLiteral("Steam ID"), QStringLiteral("Score"),
             QStringLiteral("Time"), QStringLiteral("Ping"), QStringLiteral("Loss"), QStringLiteral("Address") },
         ServerTab);
-    const int widths[] = { 28, 112, 108, 40, 52, 34, 32, 90 };
+    const int widths[] = { 24, 110, 106, 42, 54, 34, 32, 90 };
     for (int column = 0; column < PlayerColumnCount; ++column)
         Players->setColumnWidth(column, widths[column]);
     Players->sortByColumn(ScoreColumn, Qt::DescendingOrder);
@@ -303,6 +303,7 @@ void TliveFrame::buildServerTab()
     Maps->setEditable(true);
     Maps->setInsertPolicy(QComboBox::NoInsert);
     Maps->setFixedWidth(110);
+    Maps->lineEdit()->setPlaceholderText(QStringLiteral("map"));
     BChangeMap = makeButton("BChangeMap", QStringLiteral("Change map"), ServerTab);
     Message = new QLineEdit(ServerTab);
     Message->setObjectName(QStringLiteral("Message"));
@@ -646,7 +647,7 @@ void TliveFrame::updateServer(bool byUser)
                 QString text = field(info.name) + QStringLiteral("  \u2022  ") + field(info.map)
                     + QStringLiteral("  \u2022  %1/%2 players").arg(info.players).arg(info.maxPlayers);
                 if (info.bots > 0)
-                    text += QStringLiteral(", %1 bots").arg(info.bots);
+                    text += info.bots == 1 ? QStringLiteral(", 1 bot") : QStringLiteral(", %1 bots").arg(info.bots);
                 if (result.ping.count() >= 0)
                     text += QStringLiteral("  \u2022  %1 ms").arg(result.ping.count());
                 InfoLabel->setText(text);

@@ -258,6 +258,9 @@ TEST_F(LiveFrameTest, KickAndBanAreAskedFirstAndSentForThePickedPlayer)
     EXPECT_EQ(one->text(TliveFrame::SteamIdColumn), QStringLiteral("STEAM_0:1:12345"));
     EXPECT_EQ(one->text(TliveFrame::AddressColumn), QStringLiteral("5.6.7.8:27005"));
     EXPECT_EQ(one->text(TliveFrame::TimeColumn), QStringLiteral("12:34"));
+    // Without a local map cycle the server's own list is offered.
+    ASSERT_EQ(page->Maps->count(), 10);
+    EXPECT_EQ(page->Maps->itemText(0), QStringLiteral("as_oilrig"));
 
     struct Row
     {
