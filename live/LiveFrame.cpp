@@ -268,7 +268,7 @@ void TliveFrame::buildServerTab()
         { QStringLiteral("#"), QStringLiteral("Name"), QStringLiteral("Steam ID"), QStringLiteral("Score"),
             QStringLiteral("Time"), QStringLiteral("Ping"), QStringLiteral("Loss"), QStringLiteral("Address") },
         ServerTab);
-    const int widths[] = { 24, 110, 106, 42, 54, 34, 32, 90 };
+    const int widths[] = { 22, 100, 120, 46, 52, 34, 30, 90 };
     for (int column = 0; column < PlayerColumnCount; ++column)
         Players->setColumnWidth(column, widths[column]);
     Players->sortByColumn(ScoreColumn, Qt::DescendingOrder);
