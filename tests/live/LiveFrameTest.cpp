@@ -309,6 +309,19 @@ TEST_F(LiveFrameTest, KickAndBanAreAskedFirstAndSentForThePickedPlayer)
         ASSERT_TRUE(waitUntil([&] { return !page->isBusy() && page->Players->topLevelItemCount() > 0; }));
     }
     EXPECT_TRUE(page->ConsoleOutput->toPlainText().contains(QStringLiteral("] kick #12")));
+    // Up and Down walk the commands typed, the newest first; past the newest
+    // the line is empty again.
+    const std::string fences = std::to_string(m_fences);
+    const std::string earlier = std::to_string(m_fences - 1);
+    for (const auto& [key, expected] : std::vector<std::pair<Qt::Key, std::string>>{
+             { Qt::Key_Up, "echo fence " + fences },
+             { Qt::Key_Up, "echo fence " + earlier },
+             { Qt::Key_Down, "echo fence " + fences },
+             { Qt::Key_Down, "" },
+         }) {
+        QTest::keyClick(page->Command, key);
+        EXPECT_EQ(page->Command->text().toStdString(), expected);
+    }
     // A bot has no Steam id: refused before anything is asked or sent.
     select(*page, QStringLiteral("Bot Zeta"));
     prompts.expectErrorBox(QString::fromStdString([] {
