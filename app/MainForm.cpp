@@ -11,6 +11,7 @@
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
+#include "live/LiveFrame.h"
 #include "loganalysis/ChatFrame.h"
 #include "loganalysis/LocalFileList.h"
 #include "profiles/SettingsFrame.h"
@@ -169,7 +170,10 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     BSettings = makeNavButton("BSettings", "btn_settings.png", QStringLiteral("Settings"), 286);
     BAbout = makeNavButton("BAbout", "btn_about.png", QStringLiteral("About us ..."), 338);
     BExit = makeNavButton("BExit", "btn_exit.png", QStringLiteral("Exit"), 391);
-    m_pageButtons = { BChat, BCfg, BUser, BMapCycle, BSettings, BAbout };
+    BLive = makeNavButton("BLive", "btn_live.png", QStringLiteral("Live servers"), 50);
+    BLive->resize(50, 20);
+    BLive->setNumGlyphs(4);
+    m_pageButtons = { BChat, BCfg, BUser, BMapCycle, BSettings, BAbout, BLive };
     connect(BChat, &TCoolButton::clicked, this, &TMainForm::BChatClick);
     connect(BCfg, &TCoolButton::clicked, this, &TMainForm::BCfgClick);
     connect(BUser, &TCoolButton::clicked, this, &TMainForm::BUserClick);
@@ -177,6 +181,7 @@ TMainForm::TMainForm(const std::string& programFolder, Prompts& prompts, QWidget
     connect(BSettings, &TCoolButton::clicked, this, &TMainForm::BSettingsClick);
     connect(BAbout, &TCoolButton::clicked, this, &TMainForm::BAboutClick);
     connect(BExit, &TCoolButton::clicked, this, &TMainForm::BExitClick);
+    connect(BLive, &TCoolButton::clicked, this, &TMainForm::BLiveClick);
 
     TBNArea1->Loaded();
     FormCreate();
@@ -269,12 +274,17 @@ void TMainForm::FormCreate()
     settingsFrame->setObjectName(QStringLiteral("settingsFrame"));
     dockPage(settingsFrame);
 
+    liveFrame = new TliveFrame(m_context, this);
+    liveFrame->setObjectName(QStringLiteral("liveFrame"));
+    dockPage(liveFrame);
+
     settingsFrame->setProfileNames(m_context.store().profileNames());
     const std::vector<std::string> names = settingsFrame->profileNames();
     chatFrame->setProfileNames(names);
     cfgFrame->setProfileNames(names);
     userFrame->setProfileNames(names);
     mapcycleFrame->setProfileNames(names);
+    liveFrame->setProfileNames(names);
 
     aboutFrame->show();
 }
@@ -305,6 +315,9 @@ void TMainForm::loadMapList()
 
 void TMainForm::FormDestroy()
 {
+    // The Live page first: its queries and commands end without calling back.
+    delete liveFrame;
+    liveFrame = nullptr;
     for (QWidget* page :
         std::initializer_list<QWidget*>{ cfgFrame, chatFrame, userFrame, mapcycleFrame, aboutFrame, settingsFrame })
         delete page;
@@ -340,8 +353,8 @@ void TMainForm::showPage(TCoolButton* button, QWidget* page, const QString& capt
 {
     for (TCoolButton* b : m_pageButtons)
         b->setEnabled(b != button);
-    for (QWidget* p :
-        std::initializer_list<QWidget*>{ chatFrame, cfgFrame, userFrame, mapcycleFrame, settingsFrame, aboutFrame })
+    for (QWidget* p : std::initializer_list<QWidget*>{
+             chatFrame, cfgFrame, userFrame, mapcycleFrame, settingsFrame, aboutFrame, liveFrame })
         p->setVisible(p == page);
     TopBarLabel->setText(caption);
     TopBarLabel->adjustSize();
@@ -370,6 +383,11 @@ void TMainForm::BSettingsClick()
 void TMainForm::BAboutClick()
 {
     showPage(BAbout, aboutFrame, QStringLiteral("About us ..."));
+}
+
+void TMainForm::BLiveClick()
+{
+    showPage(BLive, liveFrame, QStringLiteral("Live servers"));
 }
 
 void TMainForm::BHideClick()

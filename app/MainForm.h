@@ -21,12 +21,14 @@ class TCoolForm;
 class TTBNArea;
 class TcfgFrame;
 class TchatFrame;
+class TliveFrame;
 class TmapcycleFrame;
 class TsettingsFrame;
 class TuserFrame;
 
 // The program's one window: skinned title, navigation bar, page area, status
-// line. It owns the six pages and is the status line every page writes.
+// line. It owns the six pages and the Live page, and is the status line every
+// page writes.
 class TMainForm final : public QWidget, public StatusLine
 {
     Q_OBJECT
@@ -49,6 +51,7 @@ public:
     void BMapCycleClick();
     void BSettingsClick();
     void BAboutClick();
+    void BLiveClick();
     void BHideClick();
     void BExitClick();
     // A left click on the tray icon: shows the window again.
@@ -83,6 +86,8 @@ public:
     TCoolButton* BSettings = nullptr;
     TCoolButton* BAbout = nullptr;
     TCoolButton* BExit = nullptr;
+    // The Live page's button: a low one above the others.
+    TCoolButton* BLive = nullptr;
 
     TchatFrame* chatFrame = nullptr;
     TcfgFrame* cfgFrame = nullptr;
@@ -90,6 +95,7 @@ public:
     TuserFrame* userFrame = nullptr;
     TaboutFrame* aboutFrame = nullptr;
     TsettingsFrame* settingsFrame = nullptr;
+    TliveFrame* liveFrame = nullptr;
 
     static constexpr int kStatusRight = 578;
     static constexpr int kStatusTop = 480;
@@ -117,7 +123,7 @@ private:
     ProfileStore m_store;
     QString m_status;
     std::unique_ptr<ProgramFolderLock> m_folderLock;
-    std::array<TCoolButton*, 6> m_pageButtons{};
+    std::array<TCoolButton*, 7> m_pageButtons{};
 };
 
 } // namespace velth

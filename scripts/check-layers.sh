@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that includes between the program's folders run one way:
-#   common <- skin <- profiles <- net <- editors, loganalysis <- app
+#   common <- skin <- profiles <- net <- editors, loganalysis <- live <- app
 # (a folder may include its own headers and those of the folders it stands
 # on; the editors and the log pages stand side by side on the network layer
 # and never include each other), and that the sources of the core library
@@ -9,7 +9,7 @@
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root"
-layers=(common skin profiles net editors loganalysis app)
+layers=(common skin profiles net editors loganalysis live app)
 # What each folder may include, besides its own headers.
 declare -A below=(
     [common]=""
@@ -18,7 +18,8 @@ declare -A below=(
     [net]="common skin profiles"
     [editors]="common skin profiles net"
     [loganalysis]="common skin profiles net"
-    [app]="common skin profiles net editors loganalysis"
+    [live]="common skin profiles net editors loganalysis"
+    [app]="common skin profiles net editors loganalysis live"
 )
 status=0
 

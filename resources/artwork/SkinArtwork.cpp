@@ -387,6 +387,27 @@ QPainterPath aboutGlyph()
     return disc.subtracted(i.simplified());
 }
 
+// The Live button's mark, for its low 50 x 20 cell: a dot with two waves
+// going out from it, and the word.
+QPainterPath liveGlyph()
+{
+    QPainterPath dot;
+    dot.addEllipse(QPointF(10.5, 10), 2.2, 2.2);
+    QPainterPathStroker stroker;
+    stroker.setWidth(1.5);
+    stroker.setCapStyle(Qt::RoundCap);
+    for (const qreal radius : { 4.6, 7.2 }) {
+        QPainterPath wave;
+        const QRectF box(10.5 - radius, 10 - radius, 2 * radius, 2 * radius);
+        wave.arcMoveTo(box, 40);
+        wave.arcTo(box, 40, -80);
+        dot = dot.united(stroker.createStroke(wave));
+    }
+    QPainterPath word;
+    word.addText(QPointF(20, 14.2), uiFont(10, true), QStringLiteral("LIVE"));
+    return dot.united(word);
+}
+
 QPainterPath exitGlyph()
 {
     QPainterPath arc;
@@ -412,14 +433,16 @@ struct ButtonColours
     QColor accentLit;
 };
 
-// One 50 x 50 navigation cell: a bevelled tile carrying the symbol.
-QImage navCell(Cell cell, const QPainterPath& glyph, const ButtonColours& colours)
+// One navigation cell (50 x 50, or the Live button's 50 x 20): a bevelled
+// tile carrying the symbol, placed at origin.
+QImage navCell(Cell cell, const QPainterPath& glyph, const ButtonColours& colours, QSize size = QSize(50, 50),
+    QPointF origin = QPointF(12, 12))
 {
-    QImage art = blank(50, 50);
+    QImage art = blank(size.width(), size.height());
     QPainter p(&art);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF tile(3.5, 3.5, 43, 43);
-    const qreal radius = 9;
+    const QRectF tile(3.5, size.height() < 50 ? 2.5 : 3.5, size.width() - 7, size.height() < 50 ? 15 : 43);
+    const qreal radius = size.height() < 50 ? 5 : 9;
 
     if (cell == Lit) {
         // Soft glow around the tile.
@@ -474,7 +497,8 @@ QImage navCell(Cell cell, const QPainterPath& glyph, const ButtonColours& colour
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(tile.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
 
-    const QPointF origin(12, cell == Pressed ? 13 : 12);
+    if (cell == Pressed)
+        origin += QPointF(0, 1);
     const QPainterPath placed = glyph.translated(origin);
     p.setPen(Qt::NoPen);
     if (cell != Greyed) {
@@ -491,11 +515,12 @@ QImage navCell(Cell cell, const QPainterPath& glyph, const ButtonColours& colour
     return art;
 }
 
-QImage navStrip(const QPainterPath& glyph, const ButtonColours& colours, const QImage& behind)
+QImage navStrip(const QPainterPath& glyph, const ButtonColours& colours, const QImage& behind,
+    QSize size = QSize(50, 50), QPointF origin = QPointF(12, 12))
 {
     QList<QImage> cells;
     for (Cell c : { Normal, Greyed, Pressed, Lit }) {
-        QImage k = keyed(navCell(c, glyph, colours), behind, kNavKey);
+        QImage k = keyed(navCell(c, glyph, colours, size, origin), behind, kNavKey);
         if (c == Greyed)
             avoidSystemColours(k);
         cells << k;
@@ -644,6 +669,8 @@ QImage topBar()
 
 // Top of each navigation button in the left bar's own coordinates.
 const int kNavTops[] = { 27, 80, 133, 186, 239, 291, 344 };
+// The Live button: a low one above them, where the bar's heading was.
+const QRect kLiveButton(8, 3, 50, 20);
 
 QImage leftBar()
 {
@@ -664,11 +691,11 @@ QImage leftBar()
         p.setBrush(QColor(0x13, 0x15, 0x19));
         p.drawRoundedRect(socket, 11, 11);
     }
-    // Section heading above the buttons.
-    p.setPen(QColor(0x6c, 0x74, 0x7e));
-    p.setFont(uiFont(8, true));
-    p.drawText(QRectF(0, 9, 63, 12), Qt::AlignCenter, QStringLiteral("TOOLS"));
-    p.fillRect(QRectF(14, 21, 35, 1), QColor(kAccent.red(), kAccent.green(), kAccent.blue(), 150));
+    // The Live button's low socket, with an amber line under it that parts
+    // it from the tools.
+    p.setPen(QPen(QColor(0x2e, 0x33, 0x3a), 1));
+    p.setBrush(QColor(0x13, 0x15, 0x19));
+    p.drawRoundedRect(QRectF(kLiveButton).adjusted(-1.5, -1.5, 1.5, 0.5), 7, 7);
     // The edge toward the page area.
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(QRect(61, 0, 1, 425), QColor(0x2f, 0x35, 0x3d));
@@ -945,6 +972,7 @@ void writeSkin()
     };
     for (const Nav& nav : navs)
         save(navStrip(nav.glyph(), *nav.colours, region(left, QRect(8, nav.top, 50, 50))), nav.file);
+    save(navStrip(liveGlyph(), amber, region(left, kLiveButton), kLiveButton.size(), QPointF(0, 0)), "btn_live.png");
 
     save(titleStrip(false, region(title, QRect(540, 3, 22, 22))), "title_hide.png");
     save(titleStrip(true, region(title, QRect(564, 3, 22, 22))), "title_exit.png");

@@ -4,10 +4,12 @@ and a program folder whose profile store points at it.
 
     prepare.py --server DIR                 lay the server's files (anew)
     prepare.py --program DIR --port N [--user U --password P]
+               [--game-port N --rcon-password PW]
 
 The server folder is laid anew every time (sample data only). In the program
 folder only what is missing is added, and the "Demo server" profile's
-connection keys are set; everything else the user did there stays.
+connection keys are set (with --game-port also where its game server listens
+and its rcon password); everything else the user did there stays.
 """
 import argparse
 import os
@@ -97,11 +99,15 @@ def set_keys(ini_path, section, values):
     os.replace(tmp, ini_path)
 
 
-def prepare_program(program, port, user, password):
+def prepare_program(program, port, user, password, game_port=None, rcon_password=None):
     for sub in ("logs", "cfgs"):
         os.makedirs(os.path.join(program, sub), exist_ok=True)
-    set_keys(os.path.join(program, "ftpserver.ini"), PROFILE, [
-        ("HOST", "127.0.0.1"), ("PORT", str(port)), ("USER", user), ("PASS", password), ("HLDS", "hlds")])
+    keys = [("HOST", "127.0.0.1"), ("PORT", str(port)), ("USER", user), ("PASS", password), ("HLDS", "hlds")]
+    if game_port:
+        keys += [("GAMEHOST", "127.0.0.1"), ("GAMEPORT", str(game_port))]
+    if rcon_password is not None:
+        keys.append(("rconpass", rcon_password))
+    set_keys(os.path.join(program, "ftpserver.ini"), PROFILE, keys)
     cfgs = os.path.join(program, "cfgs", PROFILE)
     os.makedirs(cfgs, exist_ok=True)
     examples = {
@@ -123,11 +129,13 @@ def main():
     parser.add_argument("--port", type=int)
     parser.add_argument("--user", default="demo")
     parser.add_argument("--password", default="demo")
+    parser.add_argument("--game-port", type=int, help="UDP port of the demo game server")
+    parser.add_argument("--rcon-password", help="the demo game server's rcon password")
     args = parser.parse_args()
     if args.server:
         lay_server(args.server)
     if args.program:
-        prepare_program(args.program, args.port, args.user, args.password)
+        prepare_program(args.program, args.port, args.user, args.password, args.game_port, args.rcon_password)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
+#include "live/LiveFrame.h"
 #include "loganalysis/ChatFrame.h"
 #include "loganalysis/LocalFileList.h"
 #include "profiles/SettingsFrame.h"
@@ -24,6 +25,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 using namespace velth;
@@ -96,7 +98,7 @@ struct MainFormTest : ::testing::Test
 
     static std::vector<QWidget*> pages(TMainForm& w)
     {
-        return { w.chatFrame, w.cfgFrame, w.userFrame, w.mapcycleFrame, w.settingsFrame, w.aboutFrame };
+        return { w.chatFrame, w.cfgFrame, w.userFrame, w.mapcycleFrame, w.settingsFrame, w.aboutFrame, w.liveFrame };
     }
 };
 
@@ -113,8 +115,13 @@ TEST_F(MainFormTest, StartsOnTheAboutPageWithEverythingEmpty)
         EXPECT_EQ(page->isVisible(), page == w->aboutFrame) << page->objectName().toStdString();
     EXPECT_EQ(w->TopBarLabel->text(), QString());
     EXPECT_EQ(w->StatusLabel->text(), QString());
-    for (TCoolButton* b : { w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout, w->BExit })
+    for (TCoolButton* b : { w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout, w->BExit, w->BLive })
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    // The Live button sits on the left bar above the specified buttons,
+    // overlapping none of them.
+    EXPECT_EQ(w->BLive->geometry(), QRect(8, 50, 50, 20));
+    EXPECT_LT(w->BLive->geometry().bottom(), w->BChat->geometry().top());
+    EXPECT_GE(w->BLive->geometry().top(), w->LeftBar->geometry().top());
     // Pages fill the page area, which ends where the dark strip begins.
     for (QWidget* page : pages(*w))
         EXPECT_EQ(page->geometry(), QRect(63, 47, 522, 425)) << page->objectName().toStdString();
@@ -153,11 +160,17 @@ TEST_F(MainFormTest, ProfileNamesReachEverySelectorAsCopies)
     auto w = start();
     const QStringList expected{ QStringLiteral("Zeta"), QStringLiteral("alpha"), QStringLiteral("J\u00f6rg's") };
     EXPECT_EQ(itemsOf(w->settingsFrame->ServerList), expected);
-    for (QComboBox* box :
-        { w->chatFrame->FTPServer, w->cfgFrame->FTPServer, w->userFrame->FTPServer, w->mapcycleFrame->FTPServer }) {
+    for (QComboBox* box : { w->chatFrame->FTPServer, w->cfgFrame->FTPServer, w->userFrame->FTPServer,
+             w->mapcycleFrame->FTPServer, w->liveFrame->Server }) {
         EXPECT_EQ(itemsOf(box), expected);
         EXPECT_EQ(box->currentIndex(), -1);
     }
+    // The Live page has a row for each, sorted by name until the user sorts
+    // by another column.
+    QStringList rows;
+    for (int i = 0; i < w->liveFrame->ServerList->topLevelItemCount(); ++i)
+        rows << w->liveFrame->ServerList->topLevelItem(i)->text(TliveFrame::ProfileColumn);
+    EXPECT_EQ(rows, (QStringList{ QStringLiteral("alpha"), QStringLiteral("J\u00f6rg's"), QStringLiteral("Zeta") }));
     // Later changes of the Settings list stay there until the next start.
     w->settingsFrame->ServerList->clear();
     EXPECT_EQ(itemsOf(w->userFrame->FTPServer), expected);
@@ -195,9 +208,11 @@ TEST_F(MainFormTest, NavigationShowsExactlyOnePage)
         { w->BMapCycle, w->mapcycleFrame, QStringLiteral("Mapcycle edit") },
         { w->BSettings, w->settingsFrame, QStringLiteral("Velth Control Center Settings") },
         { w->BAbout, w->aboutFrame, QStringLiteral("About us ...") },
+        { w->BLive, w->liveFrame, QStringLiteral("Live servers") },
         { w->BChat, w->chatFrame, QStringLiteral("Chat parser") },
     };
-    const std::vector<TCoolButton*> buttons{ w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout };
+    const std::vector<TCoolButton*> buttons{ w->BChat, w->BCfg, w->BUser, w->BMapCycle, w->BSettings, w->BAbout,
+        w->BLive };
     for (const Step& step : steps) {
         QTest::mouseClick(step.button, Qt::LeftButton, {}, step.button->rect().center());
         for (QWidget* page : pages(*w))

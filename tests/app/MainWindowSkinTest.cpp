@@ -32,6 +32,11 @@ TEST(MainWindowSkin, TitleButtonsAndPicturesAreInPlace)
         EXPECT_EQ(b->NumGlyphs(), 4);
         EXPECT_EQ(b->keyColor(), QColor(0x4c, 0x4c, 0x4c)) << b->objectName().toStdString();
     }
+    // The Live button's low strip: four cells of 50 x 20.
+    EXPECT_EQ(window.BLive->Glyph().size(), QSize(200, 20));
+    EXPECT_EQ(window.BLive->Glyph2x().size(), QSize(400, 40));
+    EXPECT_EQ(window.BLive->NumGlyphs(), 4);
+    EXPECT_EQ(window.BLive->keyColor(), QColor(0x4c, 0x4c, 0x4c));
     for (TCoolButton* b : { window.BHide, window.BExit2 }) {
         EXPECT_EQ(b->Glyph().size(), QSize(88, 22));
         EXPECT_EQ(b->Glyph2x().size(), QSize(176, 44));

@@ -1,0 +1,1083 @@
+#include "live/LiveFrame.h"
+
+#include "common/AppContext.h"
+#include "common/Error.h"
+#include "common/ErrorReport.h"
+#include "common/FileIo.h"
+#include "common/ProfileSelector.h"
+#include "common/Prompts.h"
+#include "common/TextCodec.h"
+#include "common/TextLines.h"
+#include "editors/MapcycleFile.h"
+#include "profiles/ProfileStore.h"
+#include "profiles/ServerProfile.h"
+#include "skin/PageTabs.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTime>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
+
+namespace velth {
+namespace {
+
+// Item data: the bytes a row stands for (a profile name, a player's name);
+// the number a column sorts by; the user id, Steam id and address of a player.
+constexpr int kBytesRole = Qt::UserRole;
+constexpr int kSortRole = Qt::UserRole + 1;
+constexpr int kUserIdRole = Qt::UserRole + 2;
+constexpr int kSteamIdRole = Qt::UserRole + 3;
+constexpr int kAddressRole = Qt::UserRole + 4;
+
+// Bounds on what a server can put on show.
+constexpr qsizetype kMaxFieldChars = 200;
+constexpr std::size_t kMaxPlayerRows = 256;
+constexpr std::size_t kMaxRuleRows = 2000;
+constexpr std::size_t kMaxShownOutput = 256 * 1024;
+
+const char* const kMapcycleFile = "mapcycle.txt";
+
+// A row whose numeric columns sort as numbers (their kSortRole data); rows
+// without a number there (an offline server's ping) come after those with one.
+class SortedItem final : public QTreeWidgetItem
+{
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant a = data(column, kSortRole);
+        const QVariant b = other.data(column, kSortRole);
+        if (a.isValid() && b.isValid())
+            return a.toDouble() < b.toDouble();
+        if (a.isValid() != b.isValid())
+            return a.isValid();
+        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
+    }
+};
+
+// A server's bytes as one line of plain text in which nothing hides or acts,
+// cut to a length a list can show.
+QString field(std::string_view bytes)
+{
+    QString text = visibleText(toDisplay(bytes));
+    if (text.size() > kMaxFieldChars)
+        text = text.left(kMaxFieldChars) + QChar(0x2026);
+    return text;
+}
+
+QString duration(int seconds)
+{
+    seconds = std::max(seconds, 0);
+    const int h = seconds / 3600;
+    const int m = seconds / 60 % 60;
+    const int s = seconds % 60;
+    if (h > 0)
+        return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
+}
+
+void setNumber(QTreeWidgetItem* item, int column, const QString& text, double key)
+{
+    item->setText(column, text);
+    item->setData(column, kSortRole, key);
+    item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+QTreeWidget* makeList(const char* name, const QStringList& headers, QWidget* parent)
+{
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QLatin1String(name));
+    list->setColumnCount(int(headers.size()));
+    list->setHeaderLabels(headers);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSortingEnabled(true);
+    list->header()->setSectionsMovable(false);
+    list->header()->setStretchLastSection(true);
+    return list;
+}
+
+QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setFixedHeight(21);
+    return button;
+}
+
+// A label for a server's words: plain text that never widens the page.
+QLabel* makeTextLabel(const char* name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return label;
+}
+
+// The host part of a player's "address:port".
+std::string hostOf(const std::string& address)
+{
+    const std::size_t colon = address.rfind(':');
+    return colon == std::string::npos ? address : address.substr(0, colon);
+}
+
+// Map names in the output of `maps *`: the first word of each line, without
+// its ".bsp"; lines that name no map are skipped.
+std::vector<std::string> mapsFromListing(const std::string& output)
+{
+    std::vector<std::string> maps;
+    for (const std::string& line : splitLines(output)) {
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos)
+            continue;
+        std::string word = line.substr(start, line.find_first_of(" \t", start) - start);
+        if (word.size() > 4 && word.compare(word.size() - 4, 4, ".bsp") == 0)
+            word.resize(word.size() - 4);
+        else
+            continue;
+        if (!consoleArgumentProblem(word) && std::find(maps.begin(), maps.end(), word) == maps.end())
+            maps.push_back(word);
+    }
+    return maps;
+}
+
+} // namespace
+
+TliveFrame::TliveFrame(AppContext& context, QWidget* parent)
+    : QFrame(parent)
+    , m_context(context)
+    , m_query(std::make_unique<GameQuery>())
+    , m_rcon(std::make_unique<RconClient>())
+{
+    MainControl = addPageTabs(this);
+    buildServersTab();
+    buildServerTab();
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(kRefreshMs);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        runGuarded([this] {
+            refreshServers();
+            if (MainControl->currentWidget() == ServerTab && pickedProfile())
+                updateServer(false);
+        });
+    });
+}
+
+TliveFrame::~TliveFrame()
+{
+    // The clients go first: nothing they run may call back into controls
+    // that are being destroyed.
+    m_rcon.reset();
+    m_query.reset();
+}
+
+void TliveFrame::buildServersTab()
+{
+    ServersTab = new QWidget;
+    ServersTab->setObjectName(QStringLiteral("ServersTab"));
+    auto* layout = new QVBoxLayout(ServersTab);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+
+    ServerList = makeList("ServerList",
+        { QStringLiteral("Profile"), QStringLiteral("State"), QStringLiteral("Name"), QStringLiteral("Map"),
+            QStringLiteral("Players"), QStringLiteral("Bots"), QStringLiteral("Password"), QStringLiteral("Ping") },
+        ServersTab);
+    const int widths[] = { 84, 46, 118, 70, 52, 34, 58, 40 };
+    for (int column = 0; column < ServerColumnCount; ++column)
+        ServerList->setColumnWidth(column, widths[column]);
+    ServerList->sortByColumn(ProfileColumn, Qt::AscendingOrder);
+    layout->addWidget(ServerList, 1);
+
+    auto* bar = new QFrame(ServersTab);
+    bar->setObjectName(QStringLiteral("ServersBar"));
+    bar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->setFixedHeight(30);
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(6, 0, 4, 0);
+    RefreshLabel = makeTextLabel("RefreshLabel", bar);
+    BRefresh = makeButton("BRefresh", QStringLiteral("Refresh"), bar);
+    BRefresh->setFixedWidth(75);
+    barLayout->addWidget(RefreshLabel, 1);
+    barLayout->addWidget(BRefresh);
+    layout->addWidget(bar);
+
+    MainControl->addTab(ServersTab, tabIcon(2), QStringLiteral("Servers"));
+    connect(BRefresh, &QPushButton::clicked, this, guarded(this, &TliveFrame::BRefreshClick));
+    connect(ServerList, &QTreeWidget::itemDoubleClicked, this, guarded(this, &TliveFrame::ServerListDblClick));
+}
+
+void TliveFrame::buildServerTab()
+{
+    ServerTab = new QWidget;
+    ServerTab->setObjectName(QStringLiteral("ServerTab"));
+    auto* layout = new QVBoxLayout(ServerTab);
+    layout->setContentsMargins(3, 3, 3, 3);
+    layout->setSpacing(3);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(4);
+    auto* serverLabel = new QLabel(QStringLiteral("Server"), ServerTab);
+    Server = new QComboBox(ServerTab);
+    Server->setObjectName(QStringLiteral("Server"));
+    Server->setFixedWidth(135);
+    auto* passwordLabel = new QLabel(QStringLiteral("Rcon password"), ServerTab);
+    RconPassword = new QLineEdit(ServerTab);
+    RconPassword->setObjectName(QStringLiteral("RconPassword"));
+    RconPassword->setEchoMode(QLineEdit::Password);
+    RconPassword->setPlaceholderText(QStringLiteral("the profile's own"));
+    RconPassword->setToolTip(QStringLiteral("Empty: the password the CFG updater page uploaded last. "
+                                            "A password typed here holds for this session and this server."));
+    BUpdate = makeButton("BUpdate", QStringLiteral("Update"), ServerTab);
+    BUpdate->setFixedWidth(60);
+    top->addWidget(serverLabel);
+    top->addWidget(Server);
+    top->addSpacing(6);
+    top->addWidget(passwordLabel);
+    top->addWidget(RconPassword, 1);
+    top->addWidget(BUpdate);
+    layout->addLayout(top);
+
+    InfoLabel = makeTextLabel("InfoLabel", ServerTab);
+    layout->addWidget(InfoLabel);
+
+    Players = makeList("Players",
+        { QStringLiteral("#"), QStringLiteral("Name"), QStringLiteral("Steam ID"), QStringLiteral("Score"),
+            QStringLiteral("Time"), QStringLiteral("Ping"), QStringLiteral("Loss"), QStringLiteral("Address") },
+        ServerTab);
+    const int widths[] = { 22, 100, 120, 46, 52, 34, 30, 90 };
+    for (int column = 0; column < PlayerColumnCount; ++column)
+        Players->setColumnWidth(column, widths[column]);
+    Players->sortByColumn(ScoreColumn, Qt::DescendingOrder);
+    layout->addWidget(Players, 3);
+
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(4);
+    BKick = makeButton("BKick", QStringLiteral("Kick"), ServerTab);
+    BanMinutes = new QSpinBox(ServerTab);
+    BanMinutes->setObjectName(QStringLiteral("BanMinutes"));
+    BanMinutes->setRange(0, 525600);
+    BanMinutes->setValue(30);
+    BanMinutes->setSuffix(QStringLiteral(" min"));
+    BanMinutes->setSpecialValueText(QStringLiteral("for good"));
+    BanMinutes->setToolTip(QStringLiteral("How long a ban lasts; 0 bans for good."));
+    BBan = makeButton("BBan", QStringLiteral("Ban Steam ID"), ServerTab);
+    BBanAddress = makeButton("BBanAddress", QStringLiteral("Ban address"), ServerTab);
+    BApplyConfig = makeButton("BApplyConfig", QStringLiteral("Apply config now"), ServerTab);
+    BApplyConfig->setToolTip(QStringLiteral("Runs exec server.cfg: the config last uploaded works at once."));
+    actions->addWidget(BKick);
+    actions->addWidget(BanMinutes);
+    actions->addWidget(BBan);
+    actions->addWidget(BBanAddress);
+    actions->addStretch(1);
+    actions->addWidget(BApplyConfig);
+    layout->addLayout(actions);
+
+    auto* mapAndSay = new QHBoxLayout;
+    mapAndSay->setSpacing(4);
+    Maps = new QComboBox(ServerTab);
+    Maps->setObjectName(QStringLiteral("Maps"));
+    Maps->setEditable(true);
+    Maps->setInsertPolicy(QComboBox::NoInsert);
+    Maps->setFixedWidth(110);
+    Maps->lineEdit()->setPlaceholderText(QStringLiteral("map"));
+    BChangeMap = makeButton("BChangeMap", QStringLiteral("Change map"), ServerTab);
+    Message = new QLineEdit(ServerTab);
+    Message->setObjectName(QStringLiteral("Message"));
+    Message->setPlaceholderText(QStringLiteral("message to everybody"));
+    Message->setMaxLength(190);
+    BSay = makeButton("BSay", QStringLiteral("Say"), ServerTab);
+    mapAndSay->addWidget(Maps);
+    mapAndSay->addWidget(BChangeMap);
+    mapAndSay->addSpacing(6);
+    mapAndSay->addWidget(Message, 1);
+    mapAndSay->addWidget(BSay);
+    layout->addLayout(mapAndSay);
+
+    DetailTabs = new QTabWidget(ServerTab);
+    DetailTabs->setObjectName(QStringLiteral("DetailTabs"));
+    auto* consoleTab = new QWidget;
+    consoleTab->setObjectName(QStringLiteral("ConsoleTab"));
+    auto* consoleLayout = new QVBoxLayout(consoleTab);
+    consoleLayout->setContentsMargins(2, 2, 2, 2);
+    consoleLayout->setSpacing(2);
+    ConsoleOutput = new QPlainTextEdit(consoleTab);
+    ConsoleOutput->setObjectName(QStringLiteral("ConsoleOutput"));
+    ConsoleOutput->setReadOnly(true);
+    ConsoleOutput->setMaximumBlockCount(kConsoleLines);
+    ConsoleOutput->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont fixed(QStringLiteral("Monospace"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setPixelSize(11);
+    ConsoleOutput->setFont(fixed);
+    Command = new QLineEdit(consoleTab);
+    Command->setObjectName(QStringLiteral("Command"));
+    Command->setPlaceholderText(QStringLiteral("console command, Enter runs it"));
+    Command->installEventFilter(this);
+    consoleLayout->addWidget(ConsoleOutput, 1);
+    consoleLayout->addWidget(Command);
+    DetailTabs->addTab(consoleTab, QStringLiteral("Console"));
+    Rules = makeList("Rules", { QStringLiteral("Cvar"), QStringLiteral("Value") }, nullptr);
+    Rules->setColumnWidth(0, 200);
+    Rules->sortByColumn(0, Qt::AscendingOrder);
+    DetailTabs->addTab(Rules, QStringLiteral("Rules"));
+    layout->addWidget(DetailTabs, 4);
+
+    MainControl->addTab(ServerTab, tabIcon(7), QStringLiteral("Server"));
+
+    connect(Server, &QComboBox::activated, this, guarded(this, &TliveFrame::ServerChange));
+    connect(BUpdate, &QPushButton::clicked, this, guarded(this, &TliveFrame::BUpdateClick));
+    connect(Command, &QLineEdit::returnPressed, this, guarded(this, &TliveFrame::CommandReturn));
+    connect(BKick, &QPushButton::clicked, this, guarded(this, &TliveFrame::BKickClick));
+    connect(BBan, &QPushButton::clicked, this, guarded(this, &TliveFrame::BBanClick));
+    connect(BBanAddress, &QPushButton::clicked, this, guarded(this, &TliveFrame::BBanAddressClick));
+    connect(BChangeMap, &QPushButton::clicked, this, guarded(this, &TliveFrame::BChangeMapClick));
+    connect(BSay, &QPushButton::clicked, this, guarded(this, &TliveFrame::BSayClick));
+    connect(Message, &QLineEdit::returnPressed, this, guarded(this, &TliveFrame::BSayClick));
+    connect(BApplyConfig, &QPushButton::clicked, this, guarded(this, &TliveFrame::BApplyConfigClick));
+    // A password typed for one server is never sent to another, and a new
+    // one may be tried once.
+    connect(RconPassword, &QLineEdit::textEdited, this, [this] { m_refused.reset(); });
+}
+
+void TliveFrame::setProfileNames(const std::vector<std::string>& names)
+{
+    m_profiles = names;
+    velth::setProfileNames(Server, names);
+    ServerList->setSortingEnabled(false);
+    ServerList->clear();
+    for (const std::string& name : names) {
+        auto* row = new SortedItem(ServerList);
+        row->setText(ProfileColumn, toDisplay(name));
+        row->setData(ProfileColumn, kBytesRole, bytesToItemData(name));
+        row->setText(StateColumn, QStringLiteral("unknown"));
+    }
+    ServerList->setSortingEnabled(true);
+}
+
+bool TliveFrame::isBusy() const
+{
+    return m_serverQueryId.has_value() || m_runningCommands > 0;
+}
+
+void TliveFrame::showEvent(QShowEvent* event)
+{
+    QFrame::showEvent(event);
+    if (!m_timer->isActive()) {
+        m_timer->start();
+        runGuarded([this] { refreshServers(); });
+    }
+}
+
+void TliveFrame::hideEvent(QHideEvent* event)
+{
+    QFrame::hideEvent(event);
+    // Out of sight the page asks nothing of the servers; what the user
+    // started in the console runs on.
+    m_timer->stop();
+    for (const std::uint64_t id : m_refreshIds)
+        m_query->cancel(id);
+    m_refreshIds.clear();
+    if (m_serverQueryId) {
+        m_query->cancel(*m_serverQueryId);
+        m_serverQueryId.reset();
+    }
+    RefreshLabel->clear();
+}
+
+bool TliveFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Command && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Up || key == Qt::Key_Down) && !m_history.isEmpty()) {
+            if (key == Qt::Key_Up)
+                m_historyIndex = std::max(0, m_historyIndex - 1);
+            else
+                m_historyIndex = std::min(int(m_history.size()), m_historyIndex + 1);
+            Command->setText(m_historyIndex < m_history.size() ? m_history.at(m_historyIndex) : QString());
+            return true;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+// --- Servers ----------------------------------------------------------------
+
+QTreeWidgetItem* TliveFrame::serverRow(const std::string& profile) const
+{
+    for (int i = 0; i < ServerList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = ServerList->topLevelItem(i);
+        if (itemDataToBytes(row->data(ProfileColumn, kBytesRole)) == profile)
+            return row;
+    }
+    return nullptr;
+}
+
+std::optional<TliveFrame::Target> TliveFrame::target(const std::string& profile, bool tell, std::string* why)
+{
+    ServerProfile read;
+    try {
+        read = readServerProfile(m_context.store(), profile);
+    } catch (const Error& e) {
+        // A profile the program cannot read (a connection kind it does not
+        // know) names no server either; a timer's refresh must not report it
+        // in a box.
+        if (why)
+            *why = e.message();
+        if (tell)
+            m_context.prompts().errorBox(visibleText(toDisplay(e.message())));
+        return std::nullopt;
+    }
+    if (read.gameHost().empty()) {
+        if (why)
+            *why = "no game server address";
+        if (tell)
+            m_context.prompts().errorBox(
+                QStringLiteral("This profile names no game server: enter its host on the Settings page."));
+        return std::nullopt;
+    }
+    return Target{ profile, GameAddress{ read.gameHost(), read.gamePort }, read.rconPass };
+}
+
+void TliveFrame::BRefreshClick()
+{
+    refreshServers();
+}
+
+void TliveFrame::refreshServers()
+{
+    // A refresh still under way gives way to this one.
+    for (const std::uint64_t id : m_refreshIds)
+        m_query->cancel(id);
+    m_refreshIds.clear();
+    int asked = 0;
+    for (const std::string& profile : m_profiles) {
+        QTreeWidgetItem* row = serverRow(profile);
+        if (!row)
+            continue;
+        GameQueryResult none;
+        const std::optional<Target> where = target(profile, false, &none.error);
+        if (!where) {
+            none.status = GameQueryResult::Status::Failed;
+            showServerResult(profile, none);
+            continue;
+        }
+        auto id = std::make_shared<std::uint64_t>(0);
+        *id = m_query->query(where->address, QueryInfo, [this, profile, id](const GameQueryResult& result) {
+            m_refreshIds.erase(*id);
+            runGuarded([&] { showServerResult(profile, result); });
+            if (m_refreshIds.empty()) {
+                int online = 0;
+                for (int i = 0; i < ServerList->topLevelItemCount(); ++i)
+                    online += ServerList->topLevelItem(i)->text(StateColumn) == QStringLiteral("online");
+                RefreshLabel->setText(QStringLiteral("%1 of %2 online at %3.")
+                                          .arg(online)
+                                          .arg(ServerList->topLevelItemCount())
+                                          .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+            }
+        });
+        m_refreshIds.insert(*id);
+        ++asked;
+    }
+    if (asked > 0)
+        RefreshLabel->setText(
+            asked == 1 ? QStringLiteral("Asking 1 server ...") : QStringLiteral("Asking %1 servers ...").arg(asked));
+}
+
+void TliveFrame::showServerResult(const std::string& profile, const GameQueryResult& result)
+{
+    QTreeWidgetItem* row = serverRow(profile);
+    if (!row)
+        return;
+    // Sorting moves rows as their texts change: off while the row is rewritten.
+    ServerList->setSortingEnabled(false);
+    const GameServerInfo& info = result.info;
+    const bool online = result.online();
+    row->setText(StateColumn, online ? QStringLiteral("online") : QStringLiteral("offline"));
+    row->setForeground(StateColumn, online ? QColor(0x1b, 0x7a, 0x2e) : QColor(0x9a, 0x1c, 0x1c));
+    if (online) {
+        row->setText(NameColumn, field(info.name));
+        row->setForeground(NameColumn, palette().color(QPalette::Text));
+        row->setText(MapColumn, field(info.map));
+        setNumber(row, PlayersColumn, QStringLiteral("%1/%2").arg(info.players).arg(info.maxPlayers), info.players);
+        setNumber(row, BotsColumn, QString::number(info.bots), info.bots);
+        row->setText(PasswordColumn, info.passworded ? QStringLiteral("yes") : QStringLiteral("no"));
+        const auto ms = result.ping.count();
+        if (ms >= 0)
+            setNumber(row, PingColumn, QStringLiteral("%1 ms").arg(ms), double(ms));
+        else
+            setNumber(row, PingColumn, QString(), std::numeric_limits<double>::max());
+    } else {
+        // The reason, when there is one, stands where the name would; a
+        // silent server is simply offline.
+        row->setText(NameColumn, result.error.empty() ? QString() : field(result.error));
+        row->setForeground(NameColumn, palette().color(QPalette::PlaceholderText));
+        row->setText(MapColumn, QString());
+        for (const int column : { int(PlayersColumn), int(BotsColumn), int(PingColumn) }) {
+            row->setText(column, QString());
+            row->setData(column, kSortRole, QVariant());
+        }
+        row->setText(PasswordColumn, QString());
+    }
+    ServerList->setSortingEnabled(true);
+}
+
+void TliveFrame::ServerListDblClick()
+{
+    const QList<QTreeWidgetItem*> selected = ServerList->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const std::string profile = itemDataToBytes(selected.first()->data(ProfileColumn, kBytesRole));
+    const int index = Server->findData(bytesToItemData(profile));
+    if (index < 0)
+        return;
+    Server->setCurrentIndex(index);
+    MainControl->setCurrentWidget(ServerTab);
+    ServerChange();
+}
+
+// --- Server -----------------------------------------------------------------
+
+std::optional<std::string> TliveFrame::pickedProfile() const
+{
+    return currentProfile(Server);
+}
+
+void TliveFrame::ServerChange()
+{
+    ++m_serverGeneration;
+    if (m_serverQueryId) {
+        m_query->cancel(*m_serverQueryId);
+        m_serverQueryId.reset();
+    }
+    // Commands for the server picked before end with it.
+    m_rcon->cancel();
+    RconPassword->clear();
+    Players->clear();
+    Rules->clear();
+    InfoLabel->clear();
+    m_playersFromStatus = false;
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile)
+        return;
+    loadMaps(*profile);
+    updateServer(false);
+}
+
+void TliveFrame::BUpdateClick()
+{
+    updateServer(true);
+}
+
+void TliveFrame::loadMaps(const std::string& profile)
+{
+    Maps->clear();
+    std::vector<std::string> maps;
+    try {
+        const std::string path = m_context.localCopy(profile, kMapcycleFile);
+        if (readFileIfExists(path))
+            maps = loadMapcycleFile(path);
+    } catch (const Error&) {
+        // No usable map cycle (a name that is no folder name, an unreadable
+        // file): the server's own list is asked for instead.
+        maps.clear();
+    }
+    for (const std::string& map : maps) {
+        if (!map.empty())
+            Maps->addItem(toDisplay(map), bytesToItemData(map));
+    }
+    Maps->setCurrentIndex(-1);
+}
+
+void TliveFrame::updateServer(bool byUser)
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        if (byUser)
+            m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    const std::optional<Target> where = target(*profile, byUser);
+    if (!where)
+        return;
+    if (m_serverQueryId)
+        m_query->cancel(*m_serverQueryId);
+    const std::uint64_t generation = m_serverGeneration;
+    const std::string name = *profile;
+    if (byUser)
+        m_context.setStatus(QStringLiteral("Asking %1.").arg(field(toString(where->address))));
+    m_serverQueryId = m_query->query(where->address, QueryInfo | QueryPlayers | QueryRules,
+        [this, generation, name, byUser](const GameQueryResult& result) {
+            m_serverQueryId.reset();
+            if (generation != m_serverGeneration)
+                return;
+            runGuarded([&] {
+                showServerResult(name, result);
+                if (!result.online()) {
+                    InfoLabel->setText(result.error.empty() ? QStringLiteral("offline: no answer from the server")
+                                                            : QStringLiteral("offline: ") + field(result.error));
+                    if (byUser)
+                        m_context.setStatus(QStringLiteral("The server does not answer."));
+                    return;
+                }
+                const GameServerInfo& info = result.info;
+                QString text = field(info.name) + QStringLiteral("  \u2022  ") + field(info.map)
+                    + QStringLiteral("  \u2022  %1/%2 players").arg(info.players).arg(info.maxPlayers);
+                if (info.bots > 0)
+                    text += info.bots == 1 ? QStringLiteral(", 1 bot") : QStringLiteral(", %1 bots").arg(info.bots);
+                if (result.ping.count() >= 0)
+                    text += QStringLiteral("  \u2022  %1 ms").arg(result.ping.count());
+                InfoLabel->setText(text);
+                showRules(result);
+                if (!consoleReady(name, false)) {
+                    showQueryPlayers(result);
+                    if (byUser)
+                        m_context.setStatus(QStringLiteral("Ready."));
+                    return;
+                }
+                // The console's `status` knows more of every player.
+                const bool needMaps = Maps->count() == 0;
+                runCommands(name, { "status" }, false,
+                    [this, generation, name, result, needMaps, byUser](const RconResult& status) {
+                        if (generation != m_serverGeneration)
+                            return;
+                        if (!status.ok()) {
+                            showQueryPlayers(result);
+                            return;
+                        }
+                        showStatusPlayers(parseStatus(status.output));
+                        if (byUser)
+                            m_context.setStatus(QStringLiteral("Ready."));
+                        if (!needMaps)
+                            return;
+                        runCommands(name, { "maps *" }, false, [this, generation](const RconResult& listing) {
+                            if (generation != m_serverGeneration || !listing.ok() || Maps->count() > 0)
+                                return;
+                            for (const std::string& map : mapsFromListing(listing.output))
+                                Maps->addItem(toDisplay(map), bytesToItemData(map));
+                            Maps->setCurrentIndex(-1);
+                        });
+                    });
+            });
+        });
+}
+
+void TliveFrame::showQueryPlayers(const GameQueryResult& result)
+{
+    Players->setSortingEnabled(false);
+    Players->clear();
+    m_playersFromStatus = false;
+    if (result.players) {
+        std::size_t shown = 0;
+        for (const GamePlayer& player : *result.players) {
+            if (++shown > kMaxPlayerRows)
+                break;
+            auto* row = new SortedItem(Players);
+            row->setText(PlayerNameColumn, field(player.name));
+            setNumber(row, ScoreColumn, QString::number(player.score), player.score);
+            const int seconds = int(std::clamp(player.duration, 0.0F, 1e8F));
+            setNumber(row, TimeColumn, duration(seconds), seconds);
+        }
+    }
+    Players->setSortingEnabled(true);
+}
+
+void TliveFrame::showStatusPlayers(const StatusReport& report)
+{
+    Players->setSortingEnabled(false);
+    Players->clear();
+    m_playersFromStatus = true;
+    std::size_t shown = 0;
+    for (const StatusPlayer& player : report.players) {
+        if (++shown > kMaxPlayerRows)
+            break;
+        auto* row = new SortedItem(Players);
+        setNumber(row, UserIdColumn, QString::number(player.userId), player.userId);
+        row->setData(UserIdColumn, kUserIdRole, player.userId);
+        row->setText(PlayerNameColumn, field(player.name));
+        row->setData(PlayerNameColumn, kBytesRole, bytesToItemData(player.name));
+        row->setText(SteamIdColumn, field(player.uniqueId));
+        row->setData(SteamIdColumn, kSteamIdRole, bytesToItemData(player.uniqueId));
+        setNumber(row, ScoreColumn, QString::number(player.frags), player.frags);
+        setNumber(row, TimeColumn, duration(player.seconds), player.seconds);
+        setNumber(row, PlayerPingColumn, QString::number(player.ping), player.ping);
+        setNumber(row, LossColumn, QString::number(player.loss), player.loss);
+        row->setText(AddressColumn, field(player.address));
+        row->setData(AddressColumn, kAddressRole, bytesToItemData(player.address));
+    }
+    Players->setSortingEnabled(true);
+}
+
+void TliveFrame::showRules(const GameQueryResult& result)
+{
+    Rules->setSortingEnabled(false);
+    Rules->clear();
+    if (result.rules) {
+        std::size_t shown = 0;
+        for (const auto& [cvar, value] : *result.rules) {
+            if (++shown > kMaxRuleRows)
+                break;
+            auto* row = new SortedItem(Rules);
+            row->setText(0, field(cvar));
+            row->setText(1, field(value));
+        }
+    }
+    Rules->setSortingEnabled(true);
+}
+
+// --- the console --------------------------------------------------------------
+
+std::string TliveFrame::password(const std::string& profile) const
+{
+    if (!RconPassword->text().isEmpty())
+        return fromDisplay(RconPassword->text());
+    try {
+        return readServerProfile(m_context.store(), profile).rconPass;
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+bool TliveFrame::consoleReady(const std::string& profile, bool tell)
+{
+    const std::string pw = password(profile);
+    if (pw.empty()) {
+        if (tell)
+            m_context.prompts().errorBox(QStringLiteral("Please enter a rcon password!"));
+        return false;
+    }
+    if (m_refused && m_refused->first == profile && m_refused->second == pw) {
+        if (tell)
+            m_context.prompts().errorBox(
+                QStringLiteral("The server refused this rcon password. It is not sent again: the server bans "
+                               "an address after repeated wrong passwords. Enter another one."));
+        return false;
+    }
+    return true;
+}
+
+void TliveFrame::runCommands(const std::string& profile, std::vector<std::string> commands, bool byUser,
+    std::function<void(const RconResult&)> done)
+{
+    const std::optional<Target> where = target(profile, byUser);
+    if (!where || commands.empty())
+        return;
+    const std::string pw = password(profile);
+    m_rcon->setAddress(where->address);
+    m_rcon->setPassword(pw);
+    const std::uint64_t generation = m_serverGeneration;
+    auto remaining = std::make_shared<std::vector<std::string>>(std::move(commands));
+    // Each command's callback holds the run until the next one is sent; the
+    // run itself holds only a weak reference, so nothing is kept once it ends.
+    auto step = std::make_shared<std::function<void()>>();
+    std::weak_ptr<std::function<void()>> self = step;
+    *step = [this, remaining, self, generation, profile, pw, byUser, done]() {
+        const std::shared_ptr<std::function<void()>> next = self.lock();
+        const std::string command = remaining->front();
+        remaining->erase(remaining->begin());
+        if (byUser)
+            appendConsole(QStringLiteral("] ") + visibleText(toDisplay(command)));
+        ++m_runningCommands;
+        m_rcon->execute(
+            command, [this, remaining, next, generation, profile, pw, byUser, done](const RconResult& result) {
+                --m_runningCommands;
+                if (result.kind == RconResult::Kind::Cancelled)
+                    return;
+                runGuarded([&] {
+                    if (result.kind == RconResult::Kind::BadPassword || result.kind == RconResult::Kind::Banned) {
+                        m_refused.emplace(profile, pw);
+                        // Whatever waits behind it would be refused the same way,
+                        // and each refusal counts toward a ban of this address.
+                        m_rcon->cancel();
+                    }
+                    if (byUser && generation == m_serverGeneration) {
+                        const QString shown = toDisplay(std::string_view(result.output).substr(0, kMaxShownOutput));
+                        appendConsole(visibleText(shown, true));
+                        if (result.truncated)
+                            appendConsole(QStringLiteral("(output cut: too long)"));
+                    }
+                    if (!result.ok()) {
+                        reportRconFailure(result, byUser);
+                        if (done)
+                            done(result);
+                        return;
+                    }
+                    if (remaining->empty()) {
+                        if (done)
+                            done(result);
+                        return;
+                    }
+                    if (next && *next)
+                        (*next)();
+                });
+            });
+    };
+    (*step)();
+}
+
+void TliveFrame::reportRconFailure(const RconResult& result, bool byUser)
+{
+    QString message = field(result.message);
+    if (message.isEmpty())
+        message = QStringLiteral("The server's console refused the command.");
+    m_context.setStatus(message);
+    if (byUser)
+        m_context.prompts().errorBox(message);
+}
+
+void TliveFrame::appendConsole(const QString& text)
+{
+    QString shown = text;
+    while (shown.endsWith(QLatin1Char('\n')))
+        shown.chop(1);
+    if (shown.isEmpty())
+        return;
+    ConsoleOutput->appendPlainText(shown);
+    ConsoleOutput->verticalScrollBar()->setValue(ConsoleOutput->verticalScrollBar()->maximum());
+}
+
+void TliveFrame::CommandReturn()
+{
+    const QString line = Command->text().trimmed();
+    if (line.isEmpty())
+        return;
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    if (!consoleReady(*profile, true))
+        return;
+    if (m_history.isEmpty() || m_history.back() != line)
+        m_history.append(line);
+    while (m_history.size() > kHistory)
+        m_history.removeFirst();
+    m_historyIndex = int(m_history.size());
+    Command->clear();
+    runCommands(*profile, { fromDisplay(line) }, true, nullptr);
+}
+
+QTreeWidgetItem* TliveFrame::selectedPlayer()
+{
+    const QList<QTreeWidgetItem*> selected = Players->selectedItems();
+    if (selected.isEmpty()) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a player!"));
+        return nullptr;
+    }
+    if (!selected.first()->data(UserIdColumn, kUserIdRole).isValid()) {
+        m_context.prompts().errorBox(
+            QStringLiteral("The player list has no user ids: enter the rcon password and press Update."));
+        return nullptr;
+    }
+    return selected.first();
+}
+
+std::optional<std::vector<std::string>> TliveFrame::built(const std::function<std::vector<std::string>()>& build)
+{
+    try {
+        return build();
+    } catch (const Error& e) {
+        m_context.prompts().errorBox(visibleText(toDisplay(e.message())));
+        return std::nullopt;
+    }
+}
+
+void TliveFrame::BKickClick()
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    if (!consoleReady(*profile, true))
+        return;
+    QTreeWidgetItem* player = selectedPlayer();
+    if (!player)
+        return;
+    const QString name = player->text(PlayerNameColumn);
+    const int userId = player->data(UserIdColumn, kUserIdRole).toInt();
+    const auto commands = built([&] { return std::vector<std::string>{ kickCommand(userId) }; });
+    if (!commands)
+        return;
+    if (!m_context.prompts().confirm(QStringLiteral("Do you want to kick ") + name + QStringLiteral(" ?")))
+        return;
+    runCommands(*profile, *commands, true, [this, name](const RconResult& result) {
+        if (!result.ok())
+            return;
+        m_context.setStatus(QStringLiteral("Kicked ") + name + QStringLiteral("."));
+        updateServer(false);
+    });
+}
+
+void TliveFrame::BBanClick()
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    if (!consoleReady(*profile, true))
+        return;
+    QTreeWidgetItem* player = selectedPlayer();
+    if (!player)
+        return;
+    const std::string steamId = itemDataToBytes(player->data(SteamIdColumn, kSteamIdRole));
+    const int minutes = BanMinutes->value();
+    const auto commands = built([&] { return banSteamIdCommands(steamId, minutes); });
+    if (!commands)
+        return;
+    const QString name = player->text(PlayerNameColumn);
+    const QString term = minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
+    if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban ") + name + QStringLiteral(" (")
+            + field(steamId) + QStringLiteral(") ") + term + QStringLiteral(" ?")))
+        return;
+    runCommands(*profile, *commands, true, [this, name, term](const RconResult& result) {
+        if (!result.ok())
+            return;
+        m_context.setStatus(QStringLiteral("Banned ") + name + QLatin1Char(' ') + term + QStringLiteral("."));
+        updateServer(false);
+    });
+}
+
+void TliveFrame::BBanAddressClick()
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    if (!consoleReady(*profile, true))
+        return;
+    QTreeWidgetItem* player = selectedPlayer();
+    if (!player)
+        return;
+    const std::string shownAddress = itemDataToBytes(player->data(AddressColumn, kAddressRole));
+    if (shownAddress.empty()) {
+        m_context.prompts().errorBox(QStringLiteral("This player has no address to ban."));
+        return;
+    }
+    const std::string address = hostOf(shownAddress);
+    const int minutes = BanMinutes->value();
+    const QString name = player->text(PlayerNameColumn);
+    const int userId = player->data(UserIdColumn, kUserIdRole).toInt();
+    // The address filter keeps the player from coming back; the kick sends
+    // the player away now.
+    const auto commands = built([&] {
+        std::vector<std::string> list = banAddressCommands(shownAddress, minutes);
+        list.push_back(kickCommand(userId));
+        return list;
+    });
+    if (!commands)
+        return;
+    const QString term = minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
+    if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban the address ") + field(address)
+            + QStringLiteral(" of ") + name + QLatin1Char(' ') + term + QStringLiteral(" ?")))
+        return;
+    runCommands(*profile, *commands, true, [this, address, term](const RconResult& result) {
+        if (!result.ok())
+            return;
+        m_context.setStatus(QStringLiteral("Banned ") + field(address) + QLatin1Char(' ') + term + QStringLiteral("."));
+        updateServer(false);
+    });
+}
+
+void TliveFrame::BChangeMapClick()
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    // A map picked from the list is addressed by its bytes as the file has
+    // them; a typed one by what was typed.
+    std::string map = fromDisplay(Maps->currentText().trimmed());
+    const int index = Maps->currentIndex();
+    if (index >= 0 && Maps->itemText(index) == Maps->currentText())
+        map = itemDataToBytes(Maps->itemData(index));
+    if (map.empty()) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a map!"));
+        return;
+    }
+    const auto commands = built([&] { return std::vector<std::string>{ changeLevelCommand(map) }; });
+    if (!commands || !consoleReady(*profile, true))
+        return;
+    const QString shown = field(map);
+    runCommands(*profile, *commands, true, [this, shown](const RconResult& result) {
+        if (!result.ok())
+            return;
+        m_context.setStatus(QStringLiteral("Changing the map to ") + shown + QStringLiteral("."));
+        updateServer(false);
+    });
+}
+
+void TliveFrame::BSayClick()
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    const QString message = Message->text();
+    if (message.trimmed().isEmpty()) {
+        m_context.prompts().errorBox(QStringLiteral("Please enter a message!"));
+        return;
+    }
+    const auto commands = built([&] { return std::vector<std::string>{ sayCommand(fromDisplay(message)) }; });
+    if (!commands || !consoleReady(*profile, true))
+        return;
+    runCommands(*profile, *commands, true, [this](const RconResult& result) {
+        if (!result.ok())
+            return;
+        Message->clear();
+        m_context.setStatus(QStringLiteral("Message sent."));
+    });
+}
+
+void TliveFrame::BApplyConfigClick()
+{
+    const std::optional<std::string> profile = pickedProfile();
+    if (!profile) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+        return;
+    }
+    if (!consoleReady(*profile, true))
+        return;
+    const std::string name = *profile;
+    runCommands(name, { execConfigCommand() }, true, [this, name](const RconResult& result) {
+        if (!result.ok())
+            return;
+        // The config sets the password the CFG updater page uploaded with it
+        // (the profile's rconpass): from now on that one holds.
+        const std::optional<Target> now = target(name, false);
+        if (now && !now->rconPass.empty() && pickedProfile() == name)
+            RconPassword->clear();
+        m_refused.reset();
+        m_context.setStatus(QStringLiteral("Config applied: the server runs its server.cfg now."));
+        updateServer(false);
+    });
+}
+
+} // namespace velth
