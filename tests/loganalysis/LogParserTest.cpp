@@ -152,13 +152,20 @@ TEST(LogParser, ChatChannelsAndColours)
         R"("T1<4><5><TERRORIST>" say "I saw <CT> here")", // blue: the line holds <CT>
         R"("Watcher<6><7><SPECTATOR>" say "hi")",
         R"("Watcher<6><7><SPECTATOR>" say_team "lost")", // no team chat for outsiders
-        R"("Bot<-1><BOT><>" say "")", R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
+        R"("Bot<-1><BOT><>" say "")",
+        R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
         "\"Cut<1><2><TERRORIST>\" say \"" + std::string(1000, 'x'), // cut at the engine's line limit
+        // The console's say, as the event only; quoted in a player's chat it is chat.
+        R"(Server say "Next map: de_nuke")",
+        R"("Bob<4><5><TERRORIST>" say "Server say "x"")",
+        R"(Server say "welcome <CT>" (from the console))",
+        R"( Server say "shifted")",
     });
     const std::string cut = "Cut: \"" + std::string(1000, 'x');
     EXPECT_EQ(r.publicChat.entries(),
         (std::vector<ChatEntry>{ { R"(a<b: "x")", Blue }, { R"(T1: "I saw <CT> here")", Blue },
-            { R"(Watcher: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red } }));
+            { R"(Watcher: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red }, { R"(Server: "Next map: de_nuke")", Red },
+            { R"(Bob: "Server say "x"")", Red }, { R"(Server: "welcome <CT>" (from the console))", Red } }));
     EXPECT_TRUE(r.ctChat.empty());
     EXPECT_EQ(r.tChat.entries(), (std::vector<ChatEntry>{ { R"(Trail: "gg" (dead))", Red } }));
 }
