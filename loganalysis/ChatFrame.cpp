@@ -10,6 +10,7 @@
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
+#include "loganalysis/LiveLog.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/RtfWriter.h"
 #include "net/FtpClient.h"
@@ -103,6 +104,10 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     buildDownloadTab();
     buildLocalFileTab();
     Views = new ChatViews(context, MainControl, this);
+    Live = new LiveLog(context, FTPServer, Views, DownloadTab);
+    // Above the server selector's bar.
+    qobject_cast<QVBoxLayout*>(DownloadTab->layout())->insertWidget(2, Live);
+    connect(FTPServer, &QComboBox::currentIndexChanged, Live, guarded(Live, &LiveLog::FTPServerChange));
 
     PublicMenu = makeMenu("PublicMenu", "SaveChatas1", QStringLiteral("Save Chat as ..."), this, SaveChatas1);
     TMenu = makeMenu("TMenu", "MenuItem1", QStringLiteral("Save Chat as ..."), this, MenuItem1);

@@ -23,6 +23,7 @@ class ChatView;
 class ChatViews;
 class FtpClient;
 struct FtpResult;
+class LiveLog;
 class LocalFileList;
 
 // The Chat parser page: lists a server's logs over a connection kept open from
@@ -94,6 +95,8 @@ public:
     QPushButton* BCancel = nullptr;
 
     ChatViews* Views = nullptr;
+    // The server's log as it happens (on the Download tab).
+    LiveLog* Live = nullptr;
     FtpClient* IdFTP1 = nullptr;
 
 private:
