@@ -25,7 +25,9 @@ std::string LiveFold::headerLine(std::string_view firstLine)
 
 void LiveFold::restart(std::string_view firstLine)
 {
-    m_parser = std::make_shared<LogParser>();
+    // A result handed out stays as it was: a new fold gets a new one.
+    if (m_parser->lineCount() > 0)
+        m_parser = std::make_shared<LogParser>();
     m_header = headerLine(firstLine);
     m_parser->addLine(m_header);
 }

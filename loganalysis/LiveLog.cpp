@@ -12,6 +12,7 @@
 #include "net/GameServer.h"
 #include "net/LogReceiver.h"
 #include "profiles/ProfileStore.h"
+#include "profiles/ServerProfile.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -59,16 +60,14 @@ QPushButton* makeButton(const char* name, const QString& caption, QWidget* paren
 
 LiveLogSettings readLiveLogSettings(AppContext& context, const std::string& profile)
 {
-    const ProfileStore& store = context.store();
+    const ServerProfile server = readServerProfile(context.store(), profile);
     LiveLogSettings settings;
-    settings.gameHost = store.readString(profile, "GAMEHOST");
-    if (settings.gameHost.empty())
-        settings.gameHost = store.readString(profile, "HOST");
-    settings.gamePort = store.readInt(profile, "GAMEPORT", 27015);
-    settings.rconPassword = store.readString(profile, "rconpass");
-    settings.logAddress = store.readString(profile, "LOGADDRESS");
-    settings.logPort = store.readInt(profile, "LOGPORT", 27500);
-    settings.logSecret = store.readString(profile, "LOGSECRET");
+    settings.gameHost = server.gameHost();
+    settings.gamePort = server.gamePort;
+    settings.rconPassword = server.rconPass;
+    settings.logAddress = server.logAddress;
+    settings.logPort = server.logPort;
+    settings.logSecret = context.store().readString(profile, kLogSecretKey);
     return settings;
 }
 
@@ -82,6 +81,8 @@ LiveLog::LiveLog(AppContext& context, const QComboBox* selector, ChatViews* view
     , m_flushTimer(new QTimer(this))
     , m_silenceTimer(new QTimer(this))
     , m_fold(std::make_unique<LiveFold>())
+    , m_maxLines(LiveFold::Limits().maxLines)
+    , m_maxBytes(LiveFold::Limits().maxBytes)
 {
     setObjectName(QStringLiteral("LiveBar"));
     auto* layout = new QHBoxLayout(this);
@@ -106,10 +107,13 @@ LiveLog::LiveLog(AppContext& context, const QComboBox* selector, ChatViews* view
     m_flushTimer->setSingleShot(true);
     m_flushTimer->setInterval(kFlushIntervalMs);
     connect(m_flushTimer, &QTimer::timeout, this, guarded(this, &LiveLog::flush));
-    connect(m_receiver, &LogReceiver::linesReady, this, [this] {
+    // A batch per timer turn however many datagrams come meanwhile.
+    const auto flushSoon = [this] {
         if (!m_flushTimer->isActive())
             m_flushTimer->start();
-    });
+    };
+    connect(m_receiver, &LogReceiver::linesReady, this, flushSoon);
+    connect(m_receiver, &LogReceiver::dropped, this, flushSoon);
     connect(m_silenceTimer, &QTimer::timeout, this, guarded(this, &LiveLog::checkSilence));
     connect(BLive, &QPushButton::clicked, this, guarded(this, &LiveLog::BLiveClick));
     connect(BStop, &QPushButton::clicked, this, guarded(this, &LiveLog::BStopClick));
@@ -137,6 +141,12 @@ std::string LiveLog::logTarget() const
     if (m_logHost.empty())
         return {};
     return m_logHost + " " + std::to_string(m_settings.logPort);
+}
+
+void LiveLog::setFoldLimits(std::size_t maxLines, std::size_t maxBytes)
+{
+    m_maxLines = maxLines;
+    m_maxBytes = maxBytes;
 }
 
 void LiveLog::setSilenceLimit(std::chrono::milliseconds limit)
@@ -177,7 +187,8 @@ void LiveLog::BLiveClick()
     m_serverName = toDisplay(m_settings.gameHost + ":" + std::to_string(m_settings.gamePort));
     m_receiver->setSecret(m_settings.logSecret);
     m_receiver->setSources({});
-    m_fold = std::make_unique<LiveFold>();
+    m_fold = std::make_unique<LiveFold>(LiveFold::Limits{ m_maxLines, m_maxBytes });
+    m_shown = m_fold->result().get();
     m_views->showLive(m_fold->result(), false);
     m_state = State::Starting;
     m_asked = false;
@@ -273,20 +284,23 @@ void LiveLog::flush()
     if (m_state == State::Idle)
         return;
     const LogLineBatch batch = m_receiver->takeLines();
-    if (batch.empty())
+    if (batch.empty()) {
+        showCounts();
         return;
-    bool trimmed = false;
+    }
     for (std::size_t i = 0; i < batch.size(); ++i) {
         m_fold->add(batch[i]);
-        if (m_fold->full()) {
+        if (m_fold->full())
             m_fold->trim();
-            trimmed = true;
-        }
     }
-    if (trimmed || !m_views->showsLive())
-        m_views->showLive(m_fold->result(), !m_fold->empty());
-    else
+    // After a trim the fold is another result: the views start over on it.
+    std::shared_ptr<const ScanResult> result = m_fold->result();
+    if (result.get() != m_shown) {
+        m_shown = result.get();
+        m_views->showLive(std::move(result), true);
+    } else {
         m_views->liveGrew();
+    }
     m_sinceLine.start();
     if (std::exchange(m_silent, false))
         m_context.setStatus(QStringLiteral("Receiving the log of ") + m_serverName + QStringLiteral(" again."));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class QComboBox;
 class QHostInfo;
@@ -23,6 +24,10 @@ class LiveFold;
 class LogReceiver;
 class RconClient;
 struct RconResult;
+struct ScanResult;
+
+// The profile key of the server's sv_logsecret (empty: the server has none).
+inline constexpr std::string_view kLogSecretKey = "LOGSECRET";
 
 // What the live log of a profile needs: where its game server is, how to
 // reach its console, and where the server is to send its log.
@@ -71,6 +76,8 @@ public:
     // The address and port the server was asked to send to ("" when none).
     std::string logTarget() const;
 
+    // The bounds of the lines kept, from the next Live on.
+    void setFoldLimits(std::size_t maxLines, std::size_t maxBytes);
     // After this long without a line the status line says the stream stopped.
     void setSilenceLimit(std::chrono::milliseconds limit);
     static constexpr int kFlushIntervalMs = 50;
@@ -99,6 +106,8 @@ private:
     QTimer* m_flushTimer;
     QTimer* m_silenceTimer;
     std::unique_ptr<LiveFold> m_fold;
+    // The result the views show.
+    const ScanResult* m_shown = nullptr;
 
     State m_state = State::Idle;
     // Replies of an ended session are ignored.
@@ -112,6 +121,8 @@ private:
     bool m_silent = false;
     bool m_closing = false;
     std::chrono::milliseconds m_silenceLimit{ 60000 };
+    std::size_t m_maxLines;
+    std::size_t m_maxBytes;
 };
 
 } // namespace velth

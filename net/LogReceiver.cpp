@@ -176,9 +176,16 @@ bool LogReceiver::fromSource(const QHostAddress& sender) const
     return false;
 }
 
+std::uint64_t LogReceiver::droppedCount() const
+{
+    const Counts& c = m_counts;
+    return c.foreign + c.malformed + c.wrongSecret + c.tooLong + c.overflow;
+}
+
 void LogReceiver::readPending()
 {
     const bool wasEmpty = m_queue.empty();
+    const std::uint64_t droppedBefore = droppedCount();
     while (m_socket && m_socket->hasPendingDatagrams()) {
         const qint64 pending = m_socket->pendingDatagramSize();
         QHostAddress sender;
@@ -214,6 +221,8 @@ void LogReceiver::readPending()
     }
     if (wasEmpty && !m_queue.empty())
         Q_EMIT linesReady();
+    if (droppedCount() != droppedBefore)
+        Q_EMIT dropped();
 }
 
 } // namespace velth

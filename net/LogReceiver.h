@@ -119,10 +119,13 @@ public:
 Q_SIGNALS:
     // Lines wait in the queue that was empty.
     void linesReady();
+    // Datagrams were dropped (see counts()).
+    void dropped();
 
 private:
     void readPending();
     bool fromSource(const QHostAddress& sender) const;
+    std::uint64_t droppedCount() const;
 
     QUdpSocket* m_socket = nullptr;
     QList<QHostAddress> m_sources;
