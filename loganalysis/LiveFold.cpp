@@ -37,14 +37,26 @@ void LiveFold::add(std::string_view line)
     if (m_lineCount == 0)
         restart(line);
     m_parser->addLine(line);
-    m_text.append(line);
-    m_text.append("\r\n");
+    const std::size_t size = line.size() + 2;
+    if (m_pieces.empty() || m_pieces.back().text.capacity() - m_pieces.back().text.size() < size) {
+        Piece piece;
+        piece.text = std::move(m_spare);
+        m_spare = std::string();
+        piece.text.clear();
+        piece.text.reserve(std::max(kPieceBytes, size));
+        m_pieces.push_back(std::move(piece));
+    }
+    Piece& last = m_pieces.back();
+    last.text.append(line);
+    last.text.append("\r\n");
+    ++last.lines;
+    m_bytes += size;
     ++m_lineCount;
 }
 
 bool LiveFold::full() const
 {
-    return m_lineCount > m_limits.maxLines || m_text.size() > m_limits.maxBytes;
+    return m_lineCount > m_limits.maxLines || m_bytes > m_limits.maxBytes;
 }
 
 void LiveFold::trim()
@@ -52,31 +64,40 @@ void LiveFold::trim()
     // Drop from the front until both counts are within half their limits.
     const std::size_t keepLines = m_limits.maxLines / 2;
     const std::size_t keepBytes = m_limits.maxBytes / 2;
-    std::size_t cut = 0;
-    std::size_t lines = m_lineCount;
-    while (lines > 0 && (lines > keepLines || m_text.size() - cut > keepBytes)) {
-        const void* lf = std::memchr(m_text.data() + cut, '\n', m_text.size() - cut);
-        cut = static_cast<std::size_t>(static_cast<const char*>(lf) - m_text.data()) + 1;
-        --lines;
+    const std::size_t before = m_lineCount;
+    while (m_lineCount > 0 && (m_lineCount > keepLines || m_bytes > keepBytes)) {
+        Piece& front = m_pieces.front();
+        const std::size_t end = front.text.find('\n', m_frontOffset) + 1;
+        m_bytes -= end - m_frontOffset;
+        m_frontOffset = end;
+        --front.lines;
+        --m_lineCount;
+        if (front.lines == 0) {
+            if (m_spare.capacity() < front.text.capacity())
+                m_spare = std::move(front.text);
+            m_pieces.pop_front();
+            m_frontOffset = 0;
+        }
     }
-    m_text.erase(0, cut);
-    m_dropped += m_lineCount - lines;
-    m_lineCount = lines;
+    m_dropped += before - m_lineCount;
     if (m_lineCount == 0) {
         m_parser = std::make_shared<LogParser>();
         m_header.clear();
         return;
     }
-    const std::string_view text(m_text);
-    std::size_t begin = 0;
     bool first = true;
-    while (begin < text.size()) {
-        const std::size_t end = text.find("\r\n", begin);
-        const std::string_view line = text.substr(begin, end - begin);
-        if (std::exchange(first, false))
-            restart(line);
-        m_parser->addLine(line);
-        begin = end + 2;
+    std::size_t offset = m_frontOffset;
+    for (const Piece& piece : m_pieces) {
+        const std::string_view text(piece.text);
+        for (std::size_t begin = offset; begin < text.size();) {
+            const std::size_t end = text.find("\r\n", begin);
+            const std::string_view line = text.substr(begin, end - begin);
+            if (std::exchange(first, false))
+                restart(line);
+            m_parser->addLine(line);
+            begin = end + 2;
+        }
+        offset = 0;
     }
 }
 
@@ -90,10 +111,14 @@ std::string LiveFold::fileBytes() const
     if (m_lineCount == 0)
         return {};
     std::string out;
-    out.reserve(m_header.size() + 2 + m_text.size());
+    out.reserve(m_header.size() + 2 + m_bytes);
     out += m_header;
     out += "\r\n";
-    out += m_text;
+    std::size_t offset = m_frontOffset;
+    for (const Piece& piece : m_pieces) {
+        out.append(piece.text, offset);
+        offset = 0;
+    }
     return out;
 }
 

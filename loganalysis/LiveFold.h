@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,8 +66,19 @@ private:
     Limits m_limits;
     std::shared_ptr<LogParser> m_parser;
     std::string m_header;
-    // The kept lines, each followed by CR LF: the file's body as it stands.
-    std::string m_text;
+    // The kept lines, each followed by CR LF: the file's body as it stands,
+    // in pieces that are filled and never moved; the first m_frontOffset
+    // bytes of the first piece are dropped already.
+    struct Piece
+    {
+        std::string text;
+        std::size_t lines = 0;
+    };
+    static constexpr std::size_t kPieceBytes = 1 << 20;
+    std::deque<Piece> m_pieces;
+    std::string m_spare; // a dropped piece's memory, for the next one
+    std::size_t m_frontOffset = 0;
+    std::size_t m_bytes = 0;
     std::size_t m_lineCount = 0;
     std::uint64_t m_dropped = 0;
 };

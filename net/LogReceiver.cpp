@@ -49,7 +49,9 @@ LogDatagram readLogDatagram(std::string_view datagram, std::string_view secret)
         rest.remove_suffix(1);
     if (!rest.empty() && rest.back() == '\r')
         rest.remove_suffix(1);
-    if (!startsWith(rest, "L ") || rest.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+    // One search per character (find_first_of would call memchr per byte).
+    constexpr auto npos = std::string_view::npos;
+    if (!startsWith(rest, "L ") || rest.find('\n') != npos || rest.find('\r') != npos || rest.find('\0') != npos)
         return { LogDatagramKind::Malformed, {} };
     return { LogDatagramKind::Line, rest };
 }
