@@ -23,19 +23,15 @@ std::string LiveFold::headerLine(std::string_view firstLine)
     return header;
 }
 
-void LiveFold::restart(std::string_view firstLine)
-{
-    // A result handed out stays as it was: a new fold gets a new one.
-    if (m_parser->lineCount() > 0)
-        m_parser = std::make_shared<LogParser>();
-    m_header = headerLine(firstLine);
-    m_parser->addLine(m_header);
-}
-
 void LiveFold::add(std::string_view line)
 {
-    if (m_lineCount == 0)
-        restart(line);
+    if (m_lineCount == 0) {
+        // A result handed out stays as it was: a new fold gets a new one.
+        if (m_parser->lineCount() > 0)
+            m_parser = std::make_shared<LogParser>();
+        m_header = headerLine(line);
+        m_parser->addLine(m_header);
+    }
     m_parser->addLine(line);
     const std::size_t size = line.size() + 2;
     if (m_pieces.empty() || m_pieces.back().text.capacity() - m_pieces.back().text.size() < size) {
@@ -56,11 +52,19 @@ void LiveFold::add(std::string_view line)
 
 bool LiveFold::full() const
 {
-    return m_lineCount > m_limits.maxLines || m_bytes > m_limits.maxBytes;
+    return !trimming() && (m_lineCount > m_limits.maxLines || m_bytes > m_limits.maxBytes);
 }
 
 void LiveFold::trim()
 {
+    startTrim();
+    continueTrim(SIZE_MAX);
+}
+
+void LiveFold::startTrim()
+{
+    if (trimming())
+        return;
     // Drop from the front until both counts are within half their limits.
     const std::size_t keepLines = m_limits.maxLines / 2;
     const std::size_t keepBytes = m_limits.maxBytes / 2;
@@ -85,20 +89,35 @@ void LiveFold::trim()
         m_header.clear();
         return;
     }
-    bool first = true;
-    std::size_t offset = m_frontOffset;
-    for (const Piece& piece : m_pieces) {
-        const std::string_view text(piece.text);
-        for (std::size_t begin = offset; begin < text.size();) {
-            const std::size_t end = text.find("\r\n", begin);
-            const std::string_view line = text.substr(begin, end - begin);
-            if (std::exchange(first, false))
-                restart(line);
-            m_parser->addLine(line);
-            begin = end + 2;
+    m_next = std::make_shared<LogParser>();
+    m_nextPiece = 0;
+    m_nextOffset = m_frontOffset;
+    const std::string_view text(m_pieces.front().text);
+    m_nextHeader = headerLine(text.substr(m_frontOffset, text.find("\r\n", m_frontOffset) - m_frontOffset));
+    m_next->addLine(m_nextHeader);
+}
+
+bool LiveFold::continueTrim(std::size_t lines)
+{
+    if (!trimming())
+        return false;
+    for (; m_nextPiece < m_pieces.size() && lines > 0; ++m_nextPiece, m_nextOffset = 0) {
+        const std::string_view text(m_pieces[m_nextPiece].text);
+        while (m_nextOffset < text.size() && lines > 0) {
+            const std::size_t end = text.find("\r\n", m_nextOffset);
+            m_next->addLine(text.substr(m_nextOffset, end - m_nextOffset));
+            m_nextOffset = end + 2;
+            --lines;
         }
-        offset = 0;
+        if (m_nextOffset < text.size())
+            return false;
     }
+    if (m_nextPiece < m_pieces.size())
+        return false;
+    m_parser = std::move(m_next);
+    m_next.reset();
+    m_header = std::move(m_nextHeader);
+    return true;
 }
 
 std::shared_ptr<const ScanResult> LiveFold::result() const

@@ -39,11 +39,20 @@ public:
     // Folds one received line (no line end; it must not hold CR or LF).
     void add(std::string_view line);
 
-    // The kept lines are beyond a limit: time to trim().
+    // The kept lines are beyond a limit: time to trim() (never while a trim
+    // is still folding the lines it kept).
     bool full() const;
     // Drops the oldest lines down to half the limits and folds the rest into
     // a new result (result() then returns another object).
     void trim();
+    // The same in steps, so that no step takes long: startTrim() drops the
+    // lines; each continueTrim() folds up to `lines` of the kept ones into the
+    // new result, and returns true when that is done and result() returns it.
+    // Until then result() is the old fold, which lines added meanwhile still
+    // reach.
+    void startTrim();
+    bool continueTrim(std::size_t lines);
+    bool trimming() const { return m_next != nullptr; }
 
     // The fold so far; stays alive (unchanged) for its holders after a trim.
     std::shared_ptr<const ScanResult> result() const;
@@ -61,11 +70,14 @@ public:
     static std::string headerLine(std::string_view firstLine);
 
 private:
-    void restart(std::string_view firstLine);
-
     Limits m_limits;
     std::shared_ptr<LogParser> m_parser;
     std::string m_header;
+    // A trim's new fold and how far into the kept lines it has come.
+    std::shared_ptr<LogParser> m_next;
+    std::string m_nextHeader;
+    std::size_t m_nextPiece = 0;
+    std::size_t m_nextOffset = 0;
     // The kept lines, each followed by CR LF: the file's body as it stands,
     // in pieces that are filled and never moved; the first m_frontOffset
     // bytes of the first piece are dropped already.

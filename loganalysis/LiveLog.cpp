@@ -284,14 +284,18 @@ void LiveLog::flush()
     if (m_state == State::Idle)
         return;
     const LogLineBatch batch = m_receiver->takeLines();
-    if (batch.empty()) {
-        showCounts();
-        return;
-    }
     for (std::size_t i = 0; i < batch.size(); ++i) {
         m_fold->add(batch[i]);
         if (m_fold->full())
-            m_fold->trim();
+            m_fold->startTrim();
+    }
+    // A trim folds the lines it keeps a slice per turn, so that no turn of
+    // the event loop takes long; the views show the old fold until then.
+    if (m_fold->trimming() && !m_fold->continueTrim(kTrimLinesPerTurn))
+        m_flushTimer->start();
+    if (batch.empty() && m_fold->result().get() == m_shown) {
+        showCounts();
+        return;
     }
     // After a trim the fold is another result: the views start over on it.
     std::shared_ptr<const ScanResult> result = m_fold->result();

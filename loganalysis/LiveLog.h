@@ -81,6 +81,8 @@ public:
     // After this long without a line the status line says the stream stopped.
     void setSilenceLimit(std::chrono::milliseconds limit);
     static constexpr int kFlushIntervalMs = 50;
+    // Lines a trim folds anew per turn (a few milliseconds' work).
+    static constexpr std::size_t kTrimLinesPerTurn = 10000;
 
     QLabel* LiveStatus = nullptr;
     QPushButton* BLive = nullptr;

@@ -357,6 +357,19 @@ TEST(LiveFold, EqualsTheScanOfTheSameLines)
             if (fold.full())
                 fold.trim();
         }
+        // The same lines trimmed in steps of 7 lines a turn, lines coming
+        // between the steps: the same fold once the last step is through.
+        LiveFold stepped(c.limits);
+        for (const std::string& line : c.lines) {
+            stepped.add(line);
+            if (stepped.full())
+                stepped.startTrim();
+            stepped.continueTrim(7);
+        }
+        while (stepped.trimming())
+            stepped.continueTrim(7);
+        EXPECT_EQ(*stepped.result(), *fold.result());
+        EXPECT_EQ(stepped.fileBytes(), fold.fileBytes());
         const ScanResult live = *fold.result();
         EXPECT_EQ(live, scanOfSaved(fold));
         EXPECT_EQ(fold.lineCount() + fold.droppedLines(), c.lines.size());
