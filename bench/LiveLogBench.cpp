@@ -187,13 +187,18 @@ int stall(const std::string& path, int seconds, double rate)
     QElapsedTimer sinceTick;
     QElapsedTimer running;
     qint64 longest = 0;
+    qint64 longestAt = 0;
+    std::uint64_t longestLines = 0;
     qint64 ticks = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.setInterval(1);
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (sinceTick.isValid())
-            longest = std::max(longest, sinceTick.nsecsElapsed());
+        if (sinceTick.isValid() && sinceTick.nsecsElapsed() > longest) {
+            longest = sinceTick.nsecsElapsed();
+            longestAt = running.elapsed();
+            longestLines = page.Live->fold().lineCount() + page.Live->fold().droppedLines();
+        }
         sinceTick.start();
         ++ticks;
         if (running.elapsed() >= seconds * 1000LL)
@@ -208,7 +213,9 @@ int stall(const std::string& path, int seconds, double rate)
                 "%lld timer turns\n",
         seconds, rate, fold.lineCount(), static_cast<unsigned long long>(fold.droppedLines()),
         static_cast<unsigned long long>(counts.overflow), static_cast<long long>(ticks));
-    std::printf("longest event-loop stall: %.1f ms (goal < 50 ms)\n", static_cast<double>(longest) / 1e6);
+    std::printf("longest event-loop stall: %.1f ms (goal < 50 ms), %.1f s in, after %llu lines\n",
+        static_cast<double>(longest) / 1e6, static_cast<double>(longestAt) / 1e3,
+        static_cast<unsigned long long>(longestLines));
     page.Live->BStopClick();
     server.closeWriteChannel();
     server.waitForFinished(5000);

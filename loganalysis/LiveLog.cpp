@@ -335,7 +335,8 @@ void LiveLog::showCounts()
     if (refused > 0)
         text += QStringLiteral(", ") + number(refused) + QStringLiteral(" datagrams refused");
     if (counts.wrongSecret > 0)
-        text += QStringLiteral(" (") + number(counts.wrongSecret) + QStringLiteral(" without the log secret)");
+        text += QStringLiteral(" (") + number(counts.wrongSecret)
+            + QStringLiteral(" without the log secret: give the profile the server's sv_logsecret as LOGSECRET)");
     if (counts.overflow > 0)
         text += QStringLiteral(", ") + number(counts.overflow) + QStringLiteral(" lines lost in a flood");
     LiveStatus->setText(text + u'.');
@@ -360,8 +361,16 @@ void LiveLog::stop(bool tellServer)
         return;
     // What arrived before the stop still counts.
     m_flushTimer->stop();
-    if (m_receiver->queued() > 0)
-        flush();
+    if (!m_closing) {
+        if (m_receiver->queued() > 0)
+            flush();
+        // The views and a saved file show the same lines from now on.
+        if (m_fold->trimming()) {
+            m_fold->continueTrim(SIZE_MAX);
+            m_shown = m_fold->result().get();
+            m_views->showLive(m_fold->result(), !m_fold->empty());
+        }
+    }
     ++m_session;
     m_state = State::Idle;
     if (m_lookup >= 0) {

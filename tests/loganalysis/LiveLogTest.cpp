@@ -291,6 +291,9 @@ TEST_F(LiveLogTest, LogSecret)
         if (c.read) {
             waitForGameLines(14);
             EXPECT_EQ(*live().fold().result(), scanFile(replay));
+            // Closing the page takes the address back too.
+            page.reset();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return serverRan("logaddress_del " + target()); }, 20000));
         } else {
             ASSERT_TRUE(QTest::qWaitFor([&] { return live().receiver().counts().wrongSecret >= 14; }, 20000));
             EXPECT_EQ(live().fold().lineCount(), 0u);
@@ -322,8 +325,16 @@ TEST_F(LiveLogTest, FloodStaysBounded)
     EXPECT_EQ(page->Views->PublicChat->chatModel()->text(static_cast<int>(fold.result()->publicChat.size()) - 1),
         QStringLiteral("P39: \"line 5999\""));
     EXPECT_TRUE(live().LiveStatus->text().contains(QStringLiteral("dropped to bound memory")));
-    folder.write("kept.log", fold.fileBytes());
-    EXPECT_EQ(*fold.result(), scanFile(folder.file("kept.log")));
+    folder.write("logs/kept.log", fold.fileBytes());
+    const ScanResult kept = *fold.result();
+    EXPECT_EQ(kept, scanFile(folder.file("logs/kept.log")));
+    // A log opened while live ends the live log, on the server too.
+    page->ScanLog(QStringLiteral("kept.log"));
+    EXPECT_EQ(live().state(), LiveLog::State::Idle);
+    EXPECT_EQ(status.status(), QStringLiteral("Finished scanning kept.log."));
+    EXPECT_TRUE(status.history.contains(QStringLiteral("Live log stopped.")));
+    EXPECT_EQ(page->Views->PublicChat->model()->rowCount(), static_cast<int>(kept.publicChat.size()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return serverRan("logaddress_del " + target()); }, 20000));
 }
 
 } // namespace
