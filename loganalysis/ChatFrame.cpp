@@ -12,6 +12,7 @@
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LiveLog.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
 #include "net/FtpClient.h"
 #include "net/TransferProcedure.h"
@@ -30,6 +31,7 @@
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -108,6 +110,13 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     // Above the server selector's bar.
     qobject_cast<QVBoxLayout*>(DownloadTab->layout())->insertWidget(2, Live);
     connect(FTPServer, &QComboBox::currentIndexChanged, Live, guarded(Live, &LiveLog::FTPServerChange));
+    // The player search shares the Local Files tab with the list it searches.
+    Search = new PlayerSearch(context, Views, MainControl, LocalFileTab);
+    auto* localSplit = new QSplitter(Qt::Vertical, LocalFileTab);
+    delete LocalFileTab->layout()->replaceWidget(LocalBox, localSplit);
+    localSplit->addWidget(LocalBox);
+    localSplit->addWidget(Search);
+    localSplit->setSizes({ 120, 250 });
 
     PublicMenu = makeMenu("PublicMenu", "SaveChatas1", QStringLiteral("Save Chat as ..."), this, SaveChatas1);
     TMenu = makeMenu("TMenu", "MenuItem1", QStringLiteral("Save Chat as ..."), this, MenuItem1);

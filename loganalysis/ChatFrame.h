@@ -25,6 +25,7 @@ class FtpClient;
 struct FtpResult;
 class LiveLog;
 class LocalFileList;
+class PlayerSearch;
 
 // The Chat parser page: lists a server's logs over a connection kept open from
 // Connect to Disconnect, downloads them into the logs folder and scans them;
@@ -97,6 +98,8 @@ public:
     ChatViews* Views = nullptr;
     // The server's log as it happens (on the Download tab).
     LiveLog* Live = nullptr;
+    // Finds a player in the local logs, below LocalFiles.
+    PlayerSearch* Search = nullptr;
     FtpClient* IdFTP1 = nullptr;
 
 private:

@@ -162,7 +162,7 @@ private:
     void onReadyRead()
     {
         QByteArray buffer;
-        while (m_socket->hasPendingDatagrams() && !finished()) {
+        while (!finished() && m_socket->hasPendingDatagrams()) {
             const qint64 size = m_socket->pendingDatagramSize();
             buffer.resize(
                 static_cast<qsizetype>(std::clamp<qint64>(size, 1, static_cast<qint64>(gamewire::kMaxDatagram))));

@@ -36,9 +36,10 @@ std::optional<int> toInt(std::string_view text, std::size_t maxDigits = 9)
 
 std::string_view trimmed(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front()))
         text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    while (!text.empty() && blank(text.back()))
         text.remove_suffix(1);
     return text;
 }

@@ -151,6 +151,10 @@ struct RconResult
     std::string output;
     // Set when the output was cut at the size or time bound.
     bool truncated = false;
+    // Set when the output was known complete by the end marker the client
+    // sends after the command (an `echo` the server answers in order), not by
+    // a quiet time after its last packet (the marker was lost).
+    bool endMarker = false;
     // For the user, when not Ok: what failed and why.
     std::string message;
     // From sending the command to its last output.
@@ -176,8 +180,11 @@ public:
     // Ends the running and queued commands without calling back.
     ~RconClient() override;
 
+    // A different address cancels the running and queued commands.
     void setAddress(const GameAddress& address);
     // A new password (or address) forgets what was known about the old one.
+    // The same password set again is not new: once refused, it is not sent
+    // again (the server bans after repeated wrong passwords).
     void setPassword(const std::string& password);
     // The time a command may take in all (default 10 s).
     void setTimeout(std::chrono::milliseconds timeout);

@@ -149,7 +149,7 @@ public:
             result.message = *problem;
             return result;
         }
-        const std::size_t size = requestText(std::string(kMaxChallengeDigits, '9'), line).size();
+        const std::size_t size = requestText(std::string(kMaxChallengeDigits, '9'), password, line).size();
         if (size > kMaxRequest) {
             result.message = "The command is too long for the server's remote console: a request takes at most "
                 + std::to_string(kMaxRequest) + " bytes, and with this password the command may have at most "
@@ -161,9 +161,10 @@ public:
         return result;
     }
 
-    std::string requestText(const std::string& withChallenge, const std::string& line) const
+    static std::string requestText(
+        const std::string& withChallenge, const std::string& withPassword, const std::string& line)
     {
-        return "rcon " + withChallenge + " \"" + password + "\" " + line;
+        return "rcon " + withChallenge + " \"" + withPassword + "\" " + line;
     }
 
     void enqueue(std::string line, Done done)
@@ -279,7 +280,7 @@ public:
             return; // the deadline decides
         ++challengeSends;
         sendText("challenge rcon\n");
-        retry.start(std::max<std::chrono::milliseconds>(100ms, timeout / (kChallengeSends + 1)));
+        retry.start(std::clamp<std::chrono::milliseconds>(timeout / (kChallengeSends + 1), 100ms, 1000ms));
     }
 
     void sendText(const std::string& text)
@@ -295,7 +296,8 @@ public:
         packets = 0;
         sentAt = Clock::now();
         lastPacketAt = sentAt;
-        sendText(requestText(challenge, currentLine));
+        sentPassword = password;
+        sendText(requestText(challenge, sentPassword, currentLine));
         if (proven) {
             sendMarker();
             phase = Phase::Collecting;
@@ -308,7 +310,7 @@ public:
     {
         ++markerSeq;
         marker = markerPrefix + std::to_string(markerSeq);
-        sendText(requestText(challenge, "echo " + marker));
+        sendText(requestText(challenge, sentPassword, "echo " + marker));
     }
 
     void onReadyRead()
@@ -375,8 +377,13 @@ public:
             return;
         // A marker of an earlier command that came late is not output.
         if (startsWith(text, markerPrefix)) {
-            if (phase == Phase::Collecting && text.substr(0, text.find('\n')) == marker) {
+            // echo prints each word followed by a space, then a line end.
+            std::string_view echoed(text);
+            while (!echoed.empty() && (echoed.back() == '\n' || echoed.back() == ' '))
+                echoed.remove_suffix(1);
+            if (phase == Phase::Collecting && echoed == marker) {
                 lastPacketAt = Clock::now();
+                current.endMarker = true;
                 complete();
             }
             return;
@@ -392,7 +399,8 @@ public:
         }
         if (phase == Phase::AwaitFirst) {
             // The password holds: now the marker may go.
-            proven = true;
+            // (A password set meanwhile is still unproven.)
+            proven = sentPassword == password;
             phase = Phase::Collecting;
             sendMarker();
         }
@@ -437,12 +445,14 @@ public:
                     + detail + ").");
             return true;
         }
-        proven = false;
+        if (sentPassword == password)
+            proven = false;
         failWith(RconResult::Kind::BadPassword,
             "The server refused the rcon password (" + detail
                 + "). It was not tried again, because the server bans an address after repeated wrong "
                   "passwords: check the password and send the command again.");
-        refusal = current;
+        if (sentPassword == password)
+            refusal = current;
         return true;
     }
 
@@ -533,6 +543,7 @@ public:
     bool nextScheduled = false;
     Phase phase = Phase::Idle;
     std::string currentLine;
+    std::string sentPassword;
     Done currentDone;
     RconResult current;
     std::string output;
