@@ -4,8 +4,8 @@
 #include "common/Error.h"
 #include "common/TextLines.h"
 #include "loganalysis/LiveFold.h"
-#include "support/TempDir.h"
 #include "loganalysis/PlayerFinder.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
