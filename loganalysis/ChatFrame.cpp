@@ -10,6 +10,7 @@
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
+#include "loganalysis/LiveLog.h"
 #include "loganalysis/LocalFileList.h"
 #include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
@@ -105,6 +106,10 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     buildDownloadTab();
     buildLocalFileTab();
     Views = new ChatViews(context, MainControl, this);
+    Live = new LiveLog(context, FTPServer, Views, DownloadTab);
+    // Above the server selector's bar.
+    qobject_cast<QVBoxLayout*>(DownloadTab->layout())->insertWidget(2, Live);
+    connect(FTPServer, &QComboBox::currentIndexChanged, Live, guarded(Live, &LiveLog::FTPServerChange));
     // The player search shares the Local Files tab with the list it searches.
     Search = new PlayerSearch(context, Views, MainControl, LocalFileTab);
     auto* localSplit = new QSplitter(Qt::Vertical, LocalFileTab);

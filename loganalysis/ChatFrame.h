@@ -23,6 +23,7 @@ class ChatView;
 class ChatViews;
 class FtpClient;
 struct FtpResult;
+class LiveLog;
 class LocalFileList;
 class PlayerSearch;
 
@@ -95,6 +96,8 @@ public:
     QPushButton* BCancel = nullptr;
 
     ChatViews* Views = nullptr;
+    // The server's log as it happens (on the Download tab).
+    LiveLog* Live = nullptr;
     // Finds a player in the local logs, below LocalFiles.
     PlayerSearch* Search = nullptr;
     FtpClient* IdFTP1 = nullptr;

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <climits>
@@ -83,6 +84,26 @@ void ChatModel::setLog(std::shared_ptr<const ScanResult> owner, const ChatLog* l
     endResetModel();
 }
 
+void ChatModel::grow()
+{
+    if (!m_log)
+        return;
+    const int rows = static_cast<int>(std::min<std::size_t>(m_log->size(), INT_MAX));
+    if (rows <= m_rows)
+        return;
+    beginInsertRows(QModelIndex(), m_rows, rows - 1);
+    std::size_t widest = m_widest >= 0 ? (*m_log)[static_cast<std::size_t>(m_widest)].text.size() : 0;
+    for (int row = m_rows; row < rows; ++row) {
+        const std::size_t size = (*m_log)[static_cast<std::size_t>(row)].text.size();
+        if (m_widest < 0 || size > widest) {
+            m_widest = row;
+            widest = size;
+        }
+    }
+    m_rows = rows;
+    endInsertRows();
+}
+
 int ChatModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : m_rows;
@@ -138,6 +159,20 @@ void ResultTable::setRows(std::shared_ptr<const ScanResult> owner, std::size_t r
     m_rows = m_owner ? static_cast<int>(std::min<std::size_t>(rows, INT_MAX)) : 0;
     m_cell = m_owner ? std::move(cell) : Cell();
     endResetModel();
+}
+
+void ResultTable::grow(std::size_t rows)
+{
+    if (!m_owner)
+        return;
+    const int count = static_cast<int>(std::min<std::size_t>(rows, INT_MAX));
+    if (m_rows > 0)
+        Q_EMIT dataChanged(index(0, 0), index(m_rows - 1, columnCount() - 1), { Qt::DisplayRole });
+    if (count <= m_rows)
+        return;
+    beginInsertRows(QModelIndex(), m_rows, count - 1);
+    m_rows = count;
+    endInsertRows();
 }
 
 int ResultTable::rowCount(const QModelIndex& parent) const
@@ -198,12 +233,29 @@ ChatView::ChatView(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDragEnabled(false);
     connect(m_model, &QAbstractItemModel::modelReset, this, &ChatView::measure);
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &ChatView::rowsComing);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &ChatView::rowsCame);
     measure();
+}
+
+void ChatView::rowsComing()
+{
+    const QScrollBar* bar = verticalScrollBar();
+    m_following = bar->value() >= bar->maximum();
+}
+
+void ChatView::rowsCame()
+{
+    if (m_model->widestRow() != m_measuredRow)
+        measure();
+    if (m_following)
+        scrollToBottom();
 }
 
 void ChatView::measure()
 {
     const int widest = m_model->widestRow();
+    m_measuredRow = widest;
     const QSize line = widest >= 0 ? sizeHintForIndex(m_model->index(widest, 0)) : QSize();
     // Lines as close as in a text document.
     verticalHeader()->setDefaultSectionSize(fontMetrics().lineSpacing());

@@ -38,6 +38,8 @@ public:
 
     // Shows `log`, which `owner` keeps alive; nothing for a null log.
     void setLog(std::shared_ptr<const ScanResult> owner, const ChatLog* log);
+    // The log shown has grown at its end: its new lines become rows.
+    void grow();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -75,6 +77,9 @@ public:
     // Shows `rows` rows whose texts `cell` gives, from data that `owner`
     // keeps alive; no rows for a null owner.
     void setRows(std::shared_ptr<const ScanResult> owner, std::size_t rows, Cell cell);
+    // The data has grown to `rows` rows at its end, and the rows shown
+    // before may have changed (a team row's name and team kills).
+    void grow(std::size_t rows);
     // Cells and header of `column` stand at the right.
     void alignRight(int column) { m_rightColumn = column; }
 
@@ -115,9 +120,14 @@ private:
     // Row height and line width for the chat shown.
     void measure();
     void fitColumn();
+    // A live chat follows its new lines while the user looks at its end.
+    void rowsComing();
+    void rowsCame();
 
     ChatModel* m_model;
     int m_lineWidth = 0;
+    int m_measuredRow = -1;
+    bool m_following = false;
 };
 
 } // namespace velth

@@ -14,6 +14,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace velth {
 namespace {
 
@@ -157,12 +159,14 @@ void ChatViews::resetViews()
 
 void ChatViews::showResult(ScanResult&& scan, bool firstLineRead)
 {
-    m_result = std::make_shared<const ScanResult>(std::move(scan));
+    show(std::make_shared<const ScanResult>(std::move(scan)), firstLineRead);
+}
+
+void ChatViews::show(std::shared_ptr<const ScanResult> shown, bool firstLineRead)
+{
+    m_result = std::move(shown);
     const ScanResult& result = *m_result;
-    if (firstLineRead)
-        TimeLabel->setText(QStringLiteral("Time: ") + visibleText(toDisplay(result.time)));
-    if (result.map)
-        MapLabel->setText(QStringLiteral("Map: ") + visibleText(toDisplay(*result.map)));
+    showLabels(firstLineRead);
     PublicChat->chatModel()->setLog(m_result, &result.publicChat);
     TChat->chatModel()->setLog(m_result, &result.tChat);
     CTChat->chatModel()->setLog(m_result, &result.ctChat);
@@ -171,15 +175,46 @@ void ChatViews::showResult(ScanResult&& scan, bool firstLineRead)
     });
     m_ctRows->setRows(m_result, result.ctRows.size(), teamCell(result.ctRows));
     m_tRows->setRows(m_result, result.tRows.size(), teamCell(result.tRows));
+}
+
+void ChatViews::showLabels(bool firstLineRead)
+{
+    const ScanResult& result = *m_result;
+    if (firstLineRead)
+        TimeLabel->setText(QStringLiteral("Time: ") + visibleText(toDisplay(result.time)));
+    if (result.map)
+        MapLabel->setText(QStringLiteral("Map: ") + visibleText(toDisplay(*result.map)));
     if (result.ctWins)
         CTScore->setText(visibleText(toDisplay(*result.ctWins)) + QStringLiteral(" wins"));
     if (result.tWins)
         TScore->setText(visibleText(toDisplay(*result.tWins)) + QStringLiteral(" wins"));
 }
 
+void ChatViews::showLive(std::shared_ptr<const ScanResult> result, bool started)
+{
+    resetViews();
+    m_live = true;
+    show(std::move(result), started);
+}
+
+void ChatViews::liveGrew()
+{
+    if (!m_live || !m_result)
+        return;
+    const ScanResult& result = *m_result;
+    showLabels(true);
+    for (ChatView* chat : { PublicChat, TChat, CTChat })
+        chat->chatModel()->grow();
+    m_cvars->grow(result.cvars.size());
+    m_ctRows->grow(result.ctRows.size());
+    m_tRows->grow(result.tRows.size());
+}
+
 void ChatViews::ScanLog(const QString& fileName)
 {
     m_context.setStatus(QStringLiteral("Scanning: ") + fileName + QStringLiteral("."));
+    if (std::exchange(m_live, false))
+        Q_EMIT liveReplaced();
     resetViews();
     QString name = fileName;
     const qsizetype dot = name.lastIndexOf(u'.');

@@ -35,6 +35,18 @@ public:
     // throws velth::Error naming it; the views then show what was read before.
     void ScanLog(const QString& fileName);
 
+    // Shows a fold that keeps growing (the live log): the views reset to
+    // `result` as it stands; liveGrew() shows what was added to it since.
+    // `started`: whether the fold has its first line (the time is shown then).
+    void showLive(std::shared_ptr<const ScanResult> result, bool started);
+    void liveGrew();
+    bool showsLive() const { return m_live; }
+
+Q_SIGNALS:
+    // A scan has replaced the live view.
+    void liveReplaced();
+
+public:
     QWidget* GlobalTab = nullptr;
     QWidget* PublicChatTab = nullptr;
     QWidget* TChatTab = nullptr;
@@ -56,6 +68,9 @@ private:
     // firstLineRead: whether the scan got past reading the first line (the
     // time is shown then, also for an empty file).
     void showResult(ScanResult&& result, bool firstLineRead);
+    void show(std::shared_ptr<const ScanResult> result, bool firstLineRead);
+    // Map, time and win captions from the result shown.
+    void showLabels(bool firstLineRead);
 
     AppContext& m_context;
     QTabWidget* m_tabs;
@@ -64,6 +79,7 @@ private:
     ResultTable* m_cvars = nullptr;
     ResultTable* m_ctRows = nullptr;
     ResultTable* m_tRows = nullptr;
+    bool m_live = false;
 };
 
 } // namespace velth

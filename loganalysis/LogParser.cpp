@@ -69,6 +69,10 @@ constexpr std::array<Pattern, PatternCount> kPatterns = { {
     { "\" killed \"", 0 },
 } };
 
+// Where the event starts, after "L MM/DD/YYYY - hh:mm:ss: ".
+constexpr std::size_t kEventAt = 25;
+constexpr std::string_view kServerSay = "Server say \"";
+
 bool matchesAt(std::string_view line, std::size_t quote, PatternId id)
 {
     const Pattern& p = kPatterns[id];
@@ -390,8 +394,15 @@ void LogParser::addEventLine(std::string_view line)
         to.add(name, cur, color);
     };
 
+    // What the admin says on the server's console: "Server say "<message>""
+    // as the event, right after the line's time.
+    if (line.size() > kEventAt && line.substr(kEventAt, kServerSay.size()) == kServerSay) {
+        cur.remove_prefix(kEventAt + kServerSay.size() - 1);
+        cut = true;
+        m_result.publicChat.add("Server", cur, ChatColor::Red);
+    }
     if (first[PublicSay] != kNone)
-        chat(PublicSay, m_result.publicChat, line.find("<CT>") != kNone ? ChatColor::Blue : ChatColor::Red);
+        chat(PublicSay, m_result.publicChat, cur.find("<CT>") != kNone ? ChatColor::Blue : ChatColor::Red);
     chat(CtSayTeam, m_result.ctChat, ChatColor::Blue);
     chat(TSayTeam, m_result.tChat, ChatColor::Red);
 

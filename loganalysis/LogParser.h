@@ -156,9 +156,11 @@ std::string_view GetPlayerWonID(std::string_view line, int k);
 
 // The pure fold from the lines of one log (file order, line ends removed,
 // 8-bit bytes) to its scan result. The first line gives only the time; every
-// later line runs through the seven event tests in order on the line as the
-// earlier handlers cut it. Never throws on any input (except std::bad_alloc),
-// never reads outside a line.
+// later line runs through the event tests in order on the line as the
+// earlier handlers cut it: first the console's say (the event right after the
+// line's time is `Server say "`: a public chat entry "Server: " + message, red),
+// then the seven patterns of the players' chat, map, cvars, wins and kills. Never throws on any input (except
+// std::bad_alloc), never reads outside a line.
 class LogParser
 {
 public:

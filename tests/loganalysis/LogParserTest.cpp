@@ -3,7 +3,9 @@
 #include "ReferenceParser.h"
 #include "common/Error.h"
 #include "common/TextLines.h"
+#include "loganalysis/LiveFold.h"
 #include "loganalysis/PlayerFinder.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -155,13 +157,20 @@ TEST(LogParser, ChatChannelsAndColours)
         R"("T1<4><5><TERRORIST>" say "I saw <CT> here")", // blue: the line holds <CT>
         R"("Watcher<6><7><SPECTATOR>" say "hi")",
         R"("Watcher<6><7><SPECTATOR>" say_team "lost")", // no team chat for outsiders
-        R"("Bot<-1><BOT><>" say "")", R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
+        R"("Bot<-1><BOT><>" say "")",
+        R"("Trail<8><9><TERRORIST>" say_team "gg" (dead))",
         "\"Cut<1><2><TERRORIST>\" say \"" + std::string(1000, 'x'), // cut at the engine's line limit
+        // The console's say, as the event only; quoted in a player's chat it is chat.
+        R"(Server say "Next map: de_nuke")",
+        R"("Bob<4><5><TERRORIST>" say "Server say "x"")",
+        R"(Server say "welcome <CT>" (from the console))",
+        R"( Server say "shifted")",
     });
     const std::string cut = "Cut: \"" + std::string(1000, 'x');
     EXPECT_EQ(r.publicChat.entries(),
         (std::vector<ChatEntry>{ { R"(a<b: "x")", Blue }, { R"(T1: "I saw <CT> here")", Blue },
-            { R"(Watcher: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red } }));
+            { R"(Watcher: "hi")", Red }, { R"(Bot: "")", Red }, { cut, Red }, { R"(Server: "Next map: de_nuke")", Red },
+            { R"(Bob: "Server say "x"")", Red }, { R"(Server: "welcome <CT>" (from the console))", Red } }));
     EXPECT_TRUE(r.ctChat.empty());
     EXPECT_EQ(r.tChat.entries(), (std::vector<ChatEntry>{ { R"(Trail: "gg" (dead))", Red } }));
 }
@@ -305,6 +314,91 @@ TEST(LogParser, RandomFragmentsMatchReference)
         }
         ASSERT_EQ(parseLog(lines), test::referenceParse(lines)) << "round " << round;
     }
+}
+
+// The scan of the log file a live fold writes, as a downloaded log is scanned.
+ScanResult scanOfSaved(const LiveFold& fold)
+{
+    test::TempDir dir;
+    dir.write("live.log", fold.fileBytes());
+    LogParser parser;
+    scanLogFile(dir.file("live.log"), parser);
+    return parser.takeResult();
+}
+
+// Lines folded as they come equal a scan of the same lines as a file, field
+// for field; a stream's first line is an event like any other (a file's
+// first line gives only the time), and the saved file scans to the fold.
+TEST(LiveFold, EqualsTheScanOfTheSameLines)
+{
+    struct Case
+    {
+        const char* what;
+        Lines lines;
+        LiveFold::Limits limits;
+        std::size_t kept;
+    };
+    Lines many;
+    for (int i = 0; i < 40; ++i) {
+        for (const std::string& line : kWorkedExample)
+            many.push_back(line);
+        many.push_back(L("Server say \"round " + std::to_string(i) + "\""));
+    }
+    const std::vector<Case> cases = {
+        { "worked example", kWorkedExample, {}, kWorkedExample.size() },
+        { "from a chat line on", Lines(kWorkedExample.begin() + 6, kWorkedExample.end()), {}, 8 },
+        // 600 lines trimmed at 101 down to 50, nine times more after 51 new
+        // lines each, then 40 more: what is kept is what is folded.
+        { "trimmed by lines", many, { 100, 1 << 20 }, 90 },
+        { "trimmed by bytes", many, { 100000, 4096 }, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LiveFold fold(c.limits);
+        for (const std::string& line : c.lines) {
+            fold.add(line);
+            if (fold.full())
+                fold.trim();
+        }
+        // The same lines trimmed in steps of 7 lines a turn, lines coming
+        // between the steps: the same fold once the last step is through.
+        LiveFold stepped(c.limits);
+        for (const std::string& line : c.lines) {
+            stepped.add(line);
+            if (stepped.full())
+                stepped.startTrim();
+            stepped.continueTrim(7);
+        }
+        while (stepped.trimming())
+            stepped.continueTrim(7);
+        EXPECT_EQ(*stepped.result(), *fold.result());
+        EXPECT_EQ(stepped.fileBytes(), fold.fileBytes());
+        const ScanResult live = *fold.result();
+        EXPECT_EQ(live, scanOfSaved(fold));
+        EXPECT_EQ(fold.lineCount() + fold.droppedLines(), c.lines.size());
+        if (c.kept > 0) {
+            EXPECT_EQ(fold.lineCount(), c.kept);
+        }
+        EXPECT_LE(fold.fileBytes().size(), std::max<std::size_t>(c.limits.maxBytes, 1 << 16));
+        EXPECT_EQ(live.time, c.lines[c.lines.size() - fold.lineCount()].substr(2, 21));
+        // The kept lines are the newest ones.
+        const Lines kept(c.lines.end() - static_cast<std::ptrdiff_t>(fold.lineCount()), c.lines.end());
+        EXPECT_EQ(live, test::referenceParse([&] {
+            Lines withHeader{ LiveFold::headerLine(kept.front()) };
+            withHeader.insert(withHeader.end(), kept.begin(), kept.end());
+            return withHeader;
+        }()));
+    }
+    // A real log's first line is no event: the fold is its file scan.
+    LiveFold fold;
+    for (const std::string& line : kWorkedExample)
+        fold.add(line);
+    EXPECT_EQ(*fold.result(), parseLog(kWorkedExample));
+    // A stream that starts with a chat line keeps it.
+    LiveFold chat;
+    chat.add(kWorkedExample[6]);
+    EXPECT_EQ(chat.result()->publicChat.entries(), (std::vector<ChatEntry>{ { R"(Alice: "hello all")", Blue } }));
+    EXPECT_EQ(chat.fileBytes(), "L 10/20/2003 - 20:14:10: Live log started\r\n" + kWorkedExample[6] + "\r\n");
 }
 
 // The texts live in shared blocks: copies must own theirs, moves must leave

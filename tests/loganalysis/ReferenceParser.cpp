@@ -91,6 +91,10 @@ ScanResult referenceParse(const std::vector<std::string>& lines)
     r.time = lines[0].substr(std::min<std::size_t>(2, lines[0].size())).substr(0, 21);
     for (std::size_t i = 1; i < lines.size(); ++i) {
         string line = lines[i];
+        if (line.compare(std::min<std::size_t>(25, line.size()), 12, "Server say \"") == 0 && line.size() > 25) {
+            line = line.substr(36);
+            r.publicChat.add("Server: " + line, ChatColor::Red);
+        }
         if (line.find(">\" say \"") != string::npos)
             chat(
                 line, ">\" say \"", r.publicChat, line.find("<CT>") != string::npos ? ChatColor::Blue : ChatColor::Red);
