@@ -126,51 +126,6 @@ private:
     int m_fd;
 };
 
-// A download's temporary file beside its target. Removed unless committed,
-// so an ended download never leaves a half-written file.
-class PartFile
-{
-public:
-    explicit PartFile(std::string target)
-        : m_target(std::move(target))
-        , m_path(makeTempFileBeside(m_target))
-        , m_fd(::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC))
-    {
-        if (m_fd.get() < 0) {
-            const int err = errno;
-            ::unlink(m_path.c_str());
-            throwFileError("Cannot write file", m_path, err);
-        }
-    }
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-    ~PartFile()
-    {
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-
-    int fd() const { return m_fd.get(); }
-
-    // Flushes to disk, takes the old file's permissions (or the usual ones
-    // for a new file) and renames over the target. Throws velth::Error.
-    void commit()
-    {
-        int err = ::fsync(m_fd.get()) != 0 ? errno : 0;
-        ::fchmod(m_fd.get(), replacementMode(m_target));
-        if (const int closeErr = m_fd.close(); err == 0)
-            err = closeErr;
-        if (err != 0)
-            throwFileError("Cannot write file", m_target, err);
-        commitTempFile(std::exchange(m_path, std::string()), m_target);
-    }
-
-private:
-    std::string m_target;
-    std::string m_path;
-    UniqueFd m_fd;
-};
-
 // The sockets libcurl opened for one connection. The window's thread shuts
 // them down to end a blocked wait; after that no new socket is opened.
 class SocketSet
@@ -1098,7 +1053,9 @@ private:
 
     UniqueFd m_source;
     off_t m_size = 0;
-    std::optional<PartFile> m_part;
+    // A download's temporary file beside its target (beside the file a
+    // symbolic link leads to): renamed over it only when complete.
+    std::optional<AtomicFile> m_part;
     CommandList m_commands;
     std::string m_listCommand;
     std::string m_listData;

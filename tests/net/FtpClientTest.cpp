@@ -13,7 +13,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace velth::test {
 namespace {
@@ -77,6 +80,24 @@ TEST_P(FtpClientKindTest, UploadAndDownloadKeepEveryByte)
     EXPECT_EQ(local.read("copy.ini"), bytes);
     EXPECT_EQ(filesStartingWith(local.path(), "copy.ini."), std::vector<std::string>());
 
+    // A local copy kept as a link to a shared one (by a chain of two, the
+    // first relative): the shared copy is replaced with its permissions, and
+    // the links stay.
+    std::filesystem::create_directory(local.file("shared"));
+    local.write("shared/users.ini", "old shared copy");
+    ::chmod(local.file("shared/users.ini").c_str(), 0640);
+    std::filesystem::create_symlink(local.file("shared/users.ini"), local.file("shared/current.ini"));
+    std::filesystem::create_symlink("shared/current.ini", local.file("linked.ini"));
+    Outcome throughLink;
+    client.retrieve("users.ini", local.file("linked.ini"), throughLink.done());
+    ASSERT_EQ(throughLink.wait(), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(local.file("linked.ini")));
+    EXPECT_TRUE(std::filesystem::is_symlink(local.file("shared/current.ini")));
+    EXPECT_EQ(local.read("shared/users.ini"), bytes);
+    EXPECT_EQ(local.mode("shared/users.ini"), 0640u);
+    EXPECT_EQ(filesStartingWith(local.path(), "linked.ini."), std::vector<std::string>());
+    EXPECT_EQ(filesStartingWith(local.file("shared"), "users.ini."), std::vector<std::string>());
+
     // A file the server does not have: its refusal, the local copy intact,
     // and the connection still usable.
     Outcome missing;
@@ -100,7 +121,8 @@ TEST_P(FtpClientKindTest, UploadAndDownloadKeepEveryByte)
     if (sftp()) {
         EXPECT_EQ(server.commands({ "OPEN-WRITE", "OPEN-READ" }),
             (std::vector<std::string>{ "OPEN-WRITE /velth-client-test/users.ini",
-                "OPEN-READ /velth-client-test/users.ini", "OPEN-READ /velth-client-test/velth-no-such-file.ini" }));
+                "OPEN-READ /velth-client-test/users.ini", "OPEN-READ /velth-client-test/users.ini",
+                "OPEN-READ /velth-client-test/velth-no-such-file.ini" }));
         return;
     }
     const bool active = kind() == ConnectionKind::FtpActive;
@@ -113,7 +135,8 @@ TEST_P(FtpClientKindTest, UploadAndDownloadKeepEveryByte)
     EXPECT_FALSE(contains(commands, "TYPE A"));
     EXPECT_EQ(server.commands({ "CWD", "XCWD", "CDUP" }), std::vector<std::string>{ "CWD " + folder });
     EXPECT_EQ(server.commands({ "STOR", "RETR", "QUIT" }),
-        (std::vector<std::string>{ "STOR users.ini", "RETR users.ini", "RETR velth-no-such-file.ini" }));
+        (std::vector<std::string>{
+            "STOR users.ini", "RETR users.ini", "RETR users.ini", "RETR velth-no-such-file.ini" }));
 }
 
 // The folder goes to the server exactly as given, and names after it are
