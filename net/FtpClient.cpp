@@ -569,6 +569,13 @@ private:
                 return CURLE_FAILED_INIT;
             if (running == 0)
                 break;
+            // A name lookup has no socket to shut down, and libcurl asks no
+            // callback while it waits for one: the window's thread wakes
+            // this wait, and the transfer is given up here.
+            if (ending() != Ending::None) {
+                curl_multi_remove_handle(multi, easy);
+                return CURLE_ABORTED_BY_CALLBACK;
+            }
             fd_set readable;
             fd_set writable;
             fd_set other;
@@ -627,6 +634,10 @@ private:
     {
         const Limits& limits = m_session->limits;
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // A name lookup that is given up is left to end on libcurl's own
+        // thread (getaddrinfo() cannot be stopped); without this libcurl
+        // waits for it, however long the name server stays silent.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Operation::onOpenSocket);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
         curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketSet::onClose);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velth::test {
 namespace {
@@ -554,6 +557,57 @@ TEST_F(FtpClientTest, DestroyingTheClientMidTransferLeavesNoHalfWrittenFile)
         EXPECT_EQ(local.read("users.ini"), "the user's copy");
         EXPECT_EQ(filesStartingWith(local.path(), "users.ini."), std::vector<std::string>());
     }
+}
+
+// A client destroyed while libcurl waits for a name server that never
+// answers: no socket can be shut down to end that wait, and getaddrinfo()
+// cannot be stopped. Destroying the client must not wait for it (the window
+// would stand still, then the worker thread would outlive the client), and
+// the program must end at once after it; under the sanitizers the child's
+// exit also shows that nothing the client owned is left. The child gets a
+// name server of the test's own in a mount namespace of its own, so the
+// test needs root and unshare(1).
+TEST_F(FtpClientTest, DestroyingAClientWhoseNameServerNeverAnswersLetsTheProgramEnd)
+{
+    if (::getuid() != 0
+        || QProcess::execute(QStringLiteral("unshare"), { QStringLiteral("-m"), QStringLiteral("true") }) != 0)
+        GTEST_SKIP() << "needs root and unshare -m, to give the child a name server of its own";
+    const QString address = QStringLiteral("127.53.%1.%2").arg((::getpid() >> 8) & 255).arg((::getpid() & 254) + 1);
+    QProcess nameServer;
+    nameServer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    nameServer.start(QStringLiteral("/usr/bin/python3"),
+        { QStringLiteral(VELTH_MUTEDNS_SCRIPT), QStringLiteral("--address"), address });
+    ASSERT_TRUE(nameServer.waitForReadyRead(30000));
+    ASSERT_EQ(nameServer.readLine().trimmed(), "READY");
+    // One try, long enough to outlast the whole test.
+    local.write("resolv.conf", "nameserver " + address.toStdString() + "\noptions timeout:30 attempts:1\n");
+
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QStringLiteral("unshare"),
+        { QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("mount --bind \"$1\" /etc/resolv.conf && exec \"$2\" velth-never-answered.invalid 21 500"),
+            QStringLiteral("sh"), QString::fromStdString(local.file("resolv.conf")),
+            QStringLiteral(VELTH_CLIENT_EXIT_CHILD) });
+    ASSERT_TRUE(child.waitForFinished(25000)) << "the program did not end while the lookup hung";
+    const qint64 ended = timer.elapsed();
+    const QString output = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("called back"))) << output.toStdString();
+    const QRegularExpressionMatch destroyed
+        = QRegularExpression(QStringLiteral("destroyed in (\\d+) ms")).match(output);
+    ASSERT_TRUE(destroyed.hasMatch()) << output.toStdString();
+    // Waiting for the worker takes the join limit (1.5 s) twice over.
+    EXPECT_LT(destroyed.captured(1).toInt(), 1000) << "destroying the client waited for the lookup";
+    EXPECT_LT(ended, 20000) << "the program waited for the lookup";
+    QCoreApplication::processEvents();
+    nameServer.waitForReadyRead(1000);
+    EXPECT_TRUE(nameServer.readAll().contains("QUERY")) << "the lookup never reached the name server";
+    nameServer.closeWriteChannel();
+    nameServer.waitForFinished(5000);
 }
 
 TEST_F(FtpClientTest, CancelEndsTheTransferWithItsOwnError)
