@@ -113,11 +113,7 @@ double runCurl(ConnectionKind kind, const QStringList& args)
 double runClient(const Target& target, bool upload, const std::string& localPath, const std::string& remoteName)
 {
     velth::FtpClient client;
-    client.setHost("127.0.0.1");
-    client.setPort(target.port);
-    client.setUser(kUser);
-    client.setPassword(kPassword);
-    client.setConnection(target.kind, target.trusted);
+    client.setServer({ target.kind, "127.0.0.1", target.port, kUser, kPassword }, target.trusted);
     velth::FtpResult failure;
     bool finished = false;
     QElapsedTimer timer;

@@ -11,6 +11,7 @@ players with an empty team, chat cut at the engine's 1,024-byte line limit.
 
     genlog.py --size 256M --seed 1 -o big.log
     genlog.py --size 1M --unique-ids      # every connect brings a new id
+    genlog.py --size 1M --name-changes    # players also change their names
 """
 import argparse
 import datetime
@@ -22,6 +23,7 @@ WEAPONS = ["ak47", "m4a1", "awp", "deagle", "usp", "glock18", "mp5navy", "famas"
            "hegrenade", "knife", "scout", "m3", "elite"]
 NAMES = ["Alice", "Bob", "Carl", "Dave", "Eve", "Frank", "Gina", "Hank", "Ivy", "Jack",
          "Kira", "Leo", "Mona", "Nils", "Olga", "Piet", "[TAG] Quinn", "Rex<3", "Jürgen", "Zoë"]
+ALIASES = ["afk", "pro", "noob", "sniper", "[NEW]", "<3"]
 BOTS = ["Nyx", "Crusher", "Gunner"]
 CHAT = ["gg", "nice shot", "rush b", "go go go", "lol", "wtf was that", "camping noob",
         "need backup at long", "eco round", "buy awp", "who has the bomb?", "ok", "thx",
@@ -48,9 +50,10 @@ class Player:
 
 
 class Generator:
-    def __init__(self, seed, unique_ids, newline):
+    def __init__(self, seed, unique_ids, newline, name_changes=False):
         self.rng = random.Random(seed)
         self.unique_ids = unique_ids
+        self.name_changes = name_changes
         self.nl = newline
         self.when = datetime.datetime(2003, 10, 20, 20, 13, 52)
         self.prefix = ""
@@ -174,8 +177,20 @@ class Generator:
         self.tick(5)
         self.emit('World triggered "Round_Start"')
 
+    def rename(self):
+        rng = self.rng
+        p = rng.choice([q for q in self.players if not q.bot])
+        base = p.name.split("|")[0]
+        new = base if rng.random() < 0.5 else f"{base}|{rng.choice(ALIASES)}"
+        if new != p.name:
+            self.emit(f'{p.field()} changed name to "{new}"')
+            p.name = new
+
     def other(self):
         rng = self.rng
+        if self.name_changes and rng.random() < 0.02:
+            self.rename()
+            return
         p = rng.choice(self.players)
         r = rng.random()
         if r < 0.45:
@@ -249,10 +264,11 @@ def main():
     parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
     parser.add_argument("--unique-ids", action="store_true",
                         help="players reconnect often and every connect brings a new Steam id")
+    parser.add_argument("--name-changes", action="store_true", help="players now and then change their names")
     parser.add_argument("--crlf", action="store_true", help="end lines with CR LF instead of LF")
     parser.add_argument("-o", "--output", help="file to write (default: standard output)")
     args = parser.parse_args()
-    gen = Generator(args.seed, args.unique_ids, "\r\n" if args.crlf else "\n")
+    gen = Generator(args.seed, args.unique_ids, "\r\n" if args.crlf else "\n", args.name_changes)
     size = parse_size(args.size)
     if args.output:
         with open(args.output, "wb") as sink:

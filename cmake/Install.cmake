@@ -11,20 +11,24 @@ file(RELATIVE_PATH VELTH_DATA_FROM_BIN /${CMAKE_INSTALL_BINDIR} /${VELTH_DATA_DI
 set_property(SOURCE app/ProgramFolder.cpp APPEND PROPERTY
     COMPILE_DEFINITIONS VELTH_DATA_FROM_BIN="${VELTH_DATA_FROM_BIN}")
 
-install(TARGETS velth-control-center velth-logscan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velth-control-center velth-logscan velth-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES resources/mapcycle.txt DESTINATION ${VELTH_DATA_DIR})
 install(FILES resources/desktop/${VELTH_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/desktop/${VELTH_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY resources/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
 # Debian ships manual pages compressed.
-set(VELTH_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/velth-logscan.1.gz)
-add_custom_command(OUTPUT ${VELTH_MAN_PAGE}
-    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/resources/desktop/velth-logscan.1 > ${VELTH_MAN_PAGE}
-    DEPENDS resources/desktop/velth-logscan.1
-    VERBATIM)
-add_custom_target(velth-man-page ALL DEPENDS ${VELTH_MAN_PAGE})
-install(FILES ${VELTH_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(VELTH_MAN_PAGES)
+foreach(page velth-logscan.1 velth-server.1)
+    set(compressed ${CMAKE_CURRENT_BINARY_DIR}/${page}.gz)
+    add_custom_command(OUTPUT ${compressed}
+        COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/resources/desktop/${page} > ${compressed}
+        DEPENDS resources/desktop/${page}
+        VERBATIM)
+    list(APPEND VELTH_MAN_PAGES ${compressed})
+endforeach()
+add_custom_target(velth-man-page ALL DEPENDS ${VELTH_MAN_PAGES})
+install(FILES ${VELTH_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velth-control-center)
@@ -36,7 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 game servers and, from one window, fetches and scans their logs (chats,
 kills, round wins, server variables), composes and uploads server.cfg,
 and edits users.ini and the map cycle. velth-logscan prints a log's scan
-as JSON.")
+as JSON; velth-server queries game servers and runs commands on their
+remote console, for scripts and monitoring.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -11,6 +11,7 @@
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
 #include "net/FtpClient.h"
 #include "net/TransferProcedure.h"
@@ -29,6 +30,7 @@
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -103,6 +105,13 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     buildDownloadTab();
     buildLocalFileTab();
     Views = new ChatViews(context, MainControl, this);
+    // The player search shares the Local Files tab with the list it searches.
+    Search = new PlayerSearch(context, Views, MainControl, LocalFileTab);
+    auto* localSplit = new QSplitter(Qt::Vertical, LocalFileTab);
+    delete LocalFileTab->layout()->replaceWidget(LocalBox, localSplit);
+    localSplit->addWidget(LocalBox);
+    localSplit->addWidget(Search);
+    localSplit->setSizes({ 120, 250 });
 
     PublicMenu = makeMenu("PublicMenu", "SaveChatas1", QStringLiteral("Save Chat as ..."), this, SaveChatas1);
     TMenu = makeMenu("TMenu", "MenuItem1", QStringLiteral("Save Chat as ..."), this, MenuItem1);

@@ -24,6 +24,7 @@ class ChatViews;
 class FtpClient;
 struct FtpResult;
 class LocalFileList;
+class PlayerSearch;
 
 // The Chat parser page: lists a server's logs over a connection kept open from
 // Connect to Disconnect, downloads them into the logs folder and scans them;
@@ -94,6 +95,8 @@ public:
     QPushButton* BCancel = nullptr;
 
     ChatViews* Views = nullptr;
+    // Finds a player in the local logs, below LocalFiles.
+    PlayerSearch* Search = nullptr;
     FtpClient* IdFTP1 = nullptr;
 
 private:

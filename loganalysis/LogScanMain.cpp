@@ -1,14 +1,18 @@
 // velth-logscan: scans one server log with the program's parser and prints the
-// result as one JSON object (or only the counts with --stats).
+// result as one JSON object (or only the counts with --stats); with --find, it
+// finds a player in many logs.
 #include "common/Error.h"
 #include "common/TextCodec.h"
 #include "loganalysis/LogParser.h"
+#include "loganalysis/PlayerFinder.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -117,10 +121,75 @@ void printStats(const velth::ScanResult& r, std::size_t lines)
     w.end();
 }
 
+// One JSON object: the appearances newest first, one a line, then the names
+// of each Steam id found. A file that cannot be read is reported and passed
+// over; the exit status then says so.
+int find(const std::string& query, const std::vector<std::string>& files)
+{
+    velth::PlayerFinder finder(query);
+    std::vector<velth::PlayerAppearance> found;
+    std::vector<bool> readable(files.size(), true);
+    int status = 0;
+    auto each = [&](auto pass) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (!readable[i])
+                continue;
+            try {
+                if (!pass(i))
+                    return;
+            } catch (const velth::Error& e) {
+                std::cerr << "velth-logscan: " << e.what() << '\n';
+                readable[i] = false;
+                status = 1;
+            }
+        }
+    };
+    each([&](std::size_t i) { return finder.searchFile(files[i], i, found); });
+    if (finder.needsNamePass())
+        each([&](std::size_t i) { return finder.collectNames(files[i]); });
+    velth::sortNewestFirst(found);
+
+    auto dump = [](const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); };
+    std::cout << "{\"find\":" << dump(text(query)) << ",\"appearances\":[";
+    bool first = true;
+    for (const velth::PlayerAppearance& a : found) {
+        json out = json::object();
+        out["file"] = text(files[a.file]);
+        out["line"] = a.line;
+        out["time"] = text(a.time);
+        out["name"] = text(a.name);
+        out["steam_id"] = text(a.steamId);
+        out["team"] = text(a.team);
+        out["event"] = std::string(velth::eventName(a.event));
+        out["detail"] = text(a.detail);
+        std::cout << (first ? "\n" : ",\n") << dump(out);
+        first = false;
+    }
+    std::cout << "],\n\"other_names\":[";
+    first = true;
+    for (const velth::PlayerNames& id : finder.otherNames()) {
+        json names = json::array();
+        for (const std::string& name : id.names)
+            names.push_back(text(name));
+        json out = json::object();
+        out["steam_id"] = text(id.steamId);
+        out["names"] = names;
+        std::cout << (first ? "" : ",") << dump(out);
+        first = false;
+    }
+    std::cout << "],\"truncated\":" << (finder.truncated() || finder.idsTruncated() ? "true" : "false") << "}\n";
+    if (finder.truncated())
+        std::cerr << "velth-logscan: more than " << velth::PlayerFinder::kDefaultMaxAppearances
+                  << " appearances; the rest were not searched\n";
+    return status;
+}
+
 int usage()
 {
     std::cerr << "usage: velth-logscan [--stats] FILE\n"
-                 "Scans a Counter-Strike server log and prints the result as JSON.\n";
+                 "       velth-logscan --find TEXT FILE...\n"
+                 "Scans a Counter-Strike server log and prints the result as JSON, or finds a\n"
+                 "player (a part of the name in any case, or the Steam id) in many logs.\n";
     return 2;
 }
 
@@ -128,6 +197,18 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "--find") == 0) {
+        if (argc < 4 || argv[2][0] == '\0')
+            return usage();
+        std::ios::sync_with_stdio(false);
+        const int status = find(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+        std::cout.flush();
+        if (!std::cout) {
+            std::cerr << "velth-logscan: cannot write the result\n";
+            return 1;
+        }
+        return status;
+    }
     bool stats = false;
     const char* file = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/ServerIdentity.h"
-#include "profiles/ConnectionKind.h"
+#include "profiles/ServerProfile.h"
 
 #include <curl/curl.h>
 
@@ -22,13 +22,8 @@ using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 // Where one connection goes and how: the profile's kind, its login, and the
 // server identity the user accepted for it, if any.
-struct ConnectionTarget
+struct ConnectionTarget : FtpServerData
 {
-    ConnectionKind kind = ConnectionKind::FtpActive;
-    std::string host;
-    int port = 21;
-    std::string user;
-    std::string password;
     std::optional<ServerIdentity> trusted;
 };
 

@@ -1239,29 +1239,9 @@ FtpClient::~FtpClient()
     ++d->generation;
 }
 
-void FtpClient::setHost(const std::string& host)
+void FtpClient::setServer(const FtpServerData& server, std::optional<ServerIdentity> trusted)
 {
-    d->settings.host = host;
-}
-
-void FtpClient::setPort(int port)
-{
-    d->settings.port = port;
-}
-
-void FtpClient::setUser(const std::string& user)
-{
-    d->settings.user = user;
-}
-
-void FtpClient::setPassword(const std::string& password)
-{
-    d->settings.password = password;
-}
-
-void FtpClient::setConnection(ConnectionKind kind, std::optional<ServerIdentity> trusted)
-{
-    d->settings.kind = kind;
+    static_cast<FtpServerData&>(d->settings) = server;
     d->settings.trusted = std::move(trusted);
 }
 

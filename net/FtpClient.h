@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/ServerIdentity.h"
-#include "profiles/ConnectionKind.h"
+#include "profiles/ServerProfile.h"
 
 #include <QObject>
 
@@ -72,16 +72,13 @@ public:
     // second even while libcurl waits on a silent server.
     ~FtpClient() override;
 
-    void setHost(const std::string& host);
-    void setPort(int port);
-    void setUser(const std::string& user);
-    void setPassword(const std::string& password);
-    // How the next connect goes (plain active FTP unless told otherwise), and
-    // the certificate or host key the user accepted for the server, if any.
+    // Where the next connect goes, how and with which login, taken whole
+    // (plain active FTP unless the server data say otherwise), and the
+    // certificate or host key the user accepted for the server, if any.
     // Without one a TLS certificate must pass the system's trust store, and
     // an SSH host key is never accepted: the connect then ends Untrusted
     // before the login is sent.
-    void setConnection(ConnectionKind kind, std::optional<ServerIdentity> trusted = std::nullopt);
+    void setServer(const FtpServerData& server, std::optional<ServerIdentity> trusted = std::nullopt);
 
     // Give up after this long without a connection, and after this long
     // without any reply or data (defaults: 30 s and 60 s).

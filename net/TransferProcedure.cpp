@@ -8,7 +8,7 @@
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
 #include "net/TrustPrompt.h"
-#include "profiles/ProfileStore.h"
+#include "profiles/ServerProfile.h"
 
 #include <memory>
 
@@ -25,7 +25,9 @@ struct Action
     AppContext& context;
     FtpClient& client;
     ConnectSteps steps;
-    std::string profile;
+    // The profile as it was read once at the start: every later step uses
+    // this, never the file.
+    ServerProfile profile;
     ConnectionTarget target; // what the fingerprint question names
 };
 
@@ -70,7 +72,7 @@ void connected(const std::shared_ptr<Action>& action)
     action->context.setStatus(action->steps.progressText);
     if (action->steps.connected)
         action->steps.connected();
-    const std::string folder = action->context.store().readString(action->profile, "HLDS", "") + action->steps.folder;
+    const std::string folder = action->profile.hlds + action->steps.folder;
     action->client.changeDirectory(folder, stepCallback(action, &inFolder));
 }
 
@@ -86,9 +88,9 @@ FtpClient::Done connectCallback(const std::shared_ptr<Action>& action)
         runGuarded([&] {
             action->client.disconnect();
             const ServerIdentity accepted
-                = confirmServerIdentity(action->context, action->profile, action->target, *result.identity);
+                = confirmServerIdentity(action->context, action->profile.name, action->target, *result.identity);
             action->target.trusted = accepted;
-            action->client.setConnection(action->target.kind, accepted);
+            action->client.setServer(action->target, accepted);
             action->client.connectToHost(connectCallback(action));
         });
     };
@@ -103,26 +105,23 @@ void throwFtpError(const FtpResult& result)
 
 void openConnection(AppContext& context, FtpClient& client, const std::string& profile, ConnectSteps steps)
 {
-    const ProfileStore& store = context.store();
-    const std::string host = store.readString(profile, "HOST", "");
-    const int port = store.readInt(profile, "PORT", 21);
-    client.setHost(host);
-    client.setPort(port);
-    client.setUser(store.readString(profile, "USER", ""));
-    client.setPassword(store.readString(profile, "PASS", ""));
-    ConnectionTarget target;
-    target.kind = readConnectionKind(store, profile);
-    target.host = host;
-    target.port = port;
-    if (target.kind == ConnectionKind::Sftp || usesTls(target.kind))
-        target.trusted = knownFingerprints(context).find(profile, target.kind, host, port);
-    client.setConnection(target.kind, target.trusted);
-    if (steps.beforeConnect)
-        steps.beforeConnect(profile);
+    openConnection(context, client, readServerProfile(context.store(), profile), std::move(steps));
+}
 
-    context.setStatus(QStringLiteral("Connecting to ") + toDisplay(host) + QStringLiteral(" on Port ")
-        + QString::number(port) + QStringLiteral("."));
-    auto action = std::make_shared<Action>(Action{ context, client, std::move(steps), profile, std::move(target) });
+void openConnection(AppContext& context, FtpClient& client, ServerProfile profile, ConnectSteps steps)
+{
+    ConnectionTarget target;
+    static_cast<FtpServerData&>(target) = profile.ftp;
+    if (target.kind == ConnectionKind::Sftp || usesTls(target.kind))
+        target.trusted = knownFingerprints(context).find(profile.name, target.kind, target.host, target.port);
+    client.setServer(target, target.trusted);
+    if (steps.beforeConnect)
+        steps.beforeConnect(profile.name);
+
+    context.setStatus(QStringLiteral("Connecting to ") + toDisplay(target.host) + QStringLiteral(" on Port ")
+        + QString::number(target.port) + QStringLiteral("."));
+    auto action
+        = std::make_shared<Action>(Action{ context, client, std::move(steps), std::move(profile), std::move(target) });
     client.connectToHost(connectCallback(action));
 }
 

@@ -57,7 +57,14 @@ struct ConnectSteps
     // goes to the general error report.
     std::function<void(const FtpResult& result)> failed;
 };
+// The profile is read once, at the start: the connect, the fingerprint
+// question and the folder all use that one reading. A profile the program
+// cannot use (an unknown connection kind) raises velth::Error before anything
+// is sent.
 void openConnection(AppContext& context, FtpClient& client, const std::string& profile, ConnectSteps steps);
+// The same with a profile the caller has read already (to use other keys of
+// the same reading).
+void openConnection(AppContext& context, FtpClient& client, ServerProfile profile, ConnectSteps steps);
 
 // Ends an action with the result's message in the general error report.
 [[noreturn]] void throwFtpError(const FtpResult& result);

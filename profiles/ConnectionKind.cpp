@@ -65,10 +65,15 @@ bool usesTls(ConnectionKind kind)
 
 ConnectionKind readConnectionKind(const ProfileStore& store, std::string_view profile)
 {
-    const std::string value = store.readString(profile, kConnectionKey, "");
+    return readConnectionKind(store.readProfile(profile));
+}
+
+ConnectionKind readConnectionKind(const ProfileSection& profile)
+{
+    const std::string value = profile.readString(kConnectionKey, "");
     if (const std::optional<ConnectionKind> kind = parseConnectionKind(value))
         return *kind;
-    throw Error("The profile " + std::string(profile) + " names an unknown connection \"" + value
+    throw Error("The profile " + profile.name() + " names an unknown connection \"" + value
         + "\" (choose one under Connection on the Settings page)");
 }
 

@@ -7,6 +7,7 @@
 
 namespace velth {
 
+class ProfileSection;
 class ProfileStore;
 
 // How a profile reaches its server. Plain FTP in active mode is what a profile
@@ -42,5 +43,6 @@ bool usesTls(ConnectionKind kind);
 // The profile's kind. A value the program does not know raises velth::Error
 // naming it: a connection never falls back to clear text on its own.
 ConnectionKind readConnectionKind(const ProfileStore& store, std::string_view profile);
+ConnectionKind readConnectionKind(const ProfileSection& profile);
 
 } // namespace velth

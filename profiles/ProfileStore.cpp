@@ -90,22 +90,42 @@ std::vector<std::string> ProfileStore::allProfileNames() const
     return IniDocument(load()).sectionNames();
 }
 
+ProfileSection::ProfileSection(std::string name, IniDocument document)
+    : m_name(std::move(name))
+    , m_document(std::move(document))
+{ }
+
+std::string ProfileSection::readString(std::string_view key, std::string_view defaultValue) const
+{
+    auto value = m_document.value(m_name, key);
+    std::string out = value ? std::move(*value) : std::string(defaultValue);
+    if (out.size() > ProfileStore::kMaxValueLength)
+        out.resize(ProfileStore::kMaxValueLength);
+    return out;
+}
+
+int ProfileSection::readInt(std::string_view key, int defaultValue) const
+{
+    const auto value = m_document.value(m_name, key);
+    if (!value)
+        return defaultValue;
+    return parseProfileInt(std::string_view(*value).substr(0, ProfileStore::kMaxValueLength)).value_or(defaultValue);
+}
+
+ProfileSection ProfileStore::readProfile(std::string_view profile) const
+{
+    return ProfileSection(std::string(profile), IniDocument(load()));
+}
+
 std::string ProfileStore::readString(
     std::string_view profile, std::string_view key, std::string_view defaultValue) const
 {
-    auto value = IniDocument(load()).value(profile, key);
-    std::string out = value ? std::move(*value) : std::string(defaultValue);
-    if (out.size() > kMaxValueLength)
-        out.resize(kMaxValueLength);
-    return out;
+    return readProfile(profile).readString(key, defaultValue);
 }
 
 int ProfileStore::readInt(std::string_view profile, std::string_view key, int defaultValue) const
 {
-    const auto value = IniDocument(load()).value(profile, key);
-    if (!value)
-        return defaultValue;
-    return parseProfileInt(std::string_view(*value).substr(0, kMaxValueLength)).value_or(defaultValue);
+    return readProfile(profile).readInt(key, defaultValue);
 }
 
 void ProfileStore::writeString(std::string_view profile, std::string_view key, std::string_view value)

@@ -1,11 +1,35 @@
 #pragma once
 
+#include "profiles/IniFile.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace velth {
+
+// One profile's keys as the file held them when the store read it: asked key
+// by key with the store's own reading rules, it never reads the file again,
+// so a change written meanwhile cannot mix into what it gives.
+class ProfileSection
+{
+public:
+    ProfileSection() = default;
+
+    const std::string& name() const { return m_name; }
+
+    // As ProfileStore::readString and readInt, from the bytes read then.
+    std::string readString(std::string_view key, std::string_view defaultValue = {}) const;
+    int readInt(std::string_view key, int defaultValue) const;
+
+private:
+    friend class ProfileStore;
+    ProfileSection(std::string name, IniDocument document);
+
+    std::string m_name;
+    IniDocument m_document;
+};
 
 // The server profiles: one INI file, one section per profile. Every call is a
 // complete access to the file; nothing is cached between calls. Names, keys
@@ -24,6 +48,10 @@ public:
 
     // Every section name in file order, however long the list.
     std::vector<std::string> allProfileNames() const;
+
+    // One read of the file for all of a profile's keys (a missing file or
+    // section gives a section whose every key reads as its default).
+    ProfileSection readProfile(std::string_view profile) const;
 
     // The key's value, cut to 2,047 bytes, or the default when the file,
     // section or key is missing. Never throws for a missing file.

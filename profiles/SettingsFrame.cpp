@@ -10,6 +10,7 @@
 #include "profiles/ConnectionKind.h"
 #include "profiles/IniFile.h"
 #include "profiles/ProfileStore.h"
+#include "profiles/ServerProfile.h"
 #include "skin/PageTabs.h"
 
 #include <QComboBox>
@@ -47,6 +48,23 @@ public:
     {
         for (const QChar ch : input) {
             if (ch == u'\r' || ch == u'\n' || ch == QChar(0))
+                return Invalid;
+        }
+        return Acceptable;
+    }
+};
+
+// An address becomes a word of a console command on the game server: a
+// blank, a quote, a semicolon or a control character never belongs in one.
+class AddressValidator final : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar ch : input) {
+            if (ch.isSpace() || ch.category() == QChar::Other_Control || ch == u'"' || ch == u'\'' || ch == u';')
                 return Invalid;
         }
         return Acceptable;
@@ -99,12 +117,12 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
 
 } // namespace
 
-TPortEdit::TPortEdit(QWidget* parent)
+TPortEdit::TPortEdit(QWidget* parent, int initialValue)
     : QSpinBox(parent)
 {
     setRange(kMinPort, kMaxPort);
     setSingleStep(1);
-    setValue(kDefaultPort);
+    setValue(initialValue);
 }
 
 int TPortEdit::portValue() const
@@ -173,9 +191,9 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     panelColumn->setContentsMargins(0, 5, 0, 0);
     Panel1 = new QFrame(SettingsTab);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    // Taller than the fields need alone: the connection list stands below
-    // the HLDS path.
-    Panel1->setFixedSize(206, 236);
+    // Taller than the fields need alone: the connection list, the game
+    // server and the live log stand below the HLDS path.
+    Panel1->setFixedSize(206, 352);
     Panel1->setFrameShape(QFrame::StyledPanel);
     Panel1->setFrameShadow(QFrame::Raised);
     panelColumn->addWidget(Panel1);
@@ -211,6 +229,28 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
         Connection->addItem(connectionKindText(kind), QString::fromLatin1(connectionKindValue(kind)));
     Connection->setCurrentIndex(0);
 
+    GameHostLabel = makeLabel(Panel1, "GameHostLabel", QStringLiteral("Game server address"), 5, 230);
+    GameHost = makeField(Panel1, "GameHost", 5, 245, 131);
+    GameHost->setValidator(new AddressValidator(GameHost));
+    GameHost->setPlaceholderText(QStringLiteral("same as Host"));
+    GamePortLabel = makeLabel(Panel1, "GamePortLabel", QStringLiteral("Game port"), 140, 230);
+    GamePort = new TPortEdit(Panel1, kDefaultGamePort);
+    GamePort->setObjectName(QStringLiteral("GamePort"));
+    GamePort->setGeometry(140, 245, 61, kFieldHeight);
+    LogAddressLabel = makeLabel(Panel1, "LogAddressLabel", QStringLiteral("Live log address"), 5, 270);
+    LogAddress = makeField(Panel1, "LogAddress", 5, 285, 131);
+    LogAddress->setValidator(new AddressValidator(LogAddress));
+    LogAddress->setPlaceholderText(QStringLiteral("automatic"));
+    LogPortLabel = makeLabel(Panel1, "LogPortLabel", QStringLiteral("Log port"), 140, 270);
+    LogPort = new TPortEdit(Panel1, kDefaultLogPort);
+    LogPort->setObjectName(QStringLiteral("LogPort"));
+    LogPort->setGeometry(140, 285, 61, kFieldHeight);
+    LogPortNote = new QLabel(QStringLiteral("A router must forward the log port (UDP) to this computer."), Panel1);
+    LogPortNote->setObjectName(QStringLiteral("LogPortNote"));
+    LogPortNote->setWordWrap(true);
+    LogPortNote->setGeometry(5, 309, 196, 40);
+    LogPortNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
     setTabOrder(BAdd, BDelete);
     setTabOrder(BDelete, BSave);
     setTabOrder(BSave, ServerName);
@@ -220,11 +260,17 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     setTabOrder(User, Password);
     setTabOrder(Password, hldsPath);
     setTabOrder(hldsPath, Connection);
+    setTabOrder(Connection, GameHost);
+    setTabOrder(GameHost, GamePort);
+    setTabOrder(GamePort, LogAddress);
+    setTabOrder(LogAddress, LogPort);
 
     m_host.edit = Host;
     m_user.edit = User;
     m_password.edit = Password;
     m_hldsPath.edit = hldsPath;
+    m_gameHost.edit = GameHost;
+    m_logAddress.edit = LogAddress;
 
     connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(this, &TsettingsFrame::ServerListClick));
     // A click on the entry already selected reads the profile again too.
@@ -259,18 +305,24 @@ void TsettingsFrame::ServerListClick()
     const std::optional<std::string> name = currentProfile(ServerList);
     if (!name)
         return;
-    const ProfileStore& store = m_context.store();
+    // One reading of the file for all fields.
+    const ProfileSection profile = m_context.store().readProfile(*name);
     ServerName->setText(toDisplay(*name));
-    showValue(m_host, store.readString(*name, "HOST"));
-    Port->setValue(store.readInt(*name, "PORT", kDefaultPort));
-    showValue(m_user, store.readString(*name, "USER"));
-    showValue(m_password, store.readString(*name, "PASS"));
-    showValue(m_hldsPath, store.readString(*name, "HLDS"));
-    const std::string connection = store.readString(*name, kConnectionKey);
+    const std::string connection = profile.readString(kConnectionKey);
     const std::optional<ConnectionKind> kind = parseConnectionKind(connection);
+    showValue(m_host, profile.readString("HOST"));
+    // Without a PORT the kind's usual port, the one its connections use.
+    Port->setValue(profile.readInt("PORT", kind ? defaultPort(*kind) : kDefaultPort));
+    showValue(m_user, profile.readString("USER"));
+    showValue(m_password, profile.readString("PASS"));
+    showValue(m_hldsPath, profile.readString("HLDS"));
     m_unknownConnection = kind ? std::string() : connection;
     Connection->setCurrentIndex(kind ? static_cast<int>(*kind) : -1);
     m_shownConnection = Connection->currentIndex();
+    showValue(m_gameHost, profile.readString(kGameHostKey));
+    GamePort->setValue(readUdpPort(profile, kGamePortKey, kDefaultGamePort));
+    showValue(m_logAddress, profile.readString(kLogAddressKey));
+    LogPort->setValue(readUdpPort(profile, kLogPortKey, kDefaultLogPort));
 }
 
 // Picking another kind moves a port left at the old kind's usual port to the
@@ -350,6 +402,10 @@ void TsettingsFrame::BSaveClick()
     const int kind = Connection->currentIndex();
     store.writeString(*name, kConnectionKey,
         kind < 0 ? m_unknownConnection : connectionKindValue(kConnectionKinds[static_cast<std::size_t>(kind)]));
+    store.writeString(*name, kGameHostKey, valueToSave(m_gameHost));
+    store.writeInt(*name, kGamePortKey, GamePort->portValue());
+    store.writeString(*name, kLogAddressKey, valueToSave(m_logAddress));
+    store.writeInt(*name, kLogPortKey, LogPort->portValue());
     m_context.setStatus(QStringLiteral("Settings successfully saved."));
 }
 

@@ -28,7 +28,7 @@ class TPortEdit final : public QSpinBox
     Q_DISABLE_COPY_MOVE(TPortEdit)
 
 public:
-    explicit TPortEdit(QWidget* parent = nullptr);
+    explicit TPortEdit(QWidget* parent = nullptr, int initialValue = 21);
 
     static constexpr int kMinPort = 1;
     static constexpr int kMaxPort = 65535;
@@ -85,6 +85,18 @@ public:
     // Pick-only list of the connection kinds; each item's data is the value
     // the profile stores.
     QComboBox* Connection = nullptr;
+    // Where the game server is (empty: on Host) and its UDP port.
+    QLabel* GameHostLabel = nullptr;
+    QLineEdit* GameHost = nullptr;
+    QLabel* GamePortLabel = nullptr;
+    TPortEdit* GamePort = nullptr;
+    // Where the game server sends its live log (empty: the address this
+    // computer reaches the server from) and the UDP port it arrives on.
+    QLabel* LogAddressLabel = nullptr;
+    QLineEdit* LogAddress = nullptr;
+    QLabel* LogPortLabel = nullptr;
+    TPortEdit* LogPort = nullptr;
+    QLabel* LogPortNote = nullptr;
 
 private:
     // A text field shown from a stored value. While its text is unchanged it
@@ -105,6 +117,8 @@ private:
     FieldValue m_user;
     FieldValue m_password;
     FieldValue m_hldsPath;
+    FieldValue m_gameHost;
+    FieldValue m_logAddress;
     // The stored connection value while the list shows none of its entries
     // (a value the program does not know): Save writes it back unchanged.
     std::string m_unknownConnection;

@@ -3,7 +3,8 @@
 #  1. validates the desktop entry and the AppStream metainfo
 #     (desktop-file-validate, appstreamcli; installed here, not by
 #     install-deps.sh, as only this check needs them);
-#  2. builds the package (scripts/package.sh) and installs it with apt;
+#  2. builds the package (scripts/package.sh), installs it with apt and finds
+#     both command-line tools with their manual pages;
 #  3. starts the installed program as a fresh non-root user under xvfb-run
 #     from the desktop entry's Exec line, adds a profile on the Settings page
 #     with xdotool (pointer and keyboard, as a user would), and quits it with
@@ -50,6 +51,12 @@ dpkg-query -W -f='  installed ${Package} ${Version}\n' velth-control-center
 entry="/usr/share/applications/$app_id.desktop"
 desktop-file-validate "$entry" && say "installed desktop entry valid"
 appstreamcli validate --no-net "/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null && say "installed metainfo valid"
+for tool in velth-logscan velth-server; do
+    [ -x "/usr/bin/$tool" ] || fail "no /usr/bin/$tool"
+    [ -f "/usr/share/man/man1/$tool.1.gz" ] && say "$tool and its manual page installed" || fail "no manual page for $tool"
+done
+/usr/bin/velth-server --help | grep -q '^usage: velth-server query' && say "velth-server runs" ||
+    fail "velth-server --help"
 exec_line=$(sed -n 's/^Exec=//p' "$entry" | head -n 1)
 # Field codes (%f, %U, ...) stand for files the desktop would pass: none here.
 exec_line=$(sed 's/ *%[a-zA-Z]//g' <<<"$exec_line")

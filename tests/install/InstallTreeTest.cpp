@@ -103,11 +103,11 @@ TEST_P(InstallTreeFiles, AreInPlace)
 
 INSTANTIATE_TEST_SUITE_P(Tree, InstallTreeFiles,
     ::testing::Values(FileCase{ "bin/velth-control-center", true }, FileCase{ "bin/velth-logscan", true },
-        FileCase{ "share/velth-control-center/mapcycle.txt", false },
+        FileCase{ "bin/velth-server", true }, FileCase{ "share/velth-control-center/mapcycle.txt", false },
         FileCase{ "share/applications/org.velth.ControlCenter.desktop", false },
         FileCase{ "share/metainfo/org.velth.ControlCenter.metainfo.xml", false },
         FileCase{ "share/icons/hicolor/scalable/apps/org.velth.ControlCenter.svg", false },
-        FileCase{ "share/man/man1/velth-logscan.1.gz", false }));
+        FileCase{ "share/man/man1/velth-logscan.1.gz", false }, FileCase{ "share/man/man1/velth-server.1.gz", false }));
 
 class InstallTreeIcons : public ::testing::TestWithParam<int>
 { };

@@ -10,11 +10,13 @@
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
 #include "loganalysis/WorkedExampleLog.h"
 #include "profiles/ProfileStore.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptedPrompts.h"
+#include "support/ShownText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -30,14 +32,22 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <filesystem>
+#include <random>
+#include <tuple>
 
 using namespace velth;
 using velth::test::ProgramFolder;
@@ -401,6 +411,167 @@ TEST_F(ChatFrameTest, UnwritableChatFileIsReported)
     runGuarded([&] { page->MenuItem1->trigger(); });
     script.verify();
     EXPECT_EQ(page->Views->TChat->chatModel()->text(0), QStringLiteral("Bob: \"rush\""));
+}
+
+// The player search below Local Files: every log of the folder, newest first,
+// the other names of each Steam id, everything as plain text; a double click
+// scans the log and shows the line.
+TEST_F(ChatFrameTest, FindsAPlayerInTheLocalLogs)
+{
+    PlayerSearch* search = page->Search;
+    EXPECT_EQ(search->parentWidget(), page->LocalFileTab->findChild<QSplitter*>());
+    QSignalSpy ended(search, &PlayerSearch::searchEnded);
+    // Nothing to find: nothing happens. No logs: nothing found.
+    search->FindText->setText(QStringLiteral("  "));
+    search->BFindClick();
+    EXPECT_FALSE(search->isSearching());
+    EXPECT_TRUE(status.history.isEmpty());
+    search->FindText->setText(QStringLiteral("<i>x"));
+    search->BFindClick();
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_EQ(status.history.last(), QStringLiteral("Found 0 appearances of <i>x in 0 logs."));
+    EXPECT_EQ(test::shownText(search->FindStatus), status.history.last());
+
+    writeLog("L1020000.log",
+        test::kWorkedExampleLog
+            + "L 10/20/2003 - 20:16:09: \"Alice<3><111111><CT>\" changed name to \"<b>Al</b>\u202e\"\r\n");
+    writeLog("L1021000.LOG",
+        "L 10/21/2003 - 08:00:00: Log file started\n"
+        "L 10/21/2003 - 08:00:01: \"ALICE\xFF<2><111111><>\" connected, address \"\"\n");
+    // The newer log is searched first: its names come first.
+    std::filesystem::last_write_time(
+        logFile("L1020000.log"), std::filesystem::last_write_time(logFile("L1021000.LOG")) - std::chrono::hours(1));
+    writeLog("notes.txt", "L 10/22/2003 - 08:00:01: \"Alice<2><111111><>\" connected, address \"\"\n");
+    search->FindText->setText(QStringLiteral(" alice "));
+    QTest::mouseClick(search->BFind, Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_FALSE(search->isSearching());
+
+    QAbstractItemModel* list = search->FindResults->model();
+    const QStringList expected = {
+        QStringLiteral("L1021000.LOG|2|10/21/2003 - 08:00:01|ALICE\u00ff|111111||connected from "),
+        QStringLiteral("L1020000.log|15|10/20/2003 - 20:16:09|Alice|111111|CT|changed name to <b>Al</b><U+202E>"),
+        QStringLiteral("L1020000.log|12|10/20/2003 - 20:15:30|Alice|111111|CT|was team-killed by Carl"),
+        QStringLiteral("L1020000.log|11|10/20/2003 - 20:15:01|Alice|111111|CT|killed Bob"),
+        QStringLiteral("L1020000.log|9|10/20/2003 - 20:14:15|Alice|111111|CT|said to team \"go B\""),
+        QStringLiteral("L1020000.log|7|10/20/2003 - 20:14:10|Alice|111111|CT|said \"hello all\""),
+    };
+    QStringList rows;
+    for (int row = 0; row < list->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < list->columnCount(); ++column)
+            cells.push_back(list->index(row, column).data().toString());
+        rows.push_back(cells.join(u'|'));
+    }
+    EXPECT_EQ(rows, expected);
+    ASSERT_EQ(search->OtherNames->topLevelItemCount(), 1);
+    EXPECT_EQ(search->OtherNames->topLevelItem(0)->text(0), QStringLiteral("111111"));
+    EXPECT_EQ(search->OtherNames->topLevelItem(0)->text(1), QStringLiteral("ALICE\u00ff, Alice, <b>Al</b><U+202E>"));
+    EXPECT_EQ(status.history.last(), QStringLiteral("Found 6 appearances of alice in 2 logs."));
+    EXPECT_EQ(test::shownText(search->FindStatus), status.history.last());
+    // Sorting by name keeps ties newest first.
+    search->FindResults->sortByColumn(AppearanceModel::NameColumn, Qt::AscendingOrder);
+    EXPECT_EQ(list->index(0, AppearanceModel::LineColumn).data().toString(), QStringLiteral("15"));
+    EXPECT_EQ(list->index(5, AppearanceModel::LineColumn).data().toString(), QStringLiteral("2"));
+
+    // The team kill: the log is scanned, the line shown among its neighbours.
+    search->FindResults->sortByColumn(AppearanceModel::TimeColumn, Qt::DescendingOrder);
+    search->FindResults->setCurrentIndex(list->index(2, 0));
+    status.history.clear();
+    search->FindResultsDblClick();
+    EXPECT_EQ(status.history,
+        QStringList({ QStringLiteral("Scanning: L1020000.log."), QStringLiteral("Finished scanning L1020000.log.") }));
+    EXPECT_EQ(page->MainControl->currentWidget(), page->LocalFileTab);
+    EXPECT_EQ(page->Views->CTView->model()->rowCount(), 2);
+    EXPECT_EQ(search->LogExcerpt->textCursor().selectedText(),
+        QStringLiteral("12: L 10/20/2003 - 20:15:30: \"Carl<5><333333><CT>\" killed \"Alice<3><111111><CT>\" with "
+                       "\"ak47\""));
+    EXPECT_EQ(search->LogExcerpt->document()->blockCount(), 14); // lines 2 to 15, the last
+    EXPECT_TRUE(search->LogExcerpt->toPlainText().startsWith(QStringLiteral("2: ")));
+}
+
+// Rows that stream in go where the order shown puts them, in every column and
+// direction, whether a batch lands in one place or scatters; the selected row
+// stays selected through a new order.
+TEST(AppearanceModel, BatchesMergeIntoTheOrderShown)
+{
+    std::mt19937 rng(5);
+    std::vector<PlayerAppearance> all;
+    for (std::uint64_t i = 0; i < 3000; ++i) {
+        PlayerAppearance a;
+        a.file = rng() % 3;
+        a.line = i + 1;
+        a.time = "10/20/2003 - 20:1" + std::to_string(rng() % 10) + ":0" + std::to_string(rng() % 10);
+        a.name = std::string(1, static_cast<char>('a' + rng() % 4));
+        all.push_back(a);
+    }
+    struct Case
+    {
+        int column;
+        Qt::SortOrder order;
+        std::size_t batch;
+    };
+    for (const Case c : { Case{ AppearanceModel::TimeColumn, Qt::DescendingOrder, 7 },
+             Case{ AppearanceModel::TimeColumn, Qt::DescendingOrder, 500 },
+             Case{ AppearanceModel::NameColumn, Qt::AscendingOrder, 300 },
+             Case{ AppearanceModel::LineColumn, Qt::DescendingOrder, 1 } }) {
+        SCOPED_TRACE(c.column * 10000 + c.batch);
+        AppearanceModel model;
+        model.reset({ QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log") });
+        model.sort(c.column, c.order);
+        for (std::size_t at = 0; at < all.size(); at += c.batch)
+            model.append(std::vector<PlayerAppearance>(all.begin() + static_cast<std::ptrdiff_t>(at),
+                all.begin() + static_cast<std::ptrdiff_t>(std::min(at + c.batch, all.size()))));
+        ASSERT_EQ(model.rowCount(), 3000);
+        auto older = [](const PlayerAppearance& x, const PlayerAppearance& y) {
+            return std::make_tuple(timeKey(x.time), x.file, x.line) < std::make_tuple(timeKey(y.time), y.file, y.line);
+        };
+        std::vector<PlayerAppearance> expected = all;
+        std::stable_sort(expected.begin(), expected.end(), [&](const PlayerAppearance& x, const PlayerAppearance& y) {
+            if (c.column == AppearanceModel::NameColumn && x.name != y.name)
+                return (x.name < y.name) == (c.order == Qt::AscendingOrder);
+            if (c.column == AppearanceModel::LineColumn && x.line != y.line)
+                return (x.line < y.line) == (c.order == Qt::AscendingOrder);
+            return older(y, x);
+        });
+        for (int row = 0; row < 3000; ++row)
+            ASSERT_EQ(model.appearance(row).line, expected[static_cast<std::size_t>(row)].line) << row;
+    }
+    AppearanceModel model;
+    model.reset({ QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log") });
+    model.append(all);
+    const QPersistentModelIndex kept(model.index(10, 2));
+    const std::uint64_t line = model.appearance(10).line;
+    model.sort(AppearanceModel::LineColumn, Qt::AscendingOrder);
+    EXPECT_EQ(model.appearance(kept.row()).line, line);
+    EXPECT_EQ(kept.column(), 2);
+}
+
+// Cancel ends the search at once, and nothing of it arrives later; closing
+// the page in the middle of a search ends it too.
+TEST_F(ChatFrameTest, PlayerSearchCancelAndClose)
+{
+    std::string big;
+    while (big.size() < (32u << 20))
+        big += "L 10/20/2003 - 20:14:10: \"Alice<3><STEAM_0:1:5><CT>\" say \"padding padding padding\"\n";
+    writeLog("L1.log", big);
+    PlayerSearch* search = page->Search;
+    QSignalSpy ended(search, &PlayerSearch::searchEnded);
+    search->FindText->setText(QStringLiteral("alice"));
+    search->BFindClick();
+    EXPECT_TRUE(search->isSearching());
+    EXPECT_FALSE(search->BFind->isEnabled());
+    search->BFindCancelClick();
+    EXPECT_FALSE(search->isSearching());
+    EXPECT_TRUE(search->BFind->isEnabled());
+    EXPECT_EQ(status.history.last(), QStringLiteral("Search cancelled."));
+    QTest::qWait(200);
+    EXPECT_EQ(search->FindResults->model()->rowCount(), 0);
+    EXPECT_EQ(ended.count(), 1);
+
+    search->BFindClick();
+    EXPECT_TRUE(search->isSearching());
+    page.reset(); // must not wait for the 32 MB
 }
 
 // The views' context menus offer saving.

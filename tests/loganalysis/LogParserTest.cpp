@@ -3,11 +3,14 @@
 #include "ReferenceParser.h"
 #include "common/Error.h"
 #include "common/TextLines.h"
+#include "loganalysis/PlayerFinder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include <unistd.h>
 
@@ -400,6 +403,336 @@ TEST(LogFileReader, ScansAFileAndNamesItInErrors)
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot read " + dir + ": Is a directory");
     }
+}
+
+// A log written to a temporary file (removed again).
+struct TempLog
+{
+    std::string path;
+    explicit TempLog(const std::string& bytes, const std::string& name = "velth-find-test.log")
+        : path(::testing::TempDir() + std::to_string(::getpid()) + "-" + name)
+    {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    ~TempLog() { std::remove(path.c_str()); }
+};
+
+std::string joinLines(const Lines& lines, const std::string& end = "\r\n")
+{
+    std::string out;
+    for (const std::string& line : lines)
+        out += line + end;
+    return out;
+}
+
+// The appearances and names of one search over the logs, in search order.
+struct Found
+{
+    std::vector<PlayerAppearance> appearances;
+    std::vector<PlayerNames> names;
+};
+
+Found find(const std::string& text, const std::vector<std::string>& paths, std::size_t maxLine = 1 << 16)
+{
+    PlayerFinder finder(text, PlayerFinder::kDefaultMaxAppearances, maxLine);
+    Found found;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        EXPECT_TRUE(finder.searchFile(paths[i], i, found.appearances));
+    if (finder.needsNamePass()) {
+        for (const std::string& path : paths)
+            EXPECT_TRUE(finder.collectNames(path));
+    }
+    found.names = finder.otherNames();
+    return found;
+}
+
+const Lines kPlayerLog = {
+    "L 10/20/2003 - 20:13:52: Log file started",
+    R"(L 10/20/2003 - 20:14:00: "Alice<3><STEAM_0:1:5><>" connected, address "10.0.0.1:27005")",
+    R"(L 10/20/2003 - 20:14:01: "Alice<3><STEAM_0:1:5><>" entered the game)",
+    R"(L 10/20/2003 - 20:14:02: "Alice<3><STEAM_0:1:5><>" joined team "CT")",
+    R"(L 10/20/2003 - 20:14:10: "Alice<3><STEAM_0:1:5><CT>" say "hello all")",
+    R"(L 10/20/2003 - 20:14:11: "Bob<4><STEAM_0:0:6><TERRORIST>" say "alice? killed "x<1><2><CT>"")",
+    R"(L 10/20/2003 - 20:14:12: "Alice<3><STEAM_0:1:5><CT>" say_team "go B" (dead))",
+    R"(L 10/20/2003 - 20:14:13: "Alice<3><STEAM_0:1:5><CT>" killed "Bob<4><STEAM_0:0:6><TERRORIST>" with "m4a1")",
+    R"(L 10/20/2003 - 20:14:14: "Carl<5><STEAM_0:0:7><CT>" killed "Alice<3><STEAM_0:1:5><CT>" with "ak47")",
+    R"(L 10/20/2003 - 20:14:15: "Alice<3><STEAM_0:1:5><CT>" changed name to "Zed")",
+    R"(L 10/20/2003 - 20:14:16: "Zed<3><STEAM_0:1:5><CT>" killed "Bob<4><STEAM_0:0:6><TERRORIST>" with "awp")",
+    R"(L 10/20/2003 - 20:14:17: "Zed<3><STEAM_0:1:5><CT>" disconnected)",
+    R"(L 10/20/2003 - 20:15:00: "a<b<alice<9><BOT><TERRORIST>" say "x")",
+    R"(L 10/20/2003 - 20:15:01: "MALICE<8><STEAM_ID_PENDING><>" connected, address "")",
+    R"(L 10/20/2003 - 20:15:02: [AMXX] Plugin: Alice killed Bob)",
+    R"(L 10/20/2003 - 20:15:03: "Alice<3><STEAM_0:1:5><CT>" attacked "Bob<4><STEAM_0:0:6><TERRORIST>" with "m4a1")",
+};
+
+struct Seen
+{
+    std::uint64_t line;
+    std::string name, steamId, team;
+    PlayerEvent event;
+    std::string detail;
+    bool operator==(const Seen&) const = default;
+};
+
+void PrintTo(const Seen& s, std::ostream* os)
+{
+    *os << s.line << " " << s.name << " " << s.steamId << " " << s.team << " " << eventName(s.event) << " " << s.detail;
+}
+
+TEST(PlayerFinder, AppearancesByNameAndSteamId)
+{
+    using E = PlayerEvent;
+    const TempLog log(joinLines(kPlayerLog));
+    const Seen connected{ 2, "Alice", "STEAM_0:1:5", "", E::Connected, "10.0.0.1:27005" };
+    const Seen entered{ 3, "Alice", "STEAM_0:1:5", "", E::Entered, "" };
+    const Seen joined{ 4, "Alice", "STEAM_0:1:5", "", E::JoinedTeam, "CT" };
+    const Seen said{ 5, "Alice", "STEAM_0:1:5", "CT", E::Said, R"("hello all")" };
+    const Seen team{ 7, "Alice", "STEAM_0:1:5", "CT", E::SaidToTeam, R"("go B" (dead))" };
+    const Seen killed{ 8, "Alice", "STEAM_0:1:5", "CT", E::Killed, "Bob" };
+    const Seen teamKilled{ 9, "Alice", "STEAM_0:1:5", "CT", E::WasTeamKilled, "Carl" };
+    const Seen renamed{ 10, "Alice", "STEAM_0:1:5", "CT", E::ChangedName, "Zed" };
+    const Seen zedKilled{ 11, "Zed", "STEAM_0:1:5", "CT", E::Killed, "Bob" };
+    const Seen zedLeft{ 12, "Zed", "STEAM_0:1:5", "CT", E::Disconnected, "" };
+    const Seen bot{ 13, "a<b<alice", "BOT", "TERRORIST", E::Said, R"("x")" };
+    const Seen malice{ 14, "MALICE", "STEAM_ID_PENDING", "", E::Connected, "" };
+    const Seen bobKilled{ 8, "Bob", "STEAM_0:0:6", "TERRORIST", E::WasKilled, "Alice" };
+    const Seen carl{ 9, "Carl", "STEAM_0:0:7", "CT", E::TeamKilled, "Alice" };
+    struct Case
+    {
+        std::string text;
+        std::vector<Seen> seen;
+    };
+    const std::vector<Case> cases = {
+        // Any case; the chat line that only mentions the name (line 6) and the
+        // plugin line without player fields are no appearances; a name
+        // holding '<' is read from the end as the parser reads it.
+        { "aLiCe", { connected, entered, joined, said, team, killed, teamKilled, renamed, bot, malice } },
+        { "ALICE<", {} }, // the brackets belong to the field, not the name
+        // By Steam id, in any case: every line of the player, also under the
+        // new name; the victim side of a kill.
+        { "steam_0:1:5", { connected, entered, joined, said, team, killed, teamKilled, renamed, zedKilled, zedLeft } },
+        { "STEAM_0:0:6",
+            { { 6, "Bob", "STEAM_0:0:6", "TERRORIST", E::Said, R"("alice? killed "x<1><2><CT>"")" }, bobKilled,
+                { 11, "Bob", "STEAM_0:0:6", "TERRORIST", E::WasKilled, "Zed" } } },
+        { "STEAM_0:1", {} }, // a part of an id is no id, and no name holds it
+        { "carl", { carl } },
+        { "zed", { renamed, zedKilled, zedLeft } }, // the new name of a change counts
+        { "nobody", {} },
+        { "", {} },
+        { "Alice\n", {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Found found = find(c.text, { log.path });
+        std::vector<Seen> seen;
+        for (const PlayerAppearance& a : found.appearances) {
+            EXPECT_EQ(a.file, 0u);
+            EXPECT_EQ(a.time, kPlayerLog[a.line - 1].substr(2, 21));
+            seen.push_back({ a.line, a.name, a.steamId, a.team, a.event, a.detail });
+        }
+        EXPECT_EQ(seen, c.seen);
+    }
+}
+
+// The names of an id come from every line that holds it, also where the name
+// holds nothing of the searched text (a reconnect under another name, in a
+// later log); shared ids (BOT, STEAM_ID_PENDING) list nothing.
+TEST(PlayerFinder, OtherNamesOfEachSteamId)
+{
+    const TempLog first(joinLines(kPlayerLog), "a.log");
+    const TempLog second(joinLines({ "L 10/21/2003 - 09:00:00: Log file started",
+                                       R"(L 10/21/2003 - 09:00:01: "Mr X<2><STEAM_0:1:5><>" connected, address "")",
+                                       R"(L 10/21/2003 - 09:00:02: "Mr X<2><STEAM_0:1:5><CT>" changed name to "Y")",
+                                       R"(L 10/21/2003 - 09:00:03: "Bob<3><STEAM_0:1:55><CT>" say "not STEAM_0:1:5")" },
+                             "\n"),
+        "b.log");
+    const std::vector<PlayerNames> alice = { { "STEAM_0:1:5", { "Alice", "Zed", "Mr X", "Y" } } };
+    EXPECT_EQ(find("alice", { first.path, second.path }).names, alice);
+    EXPECT_EQ(find("STEAM_0:1:5", { first.path, second.path }).names, alice);
+    EXPECT_EQ(find("bob", { first.path, second.path }).names,
+        (std::vector<PlayerNames>{ { "STEAM_0:0:6", { "Bob" } }, { "STEAM_0:1:55", { "Bob" } } }));
+    EXPECT_EQ(find("a<b<", { first.path }).names, std::vector<PlayerNames>());
+    const Found two = find("y", { first.path, second.path });
+    ASSERT_EQ(two.appearances.size(), 1u);
+    EXPECT_EQ(two.appearances[0].file, 1u);
+    EXPECT_EQ(two.appearances[0].line, 3u);
+}
+
+// What the search reads of a chat line is what the Chat parser shows.
+TEST(PlayerFinder, ChatAgreesWithTheParser)
+{
+    const TempLog log(joinLines(kWorkedExample));
+    const ScanResult scan = parseLog(kWorkedExample);
+    std::vector<std::string> said;
+    for (const char* name : { "alice", "bob" })
+        for (const PlayerAppearance& a : find(name, { log.path }).appearances)
+            if (a.event == PlayerEvent::Said || a.event == PlayerEvent::SaidToTeam)
+                said.push_back(a.name + ": " + a.detail);
+    std::vector<std::string> chats;
+    for (const ChatLog* chat : { &scan.publicChat, &scan.ctChat, &scan.tChat })
+        for (const ChatEntry entry : *chat)
+            chats.emplace_back(entry.text);
+    std::sort(said.begin(), said.end());
+    std::sort(chats.begin(), chats.end());
+    EXPECT_EQ(said, chats);
+}
+
+// Line numbers and cut lines as LogFileReader gives them, across the 1 MiB
+// blocks of the search and every kind of line end, with lines longer than
+// the longest kept (a name past the cut is not found, as the parser never
+// sees it), invalid UTF-8 and markup in names kept as bytes.
+TEST(PlayerFinder, LinesAsTheReaderSplitsThem)
+{
+    std::mt19937 rng(11);
+    const char* const ends[] = { "\n", "\r\n", "\r" };
+    const std::vector<std::string> names = { "Needle", "<b>needle</b>", "\xFFneedle\xC3", "xNEEDLEx", "Other" };
+    std::string bytes;
+    std::set<std::uint64_t> expected;
+    std::uint64_t number = 0;
+    const std::size_t maxLine = 300;
+    while (bytes.size() < 3u << 20) {
+        ++number;
+        const std::string& name = names[rng() % names.size()];
+        const std::size_t pad = rng() % 10 == 0 ? 400 + rng() % 2000 : rng() % 40;
+        std::string line = "L 10/20/2003 - 20:14:10: ";
+        const bool late = rng() % 3 == 0; // the field after the padding
+        if (late)
+            line += std::string(pad, 'p');
+        line += "\"" + name + "<1><STEAM_0:1:" + std::to_string(number) + "><CT>\" entered the game";
+        if (!late)
+            line += std::string(pad, 'q');
+        if (name != "Other" && line.find("\" entered the game") + 18 <= maxLine)
+            expected.insert(number);
+        bytes += line + ends[rng() % 3];
+    }
+    const TempLog log(bytes);
+    std::set<std::uint64_t> lines;
+    for (const PlayerAppearance& a : find("needle", { log.path }, maxLine).appearances) {
+        lines.insert(a.line);
+        EXPECT_EQ(a.steamId, "STEAM_0:1:" + std::to_string(a.line));
+        EXPECT_NE(std::find(names.begin(), names.end(), a.name), names.end()) << a.name;
+    }
+    EXPECT_GT(expected.size(), 1000u);
+    EXPECT_EQ(lines, expected);
+}
+
+// Lines built from fragments of real events, with every kind of line end:
+// whatever the search reports stands on the line it names, read as the
+// parser reads player fields, and the second pass finds the ids' names on
+// such lines too; nothing reads outside a line (the sanitizer build checks).
+TEST(PlayerFinder, RandomFragmentsStayOnTheirLines)
+{
+    const std::vector<std::string> parts = { "\"", "<", ">", "<CT>", "<TERRORIST>", "<>", "\" say \"", "\" say_team \"",
+        "\" killed \"", "\" changed name to \"", "\" connected, address \"", "\" disconnected", "\" joined team \"",
+        "Al", "aL", "ice", "<1>", "<STEAM_0:1:5>", "<STEAM_0:1:55>", "<0>", "<BOT>", " ", "\r", "\n", "\r\n",
+        "\xC3\xA9", "\xFF", std::string(70, '>'), std::string(70, '<') };
+    std::mt19937 rng(3);
+    for (int round = 0; round < 40; ++round) {
+        std::string bytes;
+        for (int n = 0; n < 400; ++n)
+            bytes += parts[rng() % parts.size()];
+        const TempLog log(bytes);
+        std::vector<std::string> lines;
+        {
+            LogFileReader reader(log.path, 7, 90);
+            std::string_view line;
+            while (reader.nextLine(line))
+                lines.emplace_back(line);
+        }
+        for (const char* text : { "al", "STEAM_0:1:5", "ice" }) {
+            const Found found = find(text, { log.path }, 90);
+            for (const PlayerAppearance& a : found.appearances) {
+                ASSERT_GE(a.line, 1u);
+                ASSERT_LE(a.line, lines.size()) << round;
+                const std::string& line = lines[a.line - 1];
+                const bool first = GetPlayerName(line, 1) == a.name && GetPlayerWonID(line, 1) == a.steamId
+                    && GetPlayerTeam(line, 1) == a.team;
+                const bool third = GetPlayerName(line, 3) == a.name && GetPlayerWonID(line, 3) == a.steamId
+                    && GetPlayerTeam(line, 3) == a.team;
+                EXPECT_TRUE(first || third) << round << " " << testing::PrintToString(line);
+            }
+            for (const PlayerNames& id : found.names) {
+                EXPECT_TRUE(isPersonalId(id.steamId));
+                EXPECT_NE(bytes.find("<" + id.steamId + ">"), std::string::npos) << id.steamId;
+            }
+        }
+    }
+}
+
+// The second pass takes only a whole id in angle brackets: not a longer id
+// that ends the same, not an id in a message, not a '>' far from any '<'.
+TEST(PlayerFinder, SecondPassTakesWholeIdsOnly)
+{
+    const TempLog log(joinLines({ "L 10/20/2003 - 20:13:52: Log file started",
+        R"(L 10/20/2003 - 20:14:00: "Alice<1><STEAM_0:1:5><CT>" say "hi")",
+        R"(L 10/20/2003 - 20:14:01: "Long<2><STEAM_0:1:55><CT>" say "x")",
+        R"(L 10/20/2003 - 20:14:02: "Other<3><STEAM_0:1:6><CT>" say "<STEAM_0:1:5>")",
+        R"(L 10/20/2003 - 20:14:03: "Two<4><XSTEAM_0:1:5><CT>" say "x")",
+        "L 10/20/2003 - 20:14:04: " + std::string(200, '5') + ">" + std::string(100, '>'),
+        R"(L 10/20/2003 - 20:14:05: "Bob<5><STEAM_0:1:7><CT>" killed "Eve<6><STEAM_0:1:5><TERRORIST>" with "x")" }));
+    EXPECT_EQ(find("alice", { log.path }).names, (std::vector<PlayerNames>{ { "STEAM_0:1:5", { "Alice", "Eve" } } }));
+}
+
+TEST(PlayerFinder, CancelAndLimits)
+{
+    std::string bytes;
+    for (int i = 0; bytes.size() < (3u << 20); ++i)
+        bytes += "L 10/20/2003 - 20:14:10: \"Al<1><STEAM_0:1:" + std::to_string(i) + "><CT>\" say \"x\"\n";
+    const TempLog log(bytes);
+    // Cancelled: the search ends after the first block.
+    std::atomic<bool> cancel{ true };
+    PlayerFinder finder("al");
+    std::vector<PlayerAppearance> out;
+    std::uint64_t read = 0;
+    EXPECT_FALSE(finder.searchFile(log.path, 0, out, &cancel, [&](std::uint64_t done) { read = done; }));
+    EXPECT_LE(read, 2u << 20);
+    EXPECT_LT(out.size(), 30000u);
+    EXPECT_FALSE(finder.collectNames(log.path, &cancel));
+    // The appearance limit ends the search; ids beyond kMaxIds are dropped.
+    PlayerFinder limited("al", 1000);
+    out.clear();
+    EXPECT_FALSE(limited.searchFile(log.path, 0, out));
+    EXPECT_EQ(out.size(), 1000u);
+    EXPECT_TRUE(limited.truncated());
+    EXPECT_FALSE(limited.searchFile(log.path, 1, out));
+    EXPECT_EQ(out.size(), 1000u);
+    EXPECT_EQ(limited.otherNames().size(), PlayerFinder::kMaxIds);
+    EXPECT_TRUE(limited.idsTruncated());
+    try {
+        PlayerFinder missing("x");
+        missing.searchFile(log.path + ".missing", 0, out);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open " + log.path + ".missing: No such file or directory");
+    }
+}
+
+TEST(PlayerFinder, NewestFirstAndIds)
+{
+    auto at = [](std::size_t file, std::uint64_t line, std::string time) {
+        PlayerAppearance a;
+        a.file = file;
+        a.line = line;
+        a.time = std::move(time);
+        return a;
+    };
+    std::vector<PlayerAppearance> list
+        = { at(0, 5, "10/20/2003 - 20:14:10"), at(0, 9, "10/20/2003 - 20:14:10"), at(1, 2, "10/20/2003 - 20:14:10"),
+              at(0, 1, "01/02/2004 - 00:00:00"), at(0, 3, "garbage"), at(0, 4, "12/31/2003 - 23:59:59") };
+    sortNewestFirst(list);
+    std::vector<std::pair<std::size_t, std::uint64_t>> order;
+    for (const PlayerAppearance& a : list)
+        order.emplace_back(a.file, a.line);
+    EXPECT_EQ(order,
+        (std::vector<std::pair<std::size_t, std::uint64_t>>{
+            { 0, 1 }, { 0, 4 }, { 1, 2 }, { 0, 9 }, { 0, 5 }, { 0, 3 } }));
+    EXPECT_EQ(timeKey("10/20/2003 - 20:14:10"), 20031020201410u);
+    EXPECT_EQ(timeKey("10/20/2003 - 20:14:1x"), 0u);
+    for (const char* id : { "STEAM_0:1:5", "VALVE_0:0:1", "111111" })
+        EXPECT_TRUE(isPersonalId(id)) << id;
+    for (const char* id :
+        { "BOT", "STEAM_ID_PENDING", "STEAM_ID_LAN", "VALVE_ID_LAN", "HLTV", "", "0", "00", "STEAM_" })
+        EXPECT_FALSE(isPersonalId(id)) << id;
 }
 
 } // namespace

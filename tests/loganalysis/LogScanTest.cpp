@@ -117,6 +117,48 @@ TEST_F(LogScanTest, PrintsTheScanAsJson)
     EXPECT_EQ(r.err, "");
 }
 
+// --find: the appearances newest first, one a line, and the names of each
+// Steam id found; texts by the display rule.
+TEST_F(LogScanTest, FindsAPlayerInManyLogs)
+{
+    const std::string a = write("a.log", kLog);
+    const std::string b = write("b.log",
+        "L 10/21/2003 - 09:00:00: Log file started\n"
+        "L 10/21/2003 - 09:00:01: \"J\xC3\xBCrgen<5><STEAM_0:1:5><CT>\" changed name to \"<b>J</b>\"\n"
+        "L 10/21/2003 - 09:00:02: \"<b>J</b><5><STEAM_0:1:5><CT>\" killed \"M\xFCller<4><222222><TERRORIST>\" with "
+        "\"awp\"\n");
+    Outcome r = run("--find j\xC3\xBCRGEN '" + a + "' '" + b + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json expected = json::parse(R"j({"find": "jüRGEN", "appearances": [
+        {"file": "B", "line": 2, "time": "10/21/2003 - 09:00:01", "name": "Jürgen", "steam_id": "STEAM_0:1:5",
+         "team": "CT", "event": "changed_name", "detail": "<b>J</b>"},
+        {"file": "A", "line": 6, "time": "10/20/2003 - 20:14:20", "name": "Jürgen", "steam_id": "STEAM_0:1:5",
+         "team": "TERRORIST", "event": "said_team", "detail": "\"rush\""}],
+        "other_names": [{"steam_id": "STEAM_0:1:5", "names": ["Jürgen", "<b>J</b>"]}], "truncated": false})j");
+    json got = json::parse(r.out);
+    for (json& row : got["appearances"])
+        row["file"] = row["file"] == a ? "A" : row["file"] == b ? "B" : row["file"];
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4); // one appearance a line
+    EXPECT_EQ(r.err, "");
+
+    // By WonID; the Windows-1252 name shown as such; the victim side.
+    r = run("--find 222222 '" + a + "' '" + b + "'");
+    got = json::parse(r.out);
+    ASSERT_EQ(got["appearances"].size(), 2u);
+    EXPECT_EQ(got["appearances"][0]["event"], "was_killed");
+    EXPECT_EQ(got["appearances"][0]["name"], "Müller");
+    EXPECT_EQ(got["appearances"][0]["detail"], "<b>J</b>");
+    EXPECT_EQ(got["appearances"][1]["event"], "said");
+    EXPECT_EQ(got["other_names"], json::parse(R"j([{"steam_id": "222222", "names": ["Müller"]}])j"));
+
+    // A log that cannot be read is reported; the others are still searched.
+    r = run("--find carl '" + dir + "missing.log' '" + a + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "velth-logscan: Cannot open " + dir + "missing.log: No such file or directory\n");
+    EXPECT_EQ(json::parse(r.out)["appearances"].size(), 1u);
+}
+
 TEST_F(LogScanTest, EmptyFileAndStats)
 {
     const std::string empty = write("empty.log", "");
@@ -150,6 +192,10 @@ TEST_F(LogScanTest, LineWithoutEndInBoundedMemory)
     ASSERT_GT(base, 0);
     ASSERT_GT(peak, 0);
     EXPECT_LT(peak - base, 16 * 1024) << "empty file " << base << " KiB, 400 MB line " << peak << " KiB";
+    // The search too, with the text in the line's kept part.
+    const long nul = peakKiB({ "--find", "L 10", huge });
+    ASSERT_GT(nul, 0);
+    EXPECT_LT(nul - base, 16 * 1024) << "empty file " << base << " KiB, --find in a 400 MB line " << nul << " KiB";
 }
 
 TEST_F(LogScanTest, Failures)
@@ -163,7 +209,7 @@ TEST_F(LogScanTest, Failures)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Cannot read " + dir), std::string::npos);
 
-    for (const char* args : { "", "a b", "--stats" }) {
+    for (const char* args : { "", "a b", "--stats", "--find", "--find x", "--find '' a.log" }) {
         r = run(args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_EQ(r.err.rfind("usage: velth-logscan", 0), 0u) << args;

@@ -21,8 +21,10 @@ int main(int argc, char** argv)
         return 64;
     }
     auto client = std::make_unique<velth::FtpClient>();
-    client->setHost(argv[1]);
-    client->setPort(std::stoi(argv[2]));
+    velth::FtpServerData server;
+    server.host = argv[1];
+    server.port = std::stoi(argv[2]);
+    client->setServer(server);
     client->connectToHost([](const velth::FtpResult&) { std::printf("called back\n"); });
     QTimer::singleShot(std::stoi(argv[3]), [&client] {
         QElapsedTimer timer;

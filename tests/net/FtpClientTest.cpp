@@ -426,8 +426,7 @@ TEST_F(FtpClientTest, ActiveModeThatCannotConnectPointsToPassiveMode)
     for (const ConnectionKind kind : { ConnectionKind::FtpActive, ConnectionKind::FtpPassive }) {
         SCOPED_TRACE(std::string(connectionKindValue(kind)));
         FtpClient client;
-        pointAt(client, server);
-        client.setConnection(kind);
+        client.setServer({ kind, server.host(), server.port(), server.user(), server.password() });
         Outcome connected;
         client.connectToHost(connected.done());
         ASSERT_EQ(connected.wait(), "");
@@ -474,8 +473,10 @@ TEST_F(FtpClientTest, ConnectFailuresCloseWhatTheyOpened)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.host);
         FtpClient client;
-        client.setHost(row.host);
-        client.setPort(row.port);
+        FtpServerData target;
+        target.host = row.host;
+        target.port = row.port;
+        client.setServer(target);
         Outcome outcome;
         client.connectToHost(outcome.done());
         EXPECT_TRUE(client.isConnected()) << "counts as connected from the start of the connect";

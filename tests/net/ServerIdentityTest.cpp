@@ -83,7 +83,7 @@ protected:
 
     ConnectionTarget target(const FtpServer& server) const
     {
-        return { GetParam(), server.host(), server.port(), server.user(), server.password(), std::nullopt };
+        return { { GetParam(), server.host(), server.port(), server.user(), server.password() }, std::nullopt };
     }
 
     std::vector<std::string> logins(const FtpServer& server) const

@@ -138,7 +138,7 @@ TEST_F(TransferProcedureTest, ServerFolderIsHldsPlusCstrike)
     }
 }
 
-TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsTo21)
+TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsToTheKindsPort)
 {
     FtpServer server;
     server.makeFolder("cstrike");
@@ -148,16 +148,78 @@ TEST_F(TransferProcedureTest, ProfileIsReadAfreshAndPortDefaultsTo21)
     EXPECT_EQ(status.status(), QStringLiteral("Finished."));
 
     // A saved change applies to the next action; no PORT key, or one that is
-    // no number, means port 21 (where nothing listens here).
+    // no number, means the kind's usual port: 21 for plain FTP (where nothing
+    // listens here), 22 for SFTP, 990 for implicit TLS.
+    const int usual = defaultPort(server.kind());
+    if (server.port() == usual)
+        return; // a server of another kind on its usual port would answer there
     for (const char* port : { "", "abc" }) {
         SCOPED_TRACE(port);
         store.writeString("srv", "PORT", port);
         status.history.clear();
-        prompts.expectErrorReport(QStringLiteral("Cannot connect to 127.0.0.1 on port 21"));
+        prompts.expectErrorReport(
+            QStringLiteral("Cannot connect to %1 on port %2").arg(QString::fromStdString(server.host())).arg(usual));
         press(upload(), client);
         waitForEnd();
-        EXPECT_EQ(status.history, QStringList{ QStringLiteral("Connecting to 127.0.0.1 on Port 21.") });
+        EXPECT_EQ(status.history,
+            QStringList{
+                QStringLiteral("Connecting to %1 on Port %2.").arg(QString::fromStdString(server.host())).arg(usual) });
         EXPECT_FALSE(client.isConnected());
+    }
+}
+
+// An action uses the profile as one reading taken at its start: a Save or a
+// hand edit while it runs (before the connect, or between the connect and the
+// change of folder) cannot send it to the new HLDS path on the old server.
+// The next action uses the new profile.
+TEST_F(TransferProcedureTest, ProfileChangedDuringTheActionIsNotMixedIn)
+{
+    struct Row
+    {
+        const char* name;
+        const char* statusToChangeAt; // nullptr: in the variant's step before the connect
+    };
+    const Row rows[] = { { "before the connect", nullptr }, { "between connect and CWD", "Uploading userfile." } };
+    FtpServer oldServer;
+    oldServer.makeFolder("old/cstrike");
+    FtpServer newServer(FtpServer::Options::local());
+    newServer.makeFolder("new/cstrike");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        addProfile(context, "srv", oldServer, "/old");
+        const auto change = [&] { addProfile(context, "srv", newServer, "/new"); };
+        TransferVariant variant = upload();
+        if (row.statusToChangeAt) {
+            status.onStatus = [&, at = QString::fromLatin1(row.statusToChangeAt)](const QString& text) {
+                if (text == at)
+                    change();
+            };
+        } else {
+            variant.beforeConnect = [&](const std::string&) { change(); };
+        }
+        editorBytes = std::string("uploaded ") + row.name;
+        status.history.clear();
+        press(std::move(variant), client);
+        waitForEnd();
+        status.onStatus = nullptr;
+        EXPECT_EQ(status.history,
+            (QStringList{ QStringLiteral("Connecting to %1 on Port %2.")
+                              .arg(QString::fromStdString(oldServer.host()))
+                              .arg(oldServer.port()),
+                QStringLiteral("Uploading userfile."), QStringLiteral("Finished.") }));
+        EXPECT_EQ(oldServer.read("old/cstrike/users.ini"), editorBytes);
+        if (!oldServer.external()) {
+            EXPECT_EQ(oldServer.commands({ "CWD" }), std::vector<std::string>{ "CWD /old/cstrike" });
+            oldServer.clearCommands();
+        }
+
+        // The change holds for the next action.
+        press(upload(), client);
+        waitForEnd();
+        EXPECT_EQ(status.status(), QStringLiteral("Finished."));
+        EXPECT_EQ(newServer.read("new/cstrike/users.ini"), editorBytes);
+        EXPECT_EQ(newServer.commands({ "CWD" }), std::vector<std::string>{ "CWD /new/cstrike" });
+        newServer.clearCommands();
     }
 }
 

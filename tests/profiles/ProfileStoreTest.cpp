@@ -2,11 +2,13 @@
 #include "common/Error.h"
 #include "profiles/ConnectionKind.h"
 #include "profiles/IniFile.h"
+#include "profiles/ServerProfile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -48,6 +50,20 @@ TEST_F(StoreTest, ReadsAWindowsWrittenFile)
     EXPECT_EQ(store.readString("Fun", "USER", "dflt"), "dflt");
     EXPECT_EQ(store.readString("Nope", "HOST"), "");
     EXPECT_EQ(store.readInt("Fun", "PORT", 21), 21);
+
+    // The same in one reading, with the keys the file does not hold at their
+    // defaults: the game server on the FTP host.
+    const ServerProfile clan = readServerProfile(store, "clan server");
+    EXPECT_EQ(clan.name, "clan server");
+    EXPECT_EQ(clan.ftp, (FtpServerData{ ConnectionKind::FtpActive, "ftp.example.net", 2121, "admin", "s3cret" }));
+    EXPECT_EQ(clan.hlds, "/home/hlds");
+    EXPECT_EQ(clan.gameHost(), "ftp.example.net");
+    EXPECT_EQ(clan.gamePort, 27015);
+    EXPECT_EQ(clan.logAddress, "");
+    EXPECT_EQ(clan.logPort, 27500);
+    const ServerProfile fun = readServerProfile(store, "Fun");
+    EXPECT_EQ(fun.ftp, (FtpServerData{ ConnectionKind::FtpActive, "10.0.0.5", 21, "", "" }));
+    EXPECT_EQ(fun.hlds, "");
 }
 
 TEST_F(StoreTest, MissingFileReadsDefaultsAndFirstWriteCreatesIt)
@@ -145,27 +161,36 @@ TEST_F(StoreTest, ConnectionKindKeyReadsKnownValuesOnly)
     {
         const char* line; // nullptr: no CONNECTION line at all
         std::optional<ConnectionKind> kind;
+        int port; // of a profile without PORT
     };
     const Case cases[] = {
-        { nullptr, ConnectionKind::FtpActive },
-        { "CONNECTION=", ConnectionKind::FtpActive },
-        { "CONNECTION=ftp-passive", ConnectionKind::FtpPassive },
-        { "connection = FTPS-Explicit ", ConnectionKind::FtpsExplicit },
-        { "CONNECTION=ftps-implicit", ConnectionKind::FtpsImplicit },
-        { "CONNECTION=sftp", ConnectionKind::Sftp },
-        { "CONNECTION=ftps", std::nullopt },
-        { "CONNECTION=sftp2", std::nullopt },
+        { nullptr, ConnectionKind::FtpActive, 21 },
+        { "CONNECTION=", ConnectionKind::FtpActive, 21 },
+        { "CONNECTION=ftp-passive", ConnectionKind::FtpPassive, 21 },
+        { "connection = FTPS-Explicit ", ConnectionKind::FtpsExplicit, 21 },
+        { "CONNECTION=ftps-implicit", ConnectionKind::FtpsImplicit, 990 },
+        { "CONNECTION=sftp", ConnectionKind::Sftp, 22 },
+        { "CONNECTION=ftps", std::nullopt, 0 },
+        { "CONNECTION=sftp2", std::nullopt, 0 },
     };
     for (const Case& c : cases) {
         dir.write("ftpserver.ini", std::string("[p]\r\nHOST=h\r\n") + (c.line ? c.line + std::string("\r\n") : ""));
         if (c.kind) {
             EXPECT_EQ(readConnectionKind(store, "p"), *c.kind) << (c.line ? c.line : "none");
+            const ServerProfile profile = readServerProfile(store, "p");
+            EXPECT_EQ(profile.ftp.kind, *c.kind) << (c.line ? c.line : "none");
+            EXPECT_EQ(profile.ftp.port, c.port) << (c.line ? c.line : "none");
         } else {
-            try {
-                readConnectionKind(store, "p");
-                ADD_FAILURE() << c.line << " was read as a kind";
-            } catch (const Error& e) {
-                EXPECT_NE(std::string(e.what()).find("unknown connection"), std::string::npos) << e.what();
+            // The profile as a whole is refused too: an action never starts
+            // on a connection the user did not choose.
+            for (const auto& read : { std::function<void()>([&] { readConnectionKind(store, "p"); }),
+                     std::function<void()>([&] { readServerProfile(store, "p"); }) }) {
+                try {
+                    read();
+                    ADD_FAILURE() << c.line << " was read as a kind";
+                } catch (const Error& e) {
+                    EXPECT_NE(std::string(e.what()).find("unknown connection"), std::string::npos) << e.what();
+                }
             }
         }
     }
@@ -176,6 +201,66 @@ TEST_F(StoreTest, ConnectionKindKeyReadsKnownValuesOnly)
     EXPECT_EQ(defaultPort(ConnectionKind::FtpsExplicit), 21);
     EXPECT_EQ(defaultPort(ConnectionKind::FtpsImplicit), 990);
     EXPECT_EQ(defaultPort(ConnectionKind::Sftp), 22);
+}
+
+// Where the game server is and where its live log goes: the keys after the
+// specified ones, each with its default and the fallback to HOST; the ports
+// read by PORT's rules and only inside 1 to 65535.
+TEST_F(StoreTest, GameServerKeysReadWithTheirDefaults)
+{
+    struct Case
+    {
+        const char* lines;
+        const char* gameHost;
+        int gamePort;
+        const char* logAddress;
+        int logPort;
+    };
+    const Case cases[] = {
+        { "", "ftp.example.net", 27015, "", 27500 },
+        { "GAMEHOST=\r\nGAMEPORT=\r\nLOGADDRESS=\r\nLOGPORT=\r\n", "ftp.example.net", 27015, "", 27500 },
+        { "GAMEHOST=10.0.0.7\r\nGAMEPORT=27016\r\nLOGADDRESS=203.0.113.9\r\nLOGPORT=28000\r\n", "10.0.0.7", 27016,
+            "203.0.113.9", 28000 },
+        { "gamehost = \"game.example.net\" \r\ngameport=0x6988\r\n", "game.example.net", 27016, "", 27500 },
+        { "GAMEPORT=1\r\nLOGPORT=65535\r\n", "ftp.example.net", 1, "", 65535 },
+        { "GAMEPORT=0\r\nLOGPORT=65536\r\n", "ftp.example.net", 27015, "", 27500 },
+        { "GAMEPORT=-27015\r\nLOGPORT=99999999999\r\n", "ftp.example.net", 27015, "", 27500 },
+        { "GAMEPORT=27016a\r\nLOGPORT=abc\r\n", "ftp.example.net", 27015, "", 27500 },
+    };
+    for (const Case& c : cases) {
+        dir.write("ftpserver.ini", "[p]\r\nHOST=ftp.example.net\r\n" + std::string(c.lines) + "[q]\r\nGAMEPORT=1\r\n");
+        const ServerProfile profile = readServerProfile(store, "p");
+        EXPECT_EQ(profile.gameHost(), c.gameHost) << c.lines;
+        EXPECT_EQ(profile.gamePort, c.gamePort) << c.lines;
+        EXPECT_EQ(profile.logAddress, c.logAddress) << c.lines;
+        EXPECT_EQ(profile.logPort, c.logPort) << c.lines;
+        EXPECT_EQ(profile.ftp.host, "ftp.example.net") << c.lines;
+    }
+}
+
+// One reading holds what the file said then: a write after it is not mixed
+// into any of its keys.
+TEST_F(StoreTest, AProfileReadOnceKeepsItsKeys)
+{
+    dir.write("ftpserver.ini", kWindowsFile);
+    store.writeString("Clan Server", "rconpass", "rc");
+    store.writeString("Clan Server", "serverpass", "sv");
+    const ProfileSection section = store.readProfile("Clan Server");
+    store.writeString("Clan Server", "rconpass", "changed");
+    store.writeString("Clan Server", "HOST", "new.example.net");
+    store.writeString("Clan Server", "HLDS", "/new");
+    store.writeString("Clan Server", "GAMEPORT", "27020");
+    EXPECT_EQ(section.readString("HOST"), "ftp.example.net");
+    EXPECT_EQ(section.readString("hlds"), "/home/hlds");
+    EXPECT_EQ(section.readInt("PORT", 21), 2121);
+    EXPECT_EQ(section.readString("GAMEPORT", "none"), "none");
+    const ServerProfile before = readServerProfile(section);
+    EXPECT_EQ(before.ftp.host, "ftp.example.net");
+    EXPECT_EQ(before.hlds, "/home/hlds");
+    EXPECT_EQ(before.gamePort, 27015);
+    EXPECT_EQ(before.rconPass, "rc");
+    EXPECT_EQ(before.serverPass, "sv");
+    EXPECT_EQ(readServerProfile(store, "Clan Server").gamePort, 27020);
 }
 
 TEST_F(StoreTest, LongValuesAreCutAt2047)

@@ -153,7 +153,7 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
     EXPECT_EQ(page->MainControl->geometry(), page->rect());
     EXPECT_EQ(page->GroupBox1->title(), QStringLiteral("FTP Server"));
     EXPECT_EQ(page->GroupBox1->geometry(), QRect(0, 0, 141, page->SettingsTab->height()));
-    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 236));
+    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 352));
 
     struct Place
     {
@@ -164,8 +164,48 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
              Place{ page->BSave, { 140, 5, 61, 21 } }, Place{ page->ServerName, { 5, 45, 196, 21 } },
              Place{ page->Host, { 5, 85, 131, 21 } }, Place{ page->Port, { 140, 85, 61, 21 } },
              Place{ page->User, { 5, 125, 96, 21 } }, Place{ page->Password, { 105, 125, 96, 21 } },
-             Place{ page->hldsPath, { 5, 165, 196, 21 } }, Place{ page->Connection, { 5, 205, 196, 21 } } })
+             Place{ page->hldsPath, { 5, 165, 196, 21 } }, Place{ page->Connection, { 5, 205, 196, 21 } },
+             Place{ page->GameHost, { 5, 245, 131, 21 } }, Place{ page->GamePort, { 140, 245, 61, 21 } },
+             Place{ page->LogAddress, { 5, 285, 131, 21 } }, Place{ page->LogPort, { 140, 285, 61, 21 } } })
         EXPECT_EQ(p.widget->geometry(), p.rect) << p.widget->objectName().toStdString();
+    struct Caption
+    {
+        QLabel* label;
+        QString text;
+        QPoint pos;
+    };
+    for (const Caption& c : { Caption{ page->GameHostLabel, QStringLiteral("Game server address"), { 5, 230 } },
+             Caption{ page->GamePortLabel, QStringLiteral("Game port"), { 140, 230 } },
+             Caption{ page->LogAddressLabel, QStringLiteral("Live log address"), { 5, 270 } },
+             Caption{ page->LogPortLabel, QStringLiteral("Log port"), { 140, 270 } } }) {
+        EXPECT_EQ(c.label->text(), c.text);
+        EXPECT_EQ(c.label->pos(), c.pos) << c.text.toStdString();
+    }
+    EXPECT_TRUE(page->LogPortNote->text().contains(QStringLiteral("router must forward")));
+    EXPECT_EQ(page->GameHost->placeholderText(), QStringLiteral("same as Host"));
+    EXPECT_EQ(page->LogAddress->placeholderText(), QStringLiteral("automatic"));
+    EXPECT_EQ(page->GamePort->value(), 27015);
+    EXPECT_EQ(page->LogPort->value(), 27500);
+
+    // Every control of the panel lies inside it, shows its whole text and
+    // covers no other: a label wider or taller than its place, or one field
+    // over another, fails here before anyone sees it.
+    const QList<QWidget*> controls = page->Panel1->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget* a : controls) {
+        const std::string name = a->objectName().toStdString();
+        EXPECT_TRUE(page->Panel1->contentsRect().contains(a->geometry())) << name;
+        if (auto* label = qobject_cast<QLabel*>(a)) {
+            const QSize needed
+                = label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width())) : label->sizeHint();
+            EXPECT_GE(label->width(), needed.width()) << name;
+            EXPECT_GE(label->height(), needed.height()) << name;
+        }
+        for (QWidget* b : controls) {
+            if (a != b) {
+                EXPECT_FALSE(a->geometry().intersects(b->geometry())) << name << " / " << b->objectName().toStdString();
+            }
+        }
+    }
     EXPECT_TRUE(page->ServerName->isReadOnly());
     EXPECT_EQ(page->Password->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(page->Port->value(), 21);
@@ -185,9 +225,11 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
 
     // The order Tab walks through the panel.
     QStringList order;
-    const QStringList wanted = { QStringLiteral("BAdd"), QStringLiteral("BDelete"), QStringLiteral("BSave"),
-        QStringLiteral("ServerName"), QStringLiteral("Host"), QStringLiteral("Port"), QStringLiteral("User"),
-        QStringLiteral("Password"), QStringLiteral("hldsPath"), QStringLiteral("Connection") };
+    const QStringList wanted
+        = { QStringLiteral("BAdd"), QStringLiteral("BDelete"), QStringLiteral("BSave"), QStringLiteral("ServerName"),
+              QStringLiteral("Host"), QStringLiteral("Port"), QStringLiteral("User"), QStringLiteral("Password"),
+              QStringLiteral("hldsPath"), QStringLiteral("Connection"), QStringLiteral("GameHost"),
+              QStringLiteral("GamePort"), QStringLiteral("LogAddress"), QStringLiteral("LogPort") };
     QWidget* w = page->BAdd;
     for (int steps = 0; steps < 100 && order.size() < wanted.size(); ++steps, w = w->nextInFocusChain()) {
         if (wanted.contains(w->objectName()) && !order.contains(w->objectName()))
@@ -336,9 +378,11 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
 {
     folder.write("ftpserver.ini",
         "[Full]\r\nHOST=ftp.example.org\r\nPORT=2121\r\nUSER=admin\r\nPASS=s3cret\r\nHLDS=games/hlds\r\n"
-        "CONNECTION=ftps-implicit\r\n"
-        "[Bare]\r\nHOST=\r\n[Hex]\r\nPORT=0x15\r\n[Junk]\r\nPORT=abc\r\n[High]\r\nPORT=99999\r\n"
-        "[Low]\r\nPORT=-4\r\n");
+        "CONNECTION=ftps-implicit\r\nGAMEHOST=game.example.org\r\nGAMEPORT=27016\r\nLOGADDRESS=203.0.113.9\r\n"
+        "LOGPORT=28000\r\n"
+        "[Bare]\r\nHOST=\r\n[Hex]\r\nPORT=0x15\r\nGAMEPORT=0x6988\r\n[Junk]\r\nPORT=abc\r\nGAMEPORT=abc\r\n"
+        "LOGPORT=x\r\n[High]\r\nPORT=99999\r\nGAMEPORT=99999\r\nLOGPORT=65536\r\n[Low]\r\nPORT=-4\r\nGAMEPORT=0\r\n"
+        "[Ssh]\r\nCONNECTION=sftp\r\n");
     open();
     select(QStringLiteral("Full"));
     EXPECT_EQ(page->ServerName->text(), QStringLiteral("Full"));
@@ -348,18 +392,37 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
     EXPECT_EQ(page->Password->text(), QStringLiteral("s3cret"));
     EXPECT_EQ(page->hldsPath->text(), QStringLiteral("games/hlds"));
     EXPECT_EQ(page->Connection->currentText(), QStringLiteral("FTPS, implicit TLS"));
+    EXPECT_EQ(page->GameHost->text(), QStringLiteral("game.example.org"));
+    EXPECT_EQ(page->GamePort->text(), QStringLiteral("27016"));
+    EXPECT_EQ(page->LogAddress->text(), QStringLiteral("203.0.113.9"));
+    EXPECT_EQ(page->LogPort->text(), QStringLiteral("28000"));
 
-    const std::pair<const char*, const char*> ports[]
-        = { { "Bare", "21" }, { "Hex", "21" }, { "Junk", "21" }, { "High", "65535" }, { "Low", "1" } };
-    for (const auto& [name, port] : ports) {
-        select(QString::fromLatin1(name));
-        EXPECT_EQ(page->ServerName->text(), QString::fromLatin1(name));
-        EXPECT_EQ(page->Port->text(), QString::fromLatin1(port)) << name;
-        EXPECT_EQ(page->Host->text(), QString()) << name;
-        EXPECT_EQ(page->User->text(), QString()) << name;
-        EXPECT_EQ(page->Password->text(), QString()) << name;
-        EXPECT_EQ(page->hldsPath->text(), QString()) << name;
-        EXPECT_EQ(page->Connection->currentText(), QStringLiteral("FTP, active mode")) << name;
+    // A stored FTP port outside the range shows the nearer bound; a game or
+    // log port outside it shows the default, the port the program uses then.
+    struct Ports
+    {
+        const char* name;
+        const char* port;
+        const char* gamePort;
+        const char* logPort;
+        const char* connection;
+    };
+    const Ports ports[] = {
+        { "Bare", "21", "27015", "27500", "FTP, active mode" }, { "Hex", "21", "27016", "27500", "FTP, active mode" },
+        { "Junk", "21", "27015", "27500", "FTP, active mode" },
+        { "High", "65535", "27015", "27500", "FTP, active mode" }, { "Low", "1", "27015", "27500", "FTP, active mode" },
+        { "Ssh", "22", "27015", "27500", "SFTP (SSH)" }, // without PORT: the kind's usual port
+    };
+    for (const Ports& p : ports) {
+        select(QString::fromLatin1(p.name));
+        EXPECT_EQ(page->ServerName->text(), QString::fromLatin1(p.name));
+        EXPECT_EQ(page->Port->text(), QString::fromLatin1(p.port)) << p.name;
+        EXPECT_EQ(page->GamePort->text(), QString::fromLatin1(p.gamePort)) << p.name;
+        EXPECT_EQ(page->LogPort->text(), QString::fromLatin1(p.logPort)) << p.name;
+        for (QLineEdit* field :
+            { page->Host, page->User, page->Password, page->hldsPath, page->GameHost, page->LogAddress })
+            EXPECT_EQ(field->text(), QString()) << p.name << " " << field->objectName().toStdString();
+        EXPECT_EQ(page->Connection->currentText(), QString::fromLatin1(p.connection)) << p.name;
     }
 
     // The keyboard selects too.
@@ -381,11 +444,19 @@ TEST_F(SettingsFrameTest, SaveWritesFieldsInOrderAndKeepsOtherKeys)
     type(page->User, QStringLiteral("admin"));
     type(page->Password, QStringLiteral("pä ss"));
     type(page->hldsPath, QStringLiteral("hlds"));
+    type(page->GameHost, QStringLiteral("game.example.org"));
+    type(page->GamePort, QStringLiteral("27016"));
+    type(page->LogAddress, QStringLiteral("203.0.113.9"));
+    type(page->LogPort, QStringLiteral("70000"));
+    page->Host->setFocus();
+    EXPECT_EQ(page->LogPort->text(), QStringLiteral("65535"));
     click(page->BSave);
 
+    // The new keys after the ones the page always wrote, in the order of the page.
     EXPECT_EQ(ini(),
         "; kept by hand\r\n[Alpha]\r\nHOST=ftp.example.org\r\nrconpass=rc\r\nCustom=1\r\nPORT=2121\r\nUSER=admin\r\n"
-        "PASS=p\xc3\xa4 ss\r\nHLDS=hlds\r\nCONNECTION=ftp-active\r\n[Beta]\r\nHOST=b\r\n");
+        "PASS=p\xc3\xa4 ss\r\nHLDS=hlds\r\nCONNECTION=ftp-active\r\nGAMEHOST=game.example.org\r\nGAMEPORT=27016\r\n"
+        "LOGADDRESS=203.0.113.9\r\nLOGPORT=65535\r\n[Beta]\r\nHOST=b\r\n");
     EXPECT_EQ(status.status(), kSaved);
     EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Beta") }));
     EXPECT_EQ(page->ServerList->currentRow(), 0);
@@ -395,13 +466,16 @@ TEST_F(SettingsFrameTest, SaveWritesFieldsInOrderAndKeepsOtherKeys)
 // and keeps stored bytes of another encoding that were not edited.
 TEST_F(SettingsFrameTest, SaveAddressesTheSectionByItsOwnBytes)
 {
-    folder.write("ftpserver.ini", "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\n");
+    folder.write("ftpserver.ini", "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nGAMEHOST=m\xfcller.example\r\n");
     open();
     select(QStringLiteral("Müller"));
     EXPECT_EQ(page->Password->text(), QStringLiteral("päss"));
+    EXPECT_EQ(page->GameHost->text(), QStringLiteral("müller.example"));
     typePort(QStringLiteral("27"));
     click(page->BSave);
-    EXPECT_EQ(ini(), "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nPORT=27\r\nUSER=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n");
+    EXPECT_EQ(ini(),
+        "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nGAMEHOST=m\xfcller.example\r\nPORT=27\r\nUSER=\r\nHLDS=\r\n"
+        "CONNECTION=ftp-active\r\nGAMEPORT=27015\r\nLOGADDRESS=\r\nLOGPORT=27500\r\n");
 }
 
 // Picking a kind by keyboard and mouse; the port follows the kind only while
@@ -483,7 +557,8 @@ TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
         click(page->BSave);
         EXPECT_EQ(ini(),
             "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved)
-                + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n")
+                + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\nGAMEHOST=\r\nGAMEPORT=27015\r\nLOGADDRESS="
+                  "\r\nLOGPORT=27500\r\n")
             << c.typed;
     }
 
@@ -506,7 +581,9 @@ TEST_F(SettingsFrameTest, StoredPortOutOfRangeIsSavedAsTheBound)
     open();
     select(QStringLiteral("Alpha"));
     click(page->BSave);
-    EXPECT_EQ(ini(), "[Alpha]\r\nPORT=65535\r\nHOST=\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\n");
+    EXPECT_EQ(ini(),
+        "[Alpha]\r\nPORT=65535\r\nHOST=\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\nGAMEHOST=\r\nGAMEPORT="
+        "27015\r\nLOGADDRESS=\r\nLOGPORT=27500\r\n");
 }
 
 TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
@@ -514,7 +591,8 @@ TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
     folder.write("ftpserver.ini", "[Alpha]\r\n");
     open();
     select(QStringLiteral("Alpha"));
-    for (QLineEdit* field : { page->Host, page->User, page->Password, page->hldsPath }) {
+    for (QLineEdit* field :
+        { page->Host, page->User, page->Password, page->hldsPath, page->GameHost, page->LogAddress }) {
         field->setText(QStringLiteral("keep"));
         field->setFocus();
         field->end(false);
@@ -522,9 +600,25 @@ TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
         field->paste();
         EXPECT_EQ(field->text(), QStringLiteral("keep")) << field->objectName().toStdString();
     }
+    // The two addresses become words of console commands on the game server:
+    // nothing that could end the word or the command gets in.
+    for (QLineEdit* field : { page->GameHost, page->LogAddress }) {
+        for (const QString& pasted : { QStringLiteral(" 1.2.3.4"), QStringLiteral(";quit"), QStringLiteral("\"x"),
+                 QStringLiteral("'x"), QStringLiteral("\tx"), QString(QChar(0x1b)) }) {
+            field->setFocus();
+            field->end(false);
+            QApplication::clipboard()->setText(pasted);
+            field->paste();
+            EXPECT_EQ(field->text(), QStringLiteral("keep")) << field->objectName().toStdString();
+        }
+        type(field, QStringLiteral("[2001:db8::1]"));
+        EXPECT_EQ(field->text(), QStringLiteral("[2001:db8::1]"));
+        field->setText(QStringLiteral("keep"));
+    }
     click(page->BSave);
-    EXPECT_EQ(
-        ini(), "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\nCONNECTION=ftp-active\r\n");
+    EXPECT_EQ(ini(),
+        "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\nCONNECTION=ftp-active\r\n"
+        "GAMEHOST=keep\r\nGAMEPORT=27015\r\nLOGADDRESS=keep\r\nLOGPORT=27500\r\n");
 }
 
 TEST_F(SettingsFrameTest, DeleteAsksThenErasesAndKeepsFolder)

@@ -157,7 +157,7 @@ std::size_t readFrom(char* buffer, std::size_t size, std::size_t count, void* in
 
 ConnectionTarget targetOf(const FtpServer::ExternalServer& server)
 {
-    return { server.kind, server.host, server.port, server.user, server.password, server.identity };
+    return { { server.kind, server.host, server.port, server.user, server.password }, server.identity };
 }
 
 // An FTP command of the helpers as the SFTP request libcurl knows ("MKD a b"

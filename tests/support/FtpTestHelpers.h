@@ -73,13 +73,9 @@ struct Outcome
 // its certificate or host key accepted.
 inline void pointAt(FtpClient& client, const FtpServer& server)
 {
-    client.setHost(server.host());
-    client.setPort(server.port());
-    client.setUser(server.user());
-    client.setPassword(server.password());
     const ConnectionKind kind = server.kind();
-    client.setConnection(
-        kind, kind == ConnectionKind::Sftp || usesTls(kind) ? std::optional(server.accepted()) : std::nullopt);
+    client.setServer({ kind, server.host(), server.port(), server.user(), server.password() },
+        kind == ConnectionKind::Sftp || usesTls(kind) ? std::optional(server.accepted()) : std::nullopt);
 }
 
 // Every byte value, some lines with CR LF, LF and CR ends, no end at the end.

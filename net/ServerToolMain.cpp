@@ -1,0 +1,602 @@
+// velth-server: asks game servers for their state (all of them at once) and
+// runs a command on a server's remote console, for scripts and monitoring.
+//
+//   velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...
+//   velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...
+//
+// Exit status: 0 every server answered, 1 some did not (or the command
+// failed), 2 the server refused the rcon password, 64 the arguments were
+// wrong. The rcon password is never taken from the command line, where every
+// user of the machine can read it (ps, /proc): it comes from a file or from
+// VELTH_RCON_PASSWORD.
+#include "common/Error.h"
+#include "common/TextCodec.h"
+#include "net/GameServer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::ordered_json;
+
+constexpr int kExitOk = 0;
+constexpr int kExitNoAnswer = 1;
+constexpr int kExitRefusedPassword = 2;
+constexpr int kExitUsage = 64; // EX_USAGE of sysexits.h
+
+constexpr const char* kPasswordVariable = "VELTH_RCON_PASSWORD";
+// A query waits this long in all unless --timeout says otherwise; the remote
+// console gets what RconClient allows a command.
+constexpr std::chrono::milliseconds kQueryTimeout = 5s;
+constexpr std::chrono::milliseconds kRconTimeout = 10s;
+// More than a password file's first line is never read.
+constexpr std::size_t kMaxPasswordFileBytes = 4096;
+
+const char* const kUsage
+    = "usage: velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...\n"
+      "       velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...\n"
+      "Asks Half-Life (HLDS) game servers for their state, all at once, or runs a command\n"
+      "on one server's remote console. The rcon password is the first line of FILE\n"
+      "(\"-\": standard input) or the environment variable VELTH_RCON_PASSWORD, never an\n"
+      "argument. PORT defaults to 27015.\n";
+
+int usageError(const std::string& problem = {})
+{
+    if (!problem.empty())
+        std::cerr << "velth-server: " << problem << '\n';
+    std::cerr << kUsage;
+    return kExitUsage;
+}
+
+// A usage problem found while reading the arguments.
+struct UsageError
+{
+    std::string problem;
+};
+
+// --help anywhere among the options: the usage text on standard output.
+struct HelpRequest
+{ };
+
+// Texts from a server shown to a person: decoded by the program's text rule,
+// control characters made visible so that no byte can drive the terminal.
+std::string shown(std::string_view bytes)
+{
+    const QByteArray utf8 = velth::visibleText(velth::toDisplay(bytes)).toUtf8();
+    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+// Texts from a server in JSON: decoded by the program's text rule (UTF-8
+// where the text is valid UTF-8, Windows-1252 otherwise), so every string is
+// valid UTF-8 and every byte value keeps a character of its own; the JSON
+// writer escapes the control characters.
+std::string jsonText(std::string_view bytes)
+{
+    const QByteArray utf8 = velth::toDisplay(bytes).toUtf8();
+    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+// "--name VALUE" or "--name=VALUE"; advances i past what it took.
+std::optional<std::string> optionValue(int argc, char** argv, int& i, std::string_view name)
+{
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        if (i + 1 >= argc)
+            throw UsageError{ std::string(name) + " needs a value" };
+        return std::string(argv[++i]);
+    }
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
+        return std::string(arg.substr(name.size() + 1));
+    return std::nullopt;
+}
+
+// Seconds as typed ("5", "0.5"): more than nothing, at most an hour.
+std::chrono::milliseconds parseTimeout(const std::string& text)
+{
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(seconds) || seconds < 0.001
+        || seconds > 3600)
+        throw UsageError{ "--timeout takes seconds between 0.001 and 3600, not \"" + text + "\"" };
+    return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+bool isPasswordOption(std::string_view arg)
+{
+    return arg == "-p" || arg == "--password" || arg.rfind("--password=", 0) == 0 || arg == "--rcon-password"
+        || arg.rfind("--rcon-password=", 0) == 0;
+}
+
+velth::GameAddress parseAddress(const std::string& text)
+{
+    const auto address = velth::parseGameAddress(text);
+    if (!address)
+        throw UsageError{ "not a server address (HOST, HOST:PORT, [IPV6] or [IPV6]:PORT): \"" + shown(text) + "\"" };
+    return *address;
+}
+
+// --- query ------------------------------------------------------------------
+
+struct QueryOptions
+{
+    bool players = false;
+    bool rules = false;
+    bool json = false;
+    std::chrono::milliseconds timeout = kQueryTimeout;
+    std::vector<velth::GameAddress> servers;
+};
+
+QueryOptions parseQueryArguments(int argc, char** argv)
+{
+    QueryOptions options;
+    bool optionsEnd = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!optionsEnd && arg == "--") {
+            optionsEnd = true;
+        } else if (!optionsEnd && arg == "--help") {
+            throw HelpRequest{};
+        } else if (!optionsEnd && arg == "--players") {
+            options.players = true;
+        } else if (!optionsEnd && arg == "--rules") {
+            options.rules = true;
+        } else if (!optionsEnd && arg == "--json") {
+            options.json = true;
+        } else if (!optionsEnd && arg.rfind("--timeout", 0) == 0) {
+            const auto value = optionValue(argc, argv, i, "--timeout");
+            if (!value)
+                throw UsageError{ "unknown option " + shown(arg) };
+            options.timeout = parseTimeout(*value);
+        } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{ "unknown option " + shown(arg) };
+        } else {
+            options.servers.push_back(parseAddress(std::string(arg)));
+        }
+    }
+    if (options.servers.empty())
+        throw UsageError{ "query needs at least one server" };
+    return options;
+}
+
+// Seconds on the server as the console prints them: "12:34", "1:02:03".
+std::string clockTime(float seconds)
+{
+    const long total = seconds > 0 && std::isfinite(seconds) ? std::lround(std::min(seconds, 1e9F)) : 0;
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+const char* statusWord(const velth::GameQueryResult& r)
+{
+    switch (r.status) {
+    case velth::GameQueryResult::Status::Online:
+        return "online";
+    case velth::GameQueryResult::Status::Offline:
+        return "offline";
+    case velth::GameQueryResult::Status::Failed:
+        return "failed";
+    }
+    return "failed";
+}
+
+ordered_json serverJson(const velth::GameAddress& address, const velth::GameQueryResult& r, const QueryOptions& o)
+{
+    ordered_json out = ordered_json::object();
+    out["address"] = jsonText(velth::toString(address));
+    out["online"] = r.online();
+    out["status"] = statusWord(r);
+    if (!r.error.empty())
+        out["error"] = jsonText(r.error);
+    const velth::GameServerInfo& info = r.info;
+    if (r.online()) {
+        out["name"] = jsonText(info.name);
+        out["map"] = jsonText(info.map);
+        out["players"] = info.players;
+        out["max_players"] = info.maxPlayers;
+        out["bots"] = info.bots;
+        out["ping_ms"] = r.ping.count() >= 0 ? ordered_json(r.ping.count()) : ordered_json(nullptr);
+        out["password"] = info.passworded;
+        out["secure"] = info.secure;
+        out["game"] = jsonText(info.game);
+        out["folder"] = jsonText(info.folder);
+        out["version"] = jsonText(info.version);
+    } else {
+        for (const char* key : { "name", "map", "players", "max_players", "bots", "ping_ms" })
+            out[key] = nullptr;
+    }
+    if (o.players) {
+        if (r.online() && r.players) {
+            ordered_json list = ordered_json::array();
+            for (const velth::GamePlayer& p : *r.players) {
+                ordered_json player = ordered_json::object();
+                player["name"] = jsonText(p.name);
+                player["score"] = p.score;
+                player["duration"] = std::isfinite(p.duration) ? ordered_json(p.duration) : ordered_json(nullptr);
+                list.push_back(std::move(player));
+            }
+            out["player_list"] = std::move(list);
+        } else {
+            out["player_list"] = nullptr;
+        }
+    }
+    if (o.rules) {
+        if (r.online() && r.rules) {
+            ordered_json rules = ordered_json::object();
+            for (const auto& [name, value] : *r.rules)
+                rules[jsonText(name)] = jsonText(value);
+            out["rules"] = std::move(rules);
+        } else {
+            out["rules"] = nullptr;
+        }
+    }
+    return out;
+}
+
+void printJson(std::ostream& out, const std::vector<velth::GameAddress>& servers,
+    const std::vector<velth::GameQueryResult>& results, const QueryOptions& o)
+{
+    out << '[';
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        out << (i ? ",\n" : "\n");
+        out << serverJson(servers[i], results[i], o).dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+    }
+    out << (servers.empty() ? "]\n" : "\n]\n");
+}
+
+std::string padded(std::string text, std::size_t width)
+{
+    if (text.size() < width)
+        text.append(width - text.size(), ' ');
+    return text;
+}
+
+// One line per server in columns, its players and rules below it.
+void printTable(std::ostream& out, const std::vector<velth::GameAddress>& servers,
+    const std::vector<velth::GameQueryResult>& results, const QueryOptions& o)
+{
+    struct Row
+    {
+        std::string address, status, ping, players, map, name;
+    };
+    std::vector<Row> rows;
+    Row header{ "ADDRESS", "STATUS", "PING", "PLAYERS", "MAP", "NAME" };
+    Row widths = header;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const velth::GameQueryResult& r = results[i];
+        Row row;
+        row.address = shown(velth::toString(servers[i]));
+        row.status = statusWord(r);
+        if (r.online()) {
+            row.ping = r.ping.count() >= 0 ? std::to_string(r.ping.count()) + " ms" : "-";
+            row.players = std::to_string(r.info.players) + "/" + std::to_string(r.info.maxPlayers);
+            if (r.info.bots > 0)
+                row.players += " (" + std::to_string(r.info.bots) + (r.info.bots == 1 ? " bot)" : " bots)");
+            if (r.info.passworded)
+                row.players += " locked";
+            row.map = shown(r.info.map);
+            row.name = shown(r.info.name);
+        } else {
+            row.name = shown(r.error);
+        }
+        rows.push_back(row);
+    }
+    // Widths in bytes: a name from a server may be any width, so it stands last.
+    auto widen = [&](const Row& row) {
+        widths.address = std::string(std::max(widths.address.size(), row.address.size()), ' ');
+        widths.status = std::string(std::max(widths.status.size(), row.status.size()), ' ');
+        widths.ping = std::string(std::max(widths.ping.size(), row.ping.size()), ' ');
+        widths.players = std::string(std::max(widths.players.size(), row.players.size()), ' ');
+        widths.map = std::string(std::max(widths.map.size(), row.map.size()), ' ');
+    };
+    widen(header);
+    for (const Row& row : rows)
+        widen(row);
+    auto line = [&](const Row& row) {
+        std::string text = padded(row.address, widths.address.size()) + "  " + padded(row.status, widths.status.size())
+            + "  " + padded(row.ping, widths.ping.size()) + "  " + padded(row.players, widths.players.size()) + "  "
+            + padded(row.map, widths.map.size()) + "  " + row.name;
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        out << text << '\n';
+    };
+    line(header);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        line(rows[i]);
+        const velth::GameQueryResult& r = results[i];
+        if (!r.online())
+            continue;
+        if (o.players) {
+            if (!r.players) {
+                out << "  players: no answer\n";
+            } else {
+                out << "  players (" << r.players->size() << "):\n";
+                for (const velth::GamePlayer& p : *r.players) {
+                    char score[16];
+                    std::snprintf(score, sizeof score, "%6d", p.score);
+                    out << "    " << score << "  " << padded(clockTime(p.duration), 8) << "  " << shown(p.name) << '\n';
+                }
+            }
+        }
+        if (o.rules) {
+            if (!r.rules) {
+                out << "  rules: no answer\n";
+            } else {
+                out << "  rules (" << r.rules->size() << "):\n";
+                for (const auto& [name, value] : *r.rules)
+                    out << "    " << shown(name) << " = " << shown(value) << '\n';
+            }
+        }
+    }
+}
+
+int runQuery(int argc, char** argv)
+{
+    const QueryOptions options = parseQueryArguments(argc, argv);
+    velth::GameQuery query;
+    // Every request gets its answer time and two more tries within the whole
+    // time-out; what has not ended by then counts as not answering.
+    velth::GameQuery::Limits limits;
+    limits.timeout = std::clamp(options.timeout / (limits.retries + 1), 1ms, limits.timeout);
+    query.setLimits(limits);
+
+    unsigned parts = velth::QueryInfo;
+    if (options.players)
+        parts |= velth::QueryPlayers;
+    if (options.rules)
+        parts |= velth::QueryRules;
+
+    const std::size_t count = options.servers.size();
+    std::vector<velth::GameQueryResult> results(count);
+    std::vector<std::uint64_t> ids(count, 0);
+    std::vector<bool> ended(count, false);
+    std::size_t left = count;
+    for (std::size_t i = 0; i < count; ++i) {
+        ids[i] = query.query(options.servers[i], parts, [&, i](const velth::GameQueryResult& r) {
+            results[i] = r;
+            ended[i] = true;
+            if (--left == 0)
+                QCoreApplication::exit(0);
+        });
+    }
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&] {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!ended[i]) {
+                query.cancel(ids[i]);
+                results[i].status = velth::GameQueryResult::Status::Offline;
+            }
+        }
+        QCoreApplication::exit(0);
+    });
+    deadline.start(options.timeout);
+    if (left > 0)
+        QCoreApplication::exec();
+    query.cancelAll();
+
+    if (options.json)
+        printJson(std::cout, options.servers, results, options);
+    else
+        printTable(std::cout, options.servers, results, options);
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "velth-server: cannot write the result\n";
+        return kExitNoAnswer;
+    }
+    const bool all = std::all_of(results.begin(), results.end(), [](const auto& r) { return r.online(); });
+    return all ? kExitOk : kExitNoAnswer;
+}
+
+// --- rcon -------------------------------------------------------------------
+
+struct RconOptions
+{
+    std::optional<std::string> passwordFile;
+    std::chrono::milliseconds timeout = kRconTimeout;
+    velth::GameAddress server;
+    std::string command;
+};
+
+RconOptions parseRconArguments(int argc, char** argv)
+{
+    RconOptions options;
+    int i = 2;
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg == "--help")
+            throw HelpRequest{};
+        if (isPasswordOption(arg))
+            throw UsageError{ "the rcon password is never taken from the command line, where other users of the "
+                              "machine can read it: give --password-file FILE or set "
+                + std::string(kPasswordVariable) };
+        if (arg.rfind("--password-file", 0) == 0) {
+            if (const auto value = optionValue(argc, argv, i, "--password-file")) {
+                options.passwordFile = *value;
+                continue;
+            }
+        }
+        if (arg.rfind("--timeout", 0) == 0) {
+            if (const auto value = optionValue(argc, argv, i, "--timeout")) {
+                options.timeout = parseTimeout(*value);
+                continue;
+            }
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+            throw UsageError{ "unknown option " + shown(arg) };
+        break;
+    }
+    if (i >= argc)
+        throw UsageError{ "rcon needs a server and a command" };
+    options.server = parseAddress(argv[i++]);
+    // The words of the command are joined into one console line, as typed.
+    for (; i < argc; ++i) {
+        if (!options.command.empty())
+            options.command += ' ';
+        options.command += argv[i];
+    }
+    if (options.command.empty())
+        throw UsageError{ "rcon needs a command after the server" };
+    if (options.command.find_first_of("\r\n") != std::string::npos)
+        throw UsageError{ "a console command cannot hold a line end" };
+    return options;
+}
+
+// The first line of the file (or of standard input for "-"), without its line end.
+std::string readPasswordFile(const std::string& path)
+{
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (path != "-") {
+        file.open(path, std::ios::binary);
+        if (!file)
+            velth::throwFileError("Cannot open", path, errno);
+        in = &file;
+    }
+    std::string line;
+    char c = 0;
+    while (line.size() < kMaxPasswordFileBytes && in->get(c) && c != '\n')
+        line += c;
+    if (in->bad())
+        velth::throwFileError("Cannot read", path, errno);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.size() >= kMaxPasswordFileBytes)
+        throw velth::Error("The first line of " + path + " is too long for a password");
+    return line;
+}
+
+std::string rconPassword(const RconOptions& options)
+{
+    if (options.passwordFile) {
+        const std::string password = readPasswordFile(*options.passwordFile);
+        if (password.empty())
+            throw UsageError{ "the first line of " + *options.passwordFile + " is empty: no rcon password" };
+        return password;
+    }
+    const char* variable = std::getenv(kPasswordVariable);
+    if (!variable || !*variable)
+        throw UsageError{ "rcon needs the password: give --password-file FILE or set "
+            + std::string(kPasswordVariable) };
+    return variable;
+}
+
+int exitStatusOf(const velth::RconResult& r)
+{
+    using Kind = velth::RconResult::Kind;
+    switch (r.kind) {
+    case Kind::Ok:
+        return kExitOk;
+    case Kind::BadPassword:
+    case Kind::NoPassword:
+    case Kind::Banned:
+        return kExitRefusedPassword;
+    case Kind::Refused:
+        return kExitUsage;
+    case Kind::BadChallenge:
+    case Kind::TimedOut:
+    case Kind::Failed:
+    case Kind::Cancelled:
+        return kExitNoAnswer;
+    }
+    return kExitNoAnswer;
+}
+
+int runRcon(int argc, char** argv)
+{
+    const RconOptions options = parseRconArguments(argc, argv);
+    std::string password;
+    try {
+        password = rconPassword(options);
+    } catch (const velth::Error& e) {
+        return usageError(shown(e.message()));
+    }
+
+    velth::RconClient rcon;
+    rcon.setAddress(options.server);
+    rcon.setPassword(password);
+    rcon.setTimeout(options.timeout);
+    velth::RconResult result;
+    rcon.execute(options.command, [&](const velth::RconResult& r) {
+        result = r;
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
+
+    // The output goes out as the server sent it, for scripts; on a terminal
+    // its control characters are made visible so that it cannot drive it.
+    if (::isatty(STDOUT_FILENO)) {
+        std::string text = velth::visibleText(velth::toDisplay(result.output), true).toUtf8().toStdString();
+        if (!text.empty() && text.back() != '\n')
+            text += '\n';
+        std::cout << text;
+    } else {
+        std::cout << result.output;
+    }
+    std::cout.flush();
+    if (result.truncated)
+        std::cerr << "velth-server: the output was cut at its bound\n";
+    if (!result.ok())
+        std::cerr << "velth-server: " << shown(result.message) << '\n';
+    if (!std::cout) {
+        std::cerr << "velth-server: cannot write the output\n";
+        return kExitNoAnswer;
+    }
+    return exitStatusOf(result);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::ios::sync_with_stdio(false);
+    if (argc < 2)
+        return usageError("which command: query or rcon?");
+    const std::string_view command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return kExitOk;
+    }
+    try {
+        if (command == "query")
+            return runQuery(argc, argv);
+        if (command == "rcon")
+            return runRcon(argc, argv);
+        return usageError("unknown command " + shown(command));
+    } catch (const HelpRequest&) {
+        std::cout << kUsage;
+        return kExitOk;
+    } catch (const UsageError& e) {
+        return usageError(e.problem);
+    } catch (const velth::Error& e) {
+        std::cerr << "velth-server: " << shown(e.message()) << '\n';
+        return kExitNoAnswer;
+    }
+}
