@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -109,7 +110,10 @@ std::string readFile(const std::string& path)
     return std::move(*content);
 }
 
-std::string makeTempFileBeside(const std::string& target)
+namespace {
+
+// makeTempFileBeside's file, left open: its descriptor in *fd.
+std::string createTempFileBeside(const std::string& target, int* fd)
 {
     static constexpr std::string_view kSuffix = ".partXXXXXX";
     const std::size_t slash = target.rfind('/');
@@ -128,11 +132,20 @@ std::string makeTempFileBeside(const std::string& target)
     pattern += kSuffix;
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
-    const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-    if (fd < 0)
+    *fd = ::mkostemp(buf.data(), O_CLOEXEC);
+    if (*fd < 0)
         throwFileError("Cannot create file", target, errno);
-    ::close(fd);
     return std::string(buf.data());
+}
+
+} // namespace
+
+std::string makeTempFileBeside(const std::string& target)
+{
+    int fd = -1;
+    std::string temp = createTempFileBeside(target, &fd);
+    ::close(fd);
+    return temp;
 }
 
 bool isTempFileName(std::string_view name)
@@ -217,28 +230,82 @@ void commitTempFile(const std::string& temp, const std::string& target)
     }
 }
 
+AtomicFile::AtomicFile(const std::string& path, unsigned newFileMode)
+    : m_path(path)
+    , m_target(followLinks(path))
+    , m_temp(createTempFileBeside(m_target, &m_fd))
+    , m_newFileMode(newFileMode)
+{ }
+
+AtomicFile::~AtomicFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_temp.empty())
+        ::unlink(m_temp.c_str());
+}
+
+void AtomicFile::write(std::string_view bytes)
+{
+    if (m_fd < 0 || !writeAll(m_fd, bytes))
+        throwFileError("Cannot write file", m_path, m_fd < 0 ? EBADF : errno);
+}
+
+void AtomicFile::commit()
+{
+    if (m_fd < 0)
+        throwFileError("Cannot write file", m_path, EBADF);
+    int err = ::fsync(m_fd) != 0 ? errno : 0;
+    if (err == 0)
+        ::fchmod(m_fd, replacementMode(m_target, m_newFileMode));
+    if (::close(std::exchange(m_fd, -1)) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(m_temp.c_str(), m_target.c_str()) != 0)
+        err = errno;
+    if (err != 0)
+        throwFileError("Cannot write file", m_path, err);
+    m_temp.clear();
+}
+
 namespace {
 
-void writeInPlace(const std::string& path, std::string_view bytes)
+// Writes straight into the file, through its descriptor.
+class InPlaceSink final : public FileSink
 {
-    int err = 0;
+public:
+    InPlaceSink(const std::string& path, int fd)
+        : m_path(path)
+        , m_fd(fd)
+    { }
+    void write(std::string_view bytes) override
+    {
+        if (!writeAll(m_fd, bytes))
+            throwFileError("Cannot write file", m_path, errno);
+    }
+
+private:
+    const std::string& m_path;
+    int m_fd;
+};
+
+void writeInPlace(const std::string& path, const std::function<void(FileSink&)>& produce)
+{
     Fd f;
     f.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (f.fd < 0 || !writeAll(f.fd, bytes) || ::fsync(f.fd) != 0) {
+    if (f.fd < 0)
+        throwFileError("Cannot write file", path, errno);
+    InPlaceSink sink(path, f.fd);
+    produce(sink);
+    int err = ::fsync(f.fd) != 0 ? errno : 0;
+    if (::close(std::exchange(f.fd, -1)) != 0 && err == 0)
         err = errno;
-    } else {
-        const int fd = f.fd;
-        f.fd = -1;
-        if (::close(fd) != 0)
-            err = errno;
-    }
     if (err != 0)
         throwFileError("Cannot write file", path, err);
 }
 
 } // namespace
 
-void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode)
+void writeFileAtomic(const std::string& path, const std::function<void(FileSink&)>& produce, unsigned newFileMode)
 {
     const std::string target = followLinks(path);
     struct stat existing
@@ -253,29 +320,18 @@ void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned n
     // so its content is replaced in place.
     const std::string folder = std::filesystem::path(target).parent_path().string();
     if (exists && !folder.empty() && ::access(folder.c_str(), W_OK) != 0 && errno == EACCES) {
-        writeInPlace(target, bytes);
+        writeInPlace(target, produce);
         return;
     }
-    const std::string temp = makeTempFileBeside(target);
-    int err = 0;
-    {
-        Fd f;
-        f.fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (f.fd < 0 || !writeAll(f.fd, bytes) || ::fsync(f.fd) != 0)
-            err = errno;
-        if (err == 0) {
-            ::fchmod(f.fd, replacementMode(target, newFileMode));
-            const int fd = f.fd;
-            f.fd = -1;
-            if (::close(fd) != 0)
-                err = errno;
-        }
-    }
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        throwFileError("Cannot write file", path, err);
-    }
-    commitTempFile(temp, target);
+    AtomicFile file(path, newFileMode);
+    produce(file);
+    file.commit();
+}
+
+void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode)
+{
+    writeFileAtomic(
+        path, [bytes](FileSink& sink) { sink.write(bytes); }, newFileMode);
 }
 
 bool pathExists(const std::string& path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,54 @@ std::optional<std::string> readFileIfExists(const std::string& path);
 // An existing file the user may write in a folder the user may not is
 // rewritten in place instead (not atomic).
 void writeFileAtomic(const std::string& path, std::string_view bytes, unsigned newFileMode = 0666);
+
+// Where a whole-or-nothing write puts its bytes, piece by piece.
+class FileSink
+{
+public:
+    // Throws velth::Error naming the file.
+    virtual void write(std::string_view bytes) = 0;
+
+protected:
+    ~FileSink() = default;
+};
+
+// writeFileAtomic for content made while it is written: produce gets the
+// sink and writes the content to it in as many pieces as it likes, so the
+// whole content is never held in memory. Everything else as above; an
+// exception from produce leaves the previous file untouched too.
+void writeFileAtomic(
+    const std::string& path, const std::function<void(FileSink&)>& produce, unsigned newFileMode = 0666);
+
+// One replacement of a file as a whole, written through a file descriptor:
+// the temporary file beside the file (beside the file a symbolic link leads
+// to, so that the link stays) is created at once; commit() flushes it to
+// disk, gives it the replaced file's permissions (or newFileMode less the
+// umask) and renames it over the file. Until then the file is untouched, and
+// an AtomicFile that goes without commit() removes its temporary file.
+// Errors throw velth::Error naming the file.
+class AtomicFile final : public FileSink
+{
+public:
+    explicit AtomicFile(const std::string& path, unsigned newFileMode = 0666);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // The temporary file, open for writing.
+    int fd() const { return m_fd; }
+    // The file that commit() replaces.
+    const std::string& target() const { return m_target; }
+    void write(std::string_view bytes) override;
+    void commit();
+
+private:
+    std::string m_path;
+    std::string m_target;
+    int m_fd = -1;
+    std::string m_temp;
+    unsigned m_newFileMode;
+};
 
 // A temporary file name beside the target ("<target>.partXXXXXX"), created
 // empty with exclusive access. The caller renames or removes it. When the

@@ -423,7 +423,10 @@ void TchatFrame::saveChat(const ChatView* view)
     if (!fileName)
         return;
     m_lastChatFile = *fileName;
-    writeFileAtomic(localPath(*fileName), writeRtf(view->chatModel()->paragraphs()));
+    // Written as it is made: a chat of a million lines is never held whole.
+    writeFileAtomic(localPath(*fileName), [model = view->chatModel()](FileSink& file) {
+        model->writeRtf([&](std::string_view piece) { file.write(piece); });
+    });
 }
 
 void TchatFrame::ScanLog(const QString& fileName)

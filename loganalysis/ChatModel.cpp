@@ -133,18 +133,31 @@ QVariant ChatModel::data(const QModelIndex& index, int role) const
     }
 }
 
-std::vector<RtfParagraph> ChatModel::paragraphs() const
+namespace {
+
+RtfColor rtfColor(const QColor& color)
 {
-    std::vector<RtfParagraph> out;
-    out.reserve(static_cast<std::size_t>(m_rows));
+    return { static_cast<std::uint8_t>(color.red()), static_cast<std::uint8_t>(color.green()),
+        static_cast<std::uint8_t>(color.blue()) };
+}
+
+} // namespace
+
+void ChatModel::writeRtf(const RtfOutput& out) const
+{
+    std::vector<RtfColor> colors;
     for (int row = 0; row < m_rows; ++row) {
-        const QByteArray utf8 = text(row).toUtf8();
-        const QColor c = color(row);
-        out.push_back({ { std::string(utf8.constData(), static_cast<std::size_t>(utf8.size())),
-            { static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()),
-                static_cast<std::uint8_t>(c.blue()) } } });
+        const RtfColor c = rtfColor(color(row));
+        if (std::find(colors.begin(), colors.end(), c) == colors.end())
+            colors.push_back(c);
     }
-    return out;
+    const auto paragraph = [this](std::size_t index) {
+        const int row = static_cast<int>(index);
+        const QByteArray utf8 = text(row).toUtf8();
+        return RtfParagraph{ { std::string(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+            rtfColor(color(row)) } };
+    };
+    velth::writeRtf(colors, static_cast<std::size_t>(m_rows), paragraph, out);
 }
 
 ResultTable::ResultTable(const QStringList& headers, QObject* parent)

@@ -50,9 +50,10 @@ public:
     // the view gives every row.
     int widestRow() const { return m_widest; }
 
-    // The document that "Save Chat as ..." writes: one paragraph per row in
-    // its colour, with the text the view shows.
-    std::vector<RtfParagraph> paragraphs() const;
+    // The document that "Save Chat as ..." writes, one paragraph per row in
+    // its colour with the text the view shows, handed to out in pieces as it
+    // is made (velth::writeRtf), so a chat of any length is never held whole.
+    void writeRtf(const RtfOutput& out) const;
 
 private:
     std::shared_ptr<const ScanResult> m_owner;

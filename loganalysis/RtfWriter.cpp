@@ -95,25 +95,39 @@ std::string writeRtf(const std::vector<RtfParagraph>& paragraphs)
         for (const RtfRun& run : paragraph)
             if (std::find(colors.begin(), colors.end(), run.color) == colors.end())
                 colors.push_back(run.color);
+    std::string document;
+    writeRtf(
+        colors, paragraphs.size(), [&](std::size_t index) { return paragraphs[index]; },
+        [&](std::string_view piece) { document += piece; });
+    return document;
+}
 
-    std::string out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\r\n"
-                      "{\\fonttbl{\\f0\\fswiss\\fcharset0 MS Sans Serif;}}\r\n"
-                      "{\\colortbl ;";
+void writeRtf(
+    const std::vector<RtfColor>& colors, std::size_t count, const RtfParagraphAt& paragraph, const RtfOutput& out)
+{
+    std::string piece = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\r\n"
+                        "{\\fonttbl{\\f0\\fswiss\\fcharset0 MS Sans Serif;}}\r\n"
+                        "{\\colortbl ;";
     for (const RtfColor& color : colors)
-        out += colorEntry(color);
-    out += "}\r\n\\viewkind4\\pard\\plain\\f0\\fs16\r\n";
+        piece += colorEntry(color);
+    piece += "}\r\n\\viewkind4\\pard\\plain\\f0\\fs16\r\n";
 
-    for (const RtfParagraph& paragraph : paragraphs) {
-        for (const RtfRun& run : paragraph) {
-            const auto index = std::find(colors.begin(), colors.end(), run.color) - colors.begin() + 1;
-            out += "\\cf" + std::to_string(index) + ' ';
+    for (std::size_t i = 0; i < count; ++i) {
+        for (const RtfRun& run : paragraph(i)) {
+            const auto found = std::find(colors.begin(), colors.end(), run.color);
+            const auto index = found == colors.end() ? 0 : found - colors.begin() + 1;
+            piece += "\\cf" + std::to_string(index) + ' ';
             for (std::size_t pos = 0; pos < run.text.size();)
-                appendCharacter(out, nextCharacter(run.text, pos));
+                appendCharacter(piece, nextCharacter(run.text, pos));
         }
-        out += "\\par\r\n";
+        piece += "\\par\r\n";
+        if (piece.size() >= kRtfPieceSize) {
+            out(piece);
+            piece.clear();
+        }
     }
-    out += "}\r\n";
-    return out;
+    piece += "}\r\n";
+    out(piece);
 }
 
 } // namespace velth

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velth {
@@ -34,5 +37,18 @@ using RtfParagraph = std::vector<RtfRun>;
 // becomes \tab and other control characters are left out. Lines end in CR LF
 // in the file; the document ends after its closing brace with CR LF.
 std::string writeRtf(const std::vector<RtfParagraph>& paragraphs);
+
+// The same document written as it is made, for documents too large to hold:
+// the colour table comes first, so the colours are given up front (every
+// colour the paragraphs use, in order of first use; a run in another colour
+// is written in the reader's default colour). paragraph(i) makes the i-th of
+// count paragraphs when it is due, and out receives the document in pieces
+// of about kRtfPieceSize bytes (a piece holds at least one whole paragraph),
+// so that no more than one piece and one paragraph are held at a time.
+using RtfParagraphAt = std::function<RtfParagraph(std::size_t index)>;
+using RtfOutput = std::function<void(std::string_view piece)>;
+inline constexpr std::size_t kRtfPieceSize = 64 * 1024;
+void writeRtf(
+    const std::vector<RtfColor>& colors, std::size_t count, const RtfParagraphAt& paragraph, const RtfOutput& out);
 
 } // namespace velth

@@ -30,6 +30,7 @@
 #include <fnmatch.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,11 @@ constexpr long kReceiveBuffer = 512 * 1024;
 // write requests, so a larger piece keeps more of them in flight.
 constexpr long kSendBuffer = 64 * 1024;
 constexpr long kSftpSendBuffer = 512 * 1024;
+// How long a transfer waits before it asks libcurl again when libcurl has
+// no socket to wait on (see performTransfer()).
+constexpr milliseconds kNothingToWatchWait{ 10 };
+// The longest wait for a socket before libcurl's timers are looked at again.
+constexpr milliseconds kLongestSocketWait{ 1000 };
 // The longest reply text kept for a message.
 constexpr std::size_t kMaxReplyText = 8 * 1024;
 // Progress goes to the window's thread at most this often.
@@ -70,6 +76,14 @@ struct ListDeleter
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using CommandList = std::unique_ptr<curl_slist, ListDeleter>;
+
+struct MultiDeleter
+{
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+// The multi handle that runs one connection's transfers and keeps the open
+// connection between them.
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
 CommandList commandList(std::initializer_list<std::string> commands)
 {
@@ -110,51 +124,6 @@ public:
 
 private:
     int m_fd;
-};
-
-// A download's temporary file beside its target. Removed unless committed,
-// so an ended download never leaves a half-written file.
-class PartFile
-{
-public:
-    explicit PartFile(std::string target)
-        : m_target(std::move(target))
-        , m_path(makeTempFileBeside(m_target))
-        , m_fd(::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC))
-    {
-        if (m_fd.get() < 0) {
-            const int err = errno;
-            ::unlink(m_path.c_str());
-            throwFileError("Cannot write file", m_path, err);
-        }
-    }
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-    ~PartFile()
-    {
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-
-    int fd() const { return m_fd.get(); }
-
-    // Flushes to disk, takes the old file's permissions (or the usual ones
-    // for a new file) and renames over the target. Throws velth::Error.
-    void commit()
-    {
-        int err = ::fsync(m_fd.get()) != 0 ? errno : 0;
-        ::fchmod(m_fd.get(), replacementMode(m_target));
-        if (const int closeErr = m_fd.close(); err == 0)
-            err = closeErr;
-        if (err != 0)
-            throwFileError("Cannot write file", m_target, err);
-        commitTempFile(std::exchange(m_path, std::string()), m_target);
-    }
-
-private:
-    std::string m_target;
-    std::string m_path;
-    UniqueFd m_fd;
 };
 
 // The sockets libcurl opened for one connection. The window's thread shuts
@@ -469,11 +438,14 @@ public:
     { }
 
     // Window's thread: ends whatever runs; the first reason given holds.
+    // The wake-up reaches a transfer that waits with no socket to watch.
     void end(Ending why)
     {
         Ending none = Ending::None;
         ending.compare_exchange_strong(none, why);
         sockets.shutDownAll();
+        if (multi)
+            curl_multi_wakeup(multi.get());
     }
 
     void operationStarted()
@@ -511,6 +483,9 @@ private:
 public:
     // Worker only.
     HostKeyCheck hostKey; // before easy: libcurl's handshake writes to it
+    // Before easy, which leaves it when it goes; the connection it keeps is
+    // closed through sockets.
+    MultiHandle multi{ curl_multi_init() };
     EasyHandle easy;
     std::string folder; // SFTP: the folder changeDirectory() went to
     curl_socket_t controlFd = CURL_SOCKET_BAD;
@@ -554,22 +529,74 @@ public:
 
         if (m_op == Op::Connect)
             session.easy.reset(curl_easy_init());
-        else
+        else {
+            curl_multi_remove_handle(session.multi.get(), session.easy.get());
             curl_easy_reset(session.easy.get());
+        }
         CURL* easy = session.easy.get();
         const bool named = m_op == Op::Store || m_op == Op::Retrieve;
         // The SSH handshake is SFTP's greeting: the connect waits under the
         // reply limit from there on.
         session.hostKey.answered = &session.greeted;
-        if (!easy || !configureConnection(easy, session.login, remotePath(), &session.hostKey))
+        if (!easy || !session.multi || !configureConnection(easy, session.login, remotePath(), &session.hostKey))
             return fail(FtpResult::Kind::NotSent, named ? "not a valid file name" : "not a valid host name");
         configureOperation(easy);
-        const CURLcode code = ending() != Ending::None ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(easy);
+        const CURLcode code = ending() != Ending::None ? CURLE_ABORTED_BY_CALLBACK : performTransfer();
         return finish(code);
     }
 
 private:
     Ending ending() const { return m_session->ending.load(); }
+
+    // What curl_easy_perform() does, with one difference. libcurl 7.88 (and
+    // every version before 8.4) can sit in a state with no socket and no
+    // timer to wait on: when the reply to EPSV or PASV has already arrived
+    // by the time libcurl first looks for it, libcurl takes it at once and
+    // then waits before it opens the data connection, and curl_easy_perform()
+    // waits a whole second for that. Here a wait with nothing to watch is
+    // short. The handle stays in the session's multi handle until the next
+    // operation, so that what the transfer left (the kept connection, its
+    // socket) can still be asked for.
+    CURLcode performTransfer()
+    {
+        CURLM* multi = m_session->multi.get();
+        CURL* easy = m_session->easy.get();
+        if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        for (;;) {
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK)
+                return CURLE_FAILED_INIT;
+            if (running == 0)
+                break;
+            // A name lookup has no socket to shut down, and libcurl asks no
+            // callback while it waits for one: the window's thread wakes
+            // this wait, and the transfer is given up here.
+            if (ending() != Ending::None) {
+                curl_multi_remove_handle(multi, easy);
+                return CURLE_ABORTED_BY_CALLBACK;
+            }
+            fd_set readable;
+            fd_set writable;
+            fd_set other;
+            FD_ZERO(&readable);
+            FD_ZERO(&writable);
+            FD_ZERO(&other);
+            int highest = -1;
+            curl_multi_fdset(multi, &readable, &writable, &other, &highest);
+            const milliseconds wait = highest < 0 ? kNothingToWatchWait : kLongestSocketWait;
+            if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr) != CURLM_OK)
+                return CURLE_FAILED_INIT;
+        }
+        CURLcode code = CURLE_FAILED_INIT;
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy)
+                code = message->data.result;
+        }
+        return code;
+    }
+
     bool sftp() const { return m_session->login.kind == ConnectionKind::Sftp; }
     // An SFTP request the server refused; the connection goes on.
     static bool sftpRefusal(CURLcode code)
@@ -607,6 +634,10 @@ private:
     {
         const Limits& limits = m_session->limits;
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // A name lookup that is given up is left to end on libcurl's own
+        // thread (getaddrinfo() cannot be stopped); without this libcurl
+        // waits for it, however long the name server stays silent.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Operation::onOpenSocket);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
         curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &SocketSet::onClose);
@@ -1033,7 +1064,9 @@ private:
 
     UniqueFd m_source;
     off_t m_size = 0;
-    std::optional<PartFile> m_part;
+    // A download's temporary file beside its target (beside the file a
+    // symbolic link leads to): renamed over it only when complete.
+    std::optional<AtomicFile> m_part;
     CommandList m_commands;
     std::string m_listCommand;
     std::string m_listData;

@@ -4,6 +4,7 @@
 
 #include "common/AppContext.h"
 #include "common/ErrorReport.h"
+#include "common/FileIo.h"
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "loganalysis/ChatModel.h"
@@ -315,6 +316,34 @@ TEST_F(ChatFrameTest, SavesEachChatAsRtf)
     EXPECT_EQ(folder.read("t.rtf"), folder.read("public.rtf"));
     script.verify();
     EXPECT_TRUE(status.history.isEmpty());
+
+    // A long chat goes to the file as it is made, whole or not at all: a
+    // write that fails after its first pieces leaves the old file as it was
+    // and no temporary file; with room, the file is the whole document.
+    std::string log = test::kWorkedExampleLog;
+    for (int i = 0; i < 20000; ++i)
+        log += "L 10/20/2003 - 20:16:09: \"Bob<4><222222><TERRORIST>\" say_team \"line " + std::to_string(i) + "\"\r\n";
+    writeLog("L2.log", log);
+    page->ScanLog(QStringLiteral("L2.log"));
+    std::vector<RtfParagraph> lines{ { { "Bob: \"rush\"", red } } };
+    for (int i = 0; i < 20000; ++i)
+        lines.push_back({ { "Bob: \"line " + std::to_string(i) + "\"", red } });
+    const std::string whole = writeRtf(lines);
+    ASSERT_GT(whole.size(), 3 * kRtfPieceSize);
+    {
+        test::FileSizeLimit limit(2 * kRtfPieceSize);
+        script.expectSaveFile(QString::fromStdString(folder.file("t.rtf")));
+        script.expectErrorReport(QStringLiteral("Cannot write file ") + QString::fromStdString(folder.file("t.rtf")));
+        page->MenuItem1->trigger();
+        script.verify();
+    }
+    EXPECT_EQ(folder.read("t.rtf"), folder.read("public.rtf"));
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        EXPECT_FALSE(isTempFileName(entry.path().filename().string())) << entry.path();
+    script.expectSaveFile(QString::fromStdString(folder.file("t.rtf")));
+    page->MenuItem1->trigger();
+    script.verify();
+    EXPECT_EQ(folder.read("t.rtf"), whole);
 }
 
 // The program's real save dialog asks before it replaces an existing file:

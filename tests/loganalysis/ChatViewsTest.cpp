@@ -66,6 +66,14 @@ std::vector<Line> chatLines(const ChatView* view)
     return out;
 }
 
+// The document "Save Chat as ..." writes, put together from its pieces.
+std::string savedRtf(const ChatModel& model)
+{
+    std::string document;
+    model.writeRtf([&](std::string_view piece) { document += piece; });
+    return document;
+}
+
 // The saved RTF as the rich-text views of earlier versions wrote it: each
 // entry a paragraph of a text document in its colour, written from the
 // document's fragments.
@@ -293,13 +301,13 @@ TEST_F(ChatViewsTest, SavedChatsAsTheRichTextViewsWroteThem)
         const ScanResult& scan = parser.result();
         views.ScanLog(QString::fromLatin1(name));
         ASSERT_EQ(views.PublicChat->model()->rowCount(), static_cast<int>(scan.publicChat.size()));
-        EXPECT_EQ(writeRtf(views.PublicChat->chatModel()->paragraphs()), documentRtf(scan.publicChat));
-        EXPECT_EQ(writeRtf(views.TChat->chatModel()->paragraphs()), documentRtf(scan.tChat));
-        EXPECT_EQ(writeRtf(views.CTChat->chatModel()->paragraphs()), documentRtf(scan.ctChat));
+        EXPECT_EQ(savedRtf(*views.PublicChat->chatModel()), documentRtf(scan.publicChat));
+        EXPECT_EQ(savedRtf(*views.TChat->chatModel()), documentRtf(scan.tChat));
+        EXPECT_EQ(savedRtf(*views.CTChat->chatModel()), documentRtf(scan.ctChat));
     }
     EXPECT_GT(views.PublicChat->model()->rowCount(), 1000);
     views.ScanLog(QStringLiteral("L1020000.log"));
-    EXPECT_EQ(writeRtf(views.PublicChat->chatModel()->paragraphs()),
+    EXPECT_EQ(savedRtf(*views.PublicChat->chatModel()),
         "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\r\n"
         "{\\fonttbl{\\f0\\fswiss\\fcharset0 MS Sans Serif;}}\r\n"
         "{\\colortbl ;\\red0\\green0\\blue255;\\red255\\green0\\blue0;}\r\n"
@@ -342,7 +350,7 @@ TEST_F(ChatViewsTest, LineBreakingCharactersStayInTheirLine)
     ASSERT_EQ(views.CTView->model()->rowCount(), static_cast<int>(breaks.size()));
     EXPECT_EQ(rows(views.CTView)[0], (QStringList{ u'N' + replaced, u'W' + replaced, QStringLiteral("0") }));
 
-    const std::string rtf = writeRtf(views.PublicChat->chatModel()->paragraphs());
+    const std::string rtf = savedRtf(*views.PublicChat->chatModel());
     std::size_t paragraphs = 0;
     for (std::size_t at = rtf.find("\\par\r\n"); at != std::string::npos; at = rtf.find("\\par\r\n", at + 1))
         ++paragraphs;

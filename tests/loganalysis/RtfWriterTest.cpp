@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include <unistd.h>
 
+using velth::kRtfPieceSize;
 using velth::RtfColor;
 using velth::RtfParagraph;
 using velth::writeRtf;
@@ -68,6 +70,53 @@ TEST(RtfWriter, RunsOfOneLineKeepTheirColours)
 {
     const std::string rtf = writeRtf({ { { "Alice: ", kBlue }, { "\"hi\"", kRed } } });
     EXPECT_EQ(body(rtf), "\\cf1 Alice: \\cf2 \"hi\"\\par\r\n");
+}
+
+// A document of any length goes out as it is made: in pieces of about
+// kRtfPieceSize, the first before most paragraphs are made, each paragraph
+// made once, and the pieces together the same bytes as the whole document.
+// A run whose colour was not given is written in the reader's default colour.
+TEST(RtfWriter, LongDocumentsGoOutInPiecesAsTheyAreMade)
+{
+    constexpr std::size_t kCount = 100000;
+    const auto line = [](std::size_t i) {
+        return RtfParagraph{ { "J\xc3\xb6rg{" + std::to_string(i) + "}: ", i % 3 == 0 ? kBlue : kRed },
+            { "\"\xd0\x98\\x\"", kRed } };
+    };
+    std::size_t made = 0;
+    std::size_t madeAtFirstPiece = 0;
+    std::size_t pieces = 0;
+    std::size_t largest = 0;
+    std::string streamed;
+    writeRtf(
+        { kBlue, kRed }, kCount,
+        [&](std::size_t i) {
+            ++made;
+            return line(i);
+        },
+        [&](std::string_view piece) {
+            if (pieces++ == 0)
+                madeAtFirstPiece = made;
+            largest = std::max(largest, piece.size());
+            streamed += piece;
+        });
+    EXPECT_EQ(made, kCount);
+    EXPECT_LT(madeAtFirstPiece, kCount / 50);
+    EXPECT_GT(pieces, 20u);
+    EXPECT_LE(largest, kRtfPieceSize + 200);
+    std::vector<RtfParagraph> whole;
+    for (std::size_t i = 0; i < kCount; ++i)
+        whole.push_back(line(i));
+    EXPECT_EQ(streamed, writeRtf(whole));
+
+    std::string unknown;
+    writeRtf(
+        { kRed }, 2,
+        [](std::size_t i) {
+            return RtfParagraph{ { "x", i == 0 ? kRed : kBlue } };
+        },
+        [&](std::string_view piece) { unknown += piece; });
+    EXPECT_EQ(body(unknown), "\\cf1 x\\par\r\n\\cf0 x\\par\r\n");
 }
 
 // What a real RTF reader makes of a document: each line's text and the colours

@@ -65,6 +65,8 @@ const char* modeName(FtpServer::Fault fault)
         return "foreign-data";
     case FtpServer::Fault::NoActive:
         return "no-active";
+    case FtpServer::Fault::EarlyEpsv:
+        return "early-epsv";
     }
     return "none";
 }

@@ -59,6 +59,7 @@ public:
         LongGreeting, // a greeting of about 400 KB
         ForeignData, // active-mode data connections come from 127.0.0.2
         NoActive, // PORT and EPRT: "425 Can't connect to specified address." (the client sits behind NAT)
+        EarlyEpsv, // each CWD reply comes with the reply to the EPSV that follows it, in one write (plain FTP)
     };
 
     struct Options

@@ -40,4 +40,19 @@ public:
 // ignores them, so tests of write failures are skipped for root).
 bool permissionsApply();
 
+// Limits the size of files this process may write, so that a write fails
+// even for root (with EFBIG); restores the limit when it goes.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(unsigned long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long long m_oldLimit = 0;
+    void (*m_oldHandler)(int) = nullptr;
+};
+
 } // namespace velth::test

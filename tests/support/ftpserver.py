@@ -31,6 +31,12 @@ SIGTERM or SIGINT, or, with --exit-on-eof, until its standard input is closed
   no-active       the client's address in PORT and EPRT cannot be reached (as
                   behind a home router): the server tries a closed port and
                   answers "425 Can't connect to specified address."
+  early-epsv      every successful CWD opens a passive data port at once, and
+                  the reply to the EPSV that will come ("229 ...") goes out in
+                  the same write as the CWD reply; the EPSV itself then gets
+                  no reply of its own. The client finds the EPSV reply already
+                  waiting when it looks for it, as a fast server on a short
+                  path makes it by chance.
 
 --glob makes LIST expand a file pattern ("*.log") as most servers do; plain
 pyftpdlib answers 550 to a pattern, and so does this server without --glob.
@@ -73,7 +79,7 @@ import serverlife
 MODES = ("none", "refuse-login", "refuse-cwd", "missing-retr", "drop-transfer",
          "mute-greeting", "mute-after-login", "mute-at-cwd", "stall-transfer",
          "hold-stor-reply", "hold-retr-reply", "endless-list", "trickle", "multiline-error",
-         "long-greeting", "foreign-data", "no-active")
+         "long-greeting", "foreign-data", "no-active", "early-epsv")
 MULTILINE_ERROR = "550-The folder is not there.\r\n550-It was removed.\r\n550 Ask the server's owner."
 TRICKLE_PAUSE = 0.2
 
@@ -201,11 +207,27 @@ class Handler(FTPHandler):
             self.log_file.write("%d %s\n" % (getattr(self, "session", 0), text))
             self.log_file.flush()
 
+    epsv_answered = False
+    cwd_reply_waiting = None
+
     def respond(self, resp, logfun=None):
         held = {"hold-stor-reply": "STOR", "hold-retr-reply": "RETR"}.get(self.mode)
         if held and resp.startswith("226") and getattr(self, "current_cmd", None) == held:
             self.log_line("(226 withheld)")
             return
+        if self.mode == "early-epsv":
+            if self.cwd_reply_waiting is not None and resp.startswith("229"):
+                # The passive port below is open: both replies in one write.
+                resp = self.cwd_reply_waiting + "\r\n" + resp
+                self.cwd_reply_waiting = None
+                self.epsv_answered = True
+                self.log_line("(229 sent with the CWD reply)")
+            elif resp.startswith("250") and getattr(self, "current_cmd", None) in ("CWD", "XCWD"):
+                self.cwd_reply_waiting = resp
+                self._make_epasv(extmode=True)
+                if self.cwd_reply_waiting is None:
+                    return
+                resp, self.cwd_reply_waiting = self.cwd_reply_waiting, None
         if logfun is None:
             super().respond(resp)
         else:
@@ -227,6 +249,9 @@ class Handler(FTPHandler):
             return
         if self.mode == "multiline-error" and cmd in ("CWD", "XCWD"):
             self.respond(MULTILINE_ERROR)
+            return
+        if self.mode == "early-epsv" and cmd == "EPSV" and self.epsv_answered:
+            self.epsv_answered = False
             return
         if self.mode == "missing-retr" and cmd in ("SIZE", "RETR"):
             self.respond("550 No such file or directory.")
