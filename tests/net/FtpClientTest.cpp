@@ -382,7 +382,8 @@ TEST_P(FtpClientKindTest, FaultsEndInErrorsThatSayWhatFailed)
 // it (a fast server on a short path) must not hold the transfer up: libcurl
 // before 8.4 then waits a whole second before it opens the data connection.
 // Rounds that each met that second take that many seconds or more; without
-// it they take a small part of one, so half of that is room for a busy machine.
+// it they take a small part of one, so three quarters of that leave room for
+// a busy machine.
 TEST_F(FtpClientTest, APassiveReplyAlreadyWaitingDoesNotHoldTheTransferUp)
 {
     constexpr int kRounds = 8;
@@ -407,7 +408,7 @@ TEST_F(FtpClientTest, APassiveReplyAlreadyWaitingDoesNotHoldTheTransferUp)
             client.retrieve("users.ini", local.file("users.ini"), retrieved.done());
             ASSERT_EQ(retrieved.wait(), "");
         }
-        EXPECT_LT(timer.elapsed(), kRounds * 1000 / 2);
+        EXPECT_LT(timer.elapsed(), kRounds * 1000 * 3 / 4);
         EXPECT_EQ(local.read("users.ini"), "x\r\n");
         const std::vector<std::string> commands = server.commands();
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "(229 sent with the CWD reply)"), kRounds)
@@ -601,8 +602,9 @@ TEST_F(FtpClientTest, DestroyingAClientWhoseNameServerNeverAnswersLetsTheProgram
     const QRegularExpressionMatch destroyed
         = QRegularExpression(QStringLiteral("destroyed in (\\d+) ms")).match(output);
     ASSERT_TRUE(destroyed.hasMatch()) << output.toStdString();
-    // Waiting for the worker takes the join limit (1.5 s) twice over.
-    EXPECT_LT(destroyed.captured(1).toInt(), 1000) << "destroying the client waited for the lookup";
+    // Waiting for the worker takes the join limit (1.5 s) twice over; less
+    // than one of them means it was not waited for.
+    EXPECT_LT(destroyed.captured(1).toInt(), 1500) << "destroying the client waited for the lookup";
     EXPECT_LT(ended, 20000) << "the program waited for the lookup";
     QCoreApplication::processEvents();
     nameServer.waitForReadyRead(1000);
