@@ -566,6 +566,14 @@ std::optional<std::string> TliveFrame::pickedProfile() const
     return currentProfile(Server);
 }
 
+std::optional<std::string> TliveFrame::profileForAction()
+{
+    std::optional<std::string> profile = pickedProfile();
+    if (!profile)
+        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    return profile;
+}
+
 void TliveFrame::ServerChange()
 {
     ++m_serverGeneration;
@@ -864,11 +872,9 @@ void TliveFrame::CommandReturn()
     const QString line = Command->text().trimmed();
     if (line.isEmpty())
         return;
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     if (!consoleReady(*profile, true))
         return;
     if (m_history.isEmpty() || m_history.back() != line)
@@ -907,11 +913,9 @@ std::optional<std::vector<std::string>> TliveFrame::built(const std::function<st
 
 void TliveFrame::BKickClick()
 {
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     if (!consoleReady(*profile, true))
         return;
     QTreeWidgetItem* player = selectedPlayer();
@@ -934,11 +938,9 @@ void TliveFrame::BKickClick()
 
 void TliveFrame::BBanClick()
 {
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     if (!consoleReady(*profile, true))
         return;
     QTreeWidgetItem* player = selectedPlayer();
@@ -964,11 +966,9 @@ void TliveFrame::BBanClick()
 
 void TliveFrame::BBanAddressClick()
 {
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     if (!consoleReady(*profile, true))
         return;
     QTreeWidgetItem* player = selectedPlayer();
@@ -1006,11 +1006,9 @@ void TliveFrame::BBanAddressClick()
 
 void TliveFrame::BChangeMapClick()
 {
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     // A map picked from the list is addressed by its bytes as the file has
     // them; a typed one by what was typed.
     std::string map = fromDisplay(Maps->currentText().trimmed());
@@ -1035,11 +1033,9 @@ void TliveFrame::BChangeMapClick()
 
 void TliveFrame::BSayClick()
 {
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     const QString message = Message->text();
     if (message.trimmed().isEmpty()) {
         m_context.prompts().errorBox(QStringLiteral("Please enter a message!"));
@@ -1058,11 +1054,9 @@ void TliveFrame::BSayClick()
 
 void TliveFrame::BApplyConfigClick()
 {
-    const std::optional<std::string> profile = pickedProfile();
-    if (!profile) {
-        m_context.prompts().errorBox(QStringLiteral("Please select a server!"));
+    const std::optional<std::string> profile = profileForAction();
+    if (!profile)
         return;
-    }
     if (!consoleReady(*profile, true))
         return;
     const std::string name = *profile;

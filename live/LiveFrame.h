@@ -145,6 +145,9 @@ private:
     QTreeWidgetItem* serverRow(const std::string& profile) const;
 
     std::optional<std::string> pickedProfile() const;
+    // The picked profile for an action the user asked for, or a refusal in
+    // an error box when none is picked.
+    std::optional<std::string> profileForAction();
     // Where the profile's game server is, read from the store now; nothing
     // when it names none (why says so; tell: in an error box too).
     std::optional<Target> target(const std::string& profile, bool tell, std::string* why = nullptr);
