@@ -527,9 +527,13 @@ struct Quotes
 
     explicit Quotes(std::string_view line)
     {
-        for (std::size_t i = 0; i < line.size() && count < at.size(); ++i)
-            if (line[i] == '"')
-                at[count++] = i;
+        for (std::size_t i = 0; i < line.size() && count < at.size(); ++i) {
+            const void* quote = std::memchr(line.data() + i, '"', line.size() - i);
+            if (!quote)
+                break;
+            i = static_cast<std::size_t>(static_cast<const char*>(quote) - line.data());
+            at[count++] = i;
+        }
     }
     // The text between the k-th and the (k+1)-th quote (k from 1).
     std::string_view between(std::string_view line, std::size_t k) const
@@ -787,6 +791,24 @@ bool PlayerFinder::needsNamePass() const
         m_idOrder.begin(), m_idOrder.end(), [&](const std::string& id) { return !equalsFolded(id, m_text); });
 }
 
+// A cache with a fixed number of slots, each holding one short field (a
+// field that hashes to a taken slot replaces the one there).
+struct PlayerFinder::SeenFields
+{
+    static constexpr std::size_t kLongest = 128;
+    static constexpr std::size_t kSlots = 1024;
+
+    std::vector<std::string> slots = std::vector<std::string>(kSlots);
+
+    static std::size_t slot(std::string_view field) { return std::hash<std::string_view>()(field) % kSlots; }
+    bool has(std::string_view field) const { return !field.empty() && slots[slot(field)] == field; }
+    void add(std::string_view field)
+    {
+        if (field.size() <= kLongest)
+            slots[slot(field)].assign(field);
+    }
+};
+
 bool PlayerFinder::collectNames(const std::string& path, const std::atomic<bool>* cancel, const Progress& progress)
 {
     std::vector<std::string> list;
@@ -796,26 +818,42 @@ bool PlayerFinder::collectNames(const std::string& path, const std::atomic<bool>
     if (list.empty())
         return true;
     IdSet needles(list);
+    // Most lines that hold an id repeat a player field seen before: noting
+    // its name again changes nothing, as the ids known do not change in
+    // this pass.
+    SeenFields seen;
     // The line numbers are not needed here.
     return scanMatchingLines<false>(
         path, needles, m_maxLine, cancel, progress, [&](std::string_view line, std::uint64_t) {
-            secondPassLine(line);
+            secondPassLine(line, seen);
             return true;
         });
 }
 
-void PlayerFinder::secondPassLine(std::string_view line)
+void PlayerFinder::secondPassLine(std::string_view line, SeenFields& seen)
 {
+    // Only fields that are player fields are remembered.
     const Quotes quotes(line);
-    const std::optional<Field> first = playerAt(line, quotes, 1);
-    if (!first)
-        return;
-    noteName(first->steamId, first->name, false);
     const std::string_view verb = quotes.after(line, 2);
-    if (verb.substr(0, 17) == " changed name to ")
-        noteName(first->steamId, quotes.between(line, 3), false);
-    else if (const std::optional<Field> second = playerAt(line, quotes, 3))
-        noteName(second->steamId, second->name, false);
+    const bool rename = verb.substr(0, 17) == " changed name to ";
+    const std::string_view firstText = quotes.between(line, 1);
+    if (rename || !seen.has(firstText)) {
+        const std::optional<Field> first = playerAt(line, quotes, 1);
+        if (!first)
+            return;
+        noteName(first->steamId, first->name, false);
+        if (rename) {
+            noteName(first->steamId, quotes.between(line, 3), false);
+            return;
+        }
+        seen.add(firstText);
+    }
+    const std::string_view secondText = quotes.between(line, 3);
+    if (quotes.count > 3 && !seen.has(secondText))
+        if (const std::optional<Field> second = playerAt(line, quotes, 3)) {
+            noteName(second->steamId, second->name, false);
+            seen.add(secondText);
+        }
 }
 
 std::vector<PlayerNames> PlayerFinder::otherNames() const

@@ -141,7 +141,10 @@ private:
     // One line of the first pass (cut to the longest line kept).
     void firstPassLine(
         std::string_view line, std::uint64_t number, std::size_t fileIndex, std::vector<PlayerAppearance>& out);
-    void secondPassLine(std::string_view line);
+    // The player fields a second pass already took (their names are noted
+    // or say nothing): the same field text gives the same name and id.
+    struct SeenFields;
+    void secondPassLine(std::string_view line, SeenFields& seen);
     // Records a name for an id already known (or, with `add`, for a new one).
     void noteName(std::string_view steamId, std::string_view name, bool add);
 

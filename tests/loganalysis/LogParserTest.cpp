@@ -755,6 +755,8 @@ TEST(PlayerFinder, RandomFragmentsStayOnTheirLines)
 
 // The second pass takes only a whole id in angle brackets: not a longer id
 // that ends the same, not an id in a message, not a '>' far from any '<'.
+// A player field it took before still lets the rest of a line count: the
+// victim of a killer seen before, the new name of a field seen before.
 TEST(PlayerFinder, SecondPassTakesWholeIdsOnly)
 {
     const TempLog log(joinLines({ "L 10/20/2003 - 20:13:52: Log file started",
@@ -763,8 +765,13 @@ TEST(PlayerFinder, SecondPassTakesWholeIdsOnly)
         R"(L 10/20/2003 - 20:14:02: "Other<3><STEAM_0:1:6><CT>" say "<STEAM_0:1:5>")",
         R"(L 10/20/2003 - 20:14:03: "Two<4><XSTEAM_0:1:5><CT>" say "x")",
         "L 10/20/2003 - 20:14:04: " + std::string(200, '5') + ">" + std::string(100, '>'),
-        R"(L 10/20/2003 - 20:14:05: "Bob<5><STEAM_0:1:7><CT>" killed "Eve<6><STEAM_0:1:5><TERRORIST>" with "x")" }));
-    EXPECT_EQ(find("alice", { log.path }).names, (std::vector<PlayerNames>{ { "STEAM_0:1:5", { "Alice", "Eve" } } }));
+        R"(L 10/20/2003 - 20:14:05: "Bob<5><STEAM_0:1:7><CT>" say "<STEAM_0:1:5>")",
+        R"(L 10/20/2003 - 20:14:05: "Bob<5><STEAM_0:1:7><CT>" killed "Eve<6><STEAM_0:1:5><TERRORIST>" with "x")",
+        R"(L 10/20/2003 - 20:14:06: "Bob<5><STEAM_0:1:7><CT>" killed "Eve<6><STEAM_0:1:5><TERRORIST>" with "y")",
+        R"(L 10/20/2003 - 20:14:07: "Kim<6><STEAM_0:1:5><TERRORIST>" say "x")",
+        R"(L 10/20/2003 - 20:14:08: "Kim<6><STEAM_0:1:5><TERRORIST>" changed name to "Ann")" }));
+    EXPECT_EQ(find("alice", { log.path }).names,
+        (std::vector<PlayerNames>{ { "STEAM_0:1:5", { "Alice", "Eve", "Kim", "Ann" } } }));
 }
 
 TEST(PlayerFinder, CancelAndLimits)
