@@ -379,9 +379,21 @@ void LiveLog::stop(bool tellServer)
     }
     m_silenceTimer->stop();
     m_console->cancel();
-    if (tellServer && m_asked)
-        m_console->execute("logaddress_del " + logTarget(), [](const RconResult&) {});
-    if (m_closing && m_console->isBusy()) {
+    bool sentNow = false;
+    if (tellServer && m_asked) {
+        const std::string del = "logaddress_del " + logTarget();
+        // Closing may be the program's end, with no event loop left to run a
+        // command in: the datagram goes now. That needs the challenge and a
+        // password the server took, as logaddress_add did (it goes only after
+        // "log on" was answered); without them the server has not run
+        // logaddress_add (it was still queued, or refused for a stale
+        // challenge), and the command through the event loop below only
+        // covers a program that goes on running.
+        sentNow = m_closing && m_console->sendNow(del);
+        if (!sentNow)
+            m_console->execute(del, [](const RconResult&) {});
+    }
+    if (m_closing && !sentNow && m_console->isBusy()) {
         // The page goes; the console stays until its last command is through
         // (its own time limit bounds that), as long as the program runs.
         RconClient* console = m_console;

@@ -196,6 +196,15 @@ public:
     void cancel();
     bool isBusy() const;
 
+    // Sends one command line at once, before returning, and forgets its
+    // output: the last word of a console that goes with no event loop left
+    // to wait in (the program ends). A UDP send does not block. It sends only
+    // when the server's challenge is already known, the password was taken by
+    // the server and no command runs or waits (cancel() first); true when
+    // the datagram left, false when nothing was sent (also for a line
+    // execute() would refuse).
+    bool sendNow(const std::string& commandLine);
+
 private:
     class Private;
     std::unique_ptr<Private> d;

@@ -283,11 +283,11 @@ public:
         retry.start(std::clamp<std::chrono::milliseconds>(timeout / (kChallengeSends + 1), 100ms, 1000ms));
     }
 
-    void sendText(const std::string& text)
+    bool sendText(const std::string& text)
     {
         QByteArray datagram(gamewire::kPrefix.data(), static_cast<qsizetype>(gamewire::kPrefix.size()));
         datagram.append(text.data(), static_cast<qsizetype>(text.size()));
-        socket->writeDatagram(datagram, target, static_cast<quint16>(address->port));
+        return socket->writeDatagram(datagram, target, static_cast<quint16>(address->port)) == datagram.size();
     }
 
     void sendCommand()
@@ -621,6 +621,19 @@ void RconClient::cancel()
 bool RconClient::isBusy() const
 {
     return d->running || !d->queue.empty();
+}
+
+bool RconClient::sendNow(const std::string& commandLine)
+{
+    // Without the challenge the request would need a round trip first; with an
+    // unproven password it could count towards the server's failure ban; and
+    // while a command waits or is queued, the reply would join its output.
+    if (!d->socket || d->challenge.empty() || !d->proven || d->refusal || d->phase != Private::Phase::Idle
+        || !d->queue.empty())
+        return false;
+    if (!d->validate(commandLine).ok())
+        return false;
+    return d->sendText(Private::requestText(d->challenge, d->password, commandLine));
 }
 
 } // namespace velth

@@ -585,6 +585,68 @@ TEST(RconClient, CancelEndsTheRunningAndQueuedCommands)
     EXPECT_FALSE(called);
 }
 
+// The last word of a console whose program ends: it leaves before sendNow()
+// returns, with no event loop after it, and only when it can go in one
+// datagram without risking the password ban or mixing into another
+// command's output.
+TEST(RconClient, SendNowGoesAtOnceOnlyWhenNothingNeedsAnAnswer)
+{
+    GameServerEmulator server(withPassword());
+    struct Row
+    {
+        const char* what;
+        std::function<std::unique_ptr<RconClient>()> client;
+        std::string command;
+        bool sent;
+    };
+    const Row rows[] = {
+        { "no challenge yet", [&] { return rconTo(server); }, "say no challenge", false },
+        { "a refused password",
+            [&] {
+                auto client = rconTo(server, "wrong");
+                EXPECT_EQ(runRcon(*client, "status").kind, RconResult::Kind::BadPassword);
+                return client;
+            },
+            "say refused", false },
+        { "a command queued",
+            [&] {
+                auto client = rconTo(server);
+                EXPECT_EQ(runRcon(*client, "status").kind, RconResult::Kind::Ok);
+                client->execute("users", [](const RconResult&) {});
+                return client;
+            },
+            "say queued", false },
+        { "a line execute() refuses",
+            [&] {
+                auto client = rconTo(server);
+                EXPECT_EQ(runRcon(*client, "status").kind, RconResult::Kind::Ok);
+                return client;
+            },
+            "say a\nquit", false },
+        { "a known challenge after a cancel",
+            [&] {
+                auto client = rconTo(server);
+                EXPECT_EQ(runRcon(*client, "status").kind, RconResult::Kind::Ok);
+                client->execute("users", [](const RconResult&) {});
+                client->cancel();
+                return client;
+            },
+            "say last word", true },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::unique_ptr<RconClient> client = row.client();
+        EXPECT_EQ(client->sendNow(row.command), row.sent);
+        client.reset();
+    }
+    EXPECT_TRUE(server.waitForCommand("say last word", std::chrono::milliseconds(kWaitMs)));
+    // What was refused never reached the server (it would have come first).
+    for (const Row& row : rows) {
+        const auto commands = server.rconCommands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), row.command), row.sent ? 1 : 0) << row.what;
+    }
+}
+
 // The round trip of `status` against the server's latency, reported for the
 // record. The latency is the floor; how far above it the result comes is
 // printed, not asserted (the machine may be loaded).

@@ -3,7 +3,9 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 #ifndef VELTH_GAMESERVER_SCRIPT
 #error "VELTH_GAMESERVER_SCRIPT must name tests/support/gameserver.py"
@@ -174,6 +176,19 @@ std::vector<std::string> GameServerEmulator::rconCommands(int server) const
             commands.push_back(line.substr(8));
     }
     return commands;
+}
+
+bool GameServerEmulator::waitForCommand(const std::string& command, std::chrono::milliseconds limit, int server) const
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const std::vector<std::string> commands = rconCommands(server);
+        if (std::find(commands.begin(), commands.end(), command) != commands.end())
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 std::vector<std::string> GameServerEmulator::logLines(int server) const

@@ -2,6 +2,7 @@
 
 #include "support/TempDir.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +101,10 @@ public:
     std::vector<std::string> received(int server = 1) const;
     // The rcon command lines server accepted and ran, in order.
     std::vector<std::string> rconCommands(int server = 1) const;
+    // Waits up to `limit` for server to have run `command`, by sleeping
+    // between looks at its log: the caller's event loop does not run, as in a
+    // program that has ended.
+    bool waitForCommand(const std::string& command, std::chrono::milliseconds limit, int server = 1) const;
     // The lines its log got ("L 12/08/2026 - 23:40:00: Server say \"x\"").
     std::vector<std::string> logLines(int server = 1) const;
 
