@@ -56,9 +56,12 @@ fi
 
 # The game server: the emulator on a free UDP port, as long as the pipe to its
 # standard input stays open (a second coprocess would be one too many for bash).
+# Once the Chat parser page's Live asks for the log, it plays one of the demo
+# logs as a game going on, five lines a second.
 rm -f "$demo/gameserver.ready"
 exec {game_in}> >(exec /usr/bin/python3 "$root/tests/support/gameserver.py" --port 0 \
     --rcon-password "$rcon_password" --log "$demo/gameserver-commands.log" \
+    --replay-log "$server/hlds/cstrike/logs/L1207000.log" --rate 5 \
     >"$demo/gameserver.ready" 2>"$demo/gameserver.log")
 game_pid=$!
 game_port=""
