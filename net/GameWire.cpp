@@ -96,6 +96,20 @@ char environmentOf(std::uint8_t c)
     return lower == 'o' ? 'm' : lower; // 'o' and 'm' both mean macOS
 }
 
+// The name, map, folder and game that both info forms start with; false
+// when the reply ends before the game. A name cut short is still the name.
+bool readNames(Reader& reader, GameServerInfo& info)
+{
+    info.name = reader.lenientString();
+    for (std::string* field : { &info.map, &info.folder, &info.game }) {
+        std::optional<std::string> text = reader.string();
+        if (!text)
+            return false;
+        *field = std::move(*text);
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<GameServerInfo> parseSourceInfo(std::string_view body)
@@ -106,16 +120,7 @@ std::optional<GameServerInfo> parseSourceInfo(std::string_view body)
     if (!protocol)
         return std::nullopt;
     info.protocol = *protocol;
-    // A name cut short is still the name; what follows it is then missing.
-    info.name = reader.lenientString();
-    auto read = [&reader](std::string& field) {
-        if (auto text = reader.string()) {
-            field = std::move(*text);
-            return true;
-        }
-        return false;
-    };
-    if (!read(info.map) || !read(info.folder) || !read(info.game))
+    if (!readNames(reader, info))
         return info;
     const auto appId = reader.int16();
     const auto players = reader.byte();
@@ -153,15 +158,7 @@ std::optional<GameServerInfo> parseGoldSrcInfo(std::string_view body)
     const auto address = reader.string();
     if (!address)
         return std::nullopt;
-    info.name = reader.lenientString();
-    auto read = [&reader](std::string& field) {
-        if (auto text = reader.string()) {
-            field = std::move(*text);
-            return true;
-        }
-        return false;
-    };
-    if (!read(info.map) || !read(info.folder) || !read(info.game))
+    if (!readNames(reader, info))
         return info;
     const auto players = reader.byte();
     const auto maxPlayers = reader.byte();
