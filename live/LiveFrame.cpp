@@ -901,6 +901,22 @@ QTreeWidgetItem* TliveFrame::selectedPlayer()
     return selected.first();
 }
 
+std::optional<TliveFrame::PlayerAction> TliveFrame::playerForAction()
+{
+    std::optional<std::string> profile = profileForAction();
+    if (!profile || !consoleReady(*profile, true))
+        return std::nullopt;
+    QTreeWidgetItem* player = selectedPlayer();
+    if (!player)
+        return std::nullopt;
+    return PlayerAction{ std::move(*profile), player };
+}
+
+QString TliveFrame::banTerm(int minutes)
+{
+    return minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
+}
+
 std::optional<std::vector<std::string>> TliveFrame::built(const std::function<std::vector<std::string>()>& build)
 {
     try {
@@ -913,14 +929,11 @@ std::optional<std::vector<std::string>> TliveFrame::built(const std::function<st
 
 void TliveFrame::BKickClick()
 {
-    const std::optional<std::string> profile = profileForAction();
-    if (!profile)
+    const std::optional<PlayerAction> action = playerForAction();
+    if (!action)
         return;
-    if (!consoleReady(*profile, true))
-        return;
-    QTreeWidgetItem* player = selectedPlayer();
-    if (!player)
-        return;
+    const std::string& profile = action->profile;
+    QTreeWidgetItem* player = action->player;
     const QString name = player->text(PlayerNameColumn);
     const int userId = player->data(UserIdColumn, kUserIdRole).toInt();
     const auto commands = built([&] { return std::vector<std::string>{ kickCommand(userId) }; });
@@ -928,7 +941,7 @@ void TliveFrame::BKickClick()
         return;
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to kick ") + name + QStringLiteral(" ?")))
         return;
-    runCommands(*profile, *commands, true, [this, name](const RconResult& result) {
+    runCommands(profile, *commands, true, [this, name](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Kicked ") + name + QStringLiteral("."));
@@ -938,25 +951,22 @@ void TliveFrame::BKickClick()
 
 void TliveFrame::BBanClick()
 {
-    const std::optional<std::string> profile = profileForAction();
-    if (!profile)
+    const std::optional<PlayerAction> action = playerForAction();
+    if (!action)
         return;
-    if (!consoleReady(*profile, true))
-        return;
-    QTreeWidgetItem* player = selectedPlayer();
-    if (!player)
-        return;
+    const std::string& profile = action->profile;
+    QTreeWidgetItem* player = action->player;
     const std::string steamId = itemDataToBytes(player->data(SteamIdColumn, kSteamIdRole));
     const int minutes = BanMinutes->value();
     const auto commands = built([&] { return banSteamIdCommands(steamId, minutes); });
     if (!commands)
         return;
     const QString name = player->text(PlayerNameColumn);
-    const QString term = minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
+    const QString term = banTerm(minutes);
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban ") + name + QStringLiteral(" (")
             + field(steamId) + QStringLiteral(") ") + term + QStringLiteral(" ?")))
         return;
-    runCommands(*profile, *commands, true, [this, name, term](const RconResult& result) {
+    runCommands(profile, *commands, true, [this, name, term](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Banned ") + name + QLatin1Char(' ') + term + QStringLiteral("."));
@@ -966,14 +976,11 @@ void TliveFrame::BBanClick()
 
 void TliveFrame::BBanAddressClick()
 {
-    const std::optional<std::string> profile = profileForAction();
-    if (!profile)
+    const std::optional<PlayerAction> action = playerForAction();
+    if (!action)
         return;
-    if (!consoleReady(*profile, true))
-        return;
-    QTreeWidgetItem* player = selectedPlayer();
-    if (!player)
-        return;
+    const std::string& profile = action->profile;
+    QTreeWidgetItem* player = action->player;
     const std::string shownAddress = itemDataToBytes(player->data(AddressColumn, kAddressRole));
     if (shownAddress.empty()) {
         m_context.prompts().errorBox(QStringLiteral("This player has no address to ban."));
@@ -992,11 +999,11 @@ void TliveFrame::BBanAddressClick()
     });
     if (!commands)
         return;
-    const QString term = minutes == 0 ? QStringLiteral("for good") : QStringLiteral("for %1 minutes").arg(minutes);
+    const QString term = banTerm(minutes);
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban the address ") + field(address)
             + QStringLiteral(" of ") + name + QLatin1Char(' ') + term + QStringLiteral(" ?")))
         return;
-    runCommands(*profile, *commands, true, [this, address, term](const RconResult& result) {
+    runCommands(profile, *commands, true, [this, address, term](const RconResult& result) {
         if (!result.ok())
             return;
         m_context.setStatus(QStringLiteral("Banned ") + field(address) + QLatin1Char(' ') + term + QStringLiteral("."));

@@ -171,6 +171,16 @@ private:
     void appendConsole(const QString& text);
     // The selected player row, or a refusal when there is none.
     QTreeWidgetItem* selectedPlayer();
+    // A kick or ban needs the picked server, its console and a player row;
+    // nothing (after saying why) when one of them is missing.
+    struct PlayerAction
+    {
+        std::string profile;
+        QTreeWidgetItem* player = nullptr;
+    };
+    std::optional<PlayerAction> playerForAction();
+    // "for good", "for 30 minutes"
+    static QString banTerm(int minutes);
     // The commands build() makes of the user's input; when it refuses an
     // argument (one that could end a command or start another, a map name
     // that is none), the refusal in an error box and nothing.
