@@ -71,6 +71,7 @@ void FleetList::setProfileNames(const std::vector<std::string>& names)
     for (const std::string& name : names) {
         auto* row = new SortedItem(ServerList);
         row->setText(ProfileColumn, toDisplay(name));
+        setTipFromText(row, ProfileColumn);
         row->setData(ProfileColumn, kBytesRole, bytesToItemData(name));
         row->setText(StateColumn, QStringLiteral("unknown"));
     }
@@ -162,9 +163,9 @@ void FleetList::showResult(const std::string& profile, const GameQueryResult& re
 void FleetList::showOnline(QTreeWidgetItem* row, const GameQueryResult& result)
 {
     const GameServerInfo& info = result.info;
-    row->setText(NameColumn, field(info.name));
+    setTextCell(row, NameColumn, info.name);
     row->setForeground(NameColumn, ServerList->palette().color(QPalette::Text));
-    row->setText(MapColumn, field(info.map));
+    setTextCell(row, MapColumn, info.map);
     setNumber(row, PlayersColumn, QStringLiteral("%1/%2").arg(info.players).arg(info.maxPlayers), info.players);
     setNumber(row, BotsColumn, QString::number(info.bots), info.bots);
     row->setText(PasswordColumn, info.passworded ? QStringLiteral("yes") : QStringLiteral("no"));
@@ -179,9 +180,9 @@ void FleetList::showOffline(QTreeWidgetItem* row, const GameQueryResult& result)
 {
     // The reason, when there is one, stands where the name would; a silent
     // server is simply offline.
-    row->setText(NameColumn, result.error.empty() ? QString() : field(result.error));
+    setTextCell(row, NameColumn, result.error);
     row->setForeground(NameColumn, ServerList->palette().color(QPalette::PlaceholderText));
-    row->setText(MapColumn, QString());
+    setTextCell(row, MapColumn, {});
     for (const int column : { int(PlayersColumn), int(BotsColumn), int(PingColumn) }) {
         row->setText(column, QString());
         row->setData(column, kSortRole, QVariant());

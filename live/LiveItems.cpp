@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
+#include "common/ToolTip.h"
 #include "profiles/ServerProfile.h"
 
 #include <QHeaderView>
@@ -33,6 +34,20 @@ QString field(std::string_view bytes)
     if (text.size() > kMaxFieldChars)
         text = text.left(kMaxFieldChars) + QChar(0x2026);
     return text;
+}
+
+void setTextCell(QTreeWidgetItem* item, int column, std::string_view bytes)
+{
+    item->setText(column, field(bytes));
+    QString whole = visibleText(toDisplay(bytes.substr(0, std::size_t(kMaxTipChars) * 4)));
+    if (whole.size() > kMaxTipChars)
+        whole = whole.left(kMaxTipChars) + QChar(0x2026);
+    item->setToolTip(column, plainToolTip(whole));
+}
+
+void setTipFromText(QTreeWidgetItem* item, int column)
+{
+    item->setToolTip(column, plainToolTip(item->text(column)));
 }
 
 QString duration(int seconds)

@@ -50,6 +50,13 @@ public:
 // cut to a length a list can show.
 QString field(std::string_view bytes);
 
+// A cell of a server's bytes: field() as its text, and the whole text (up to
+// kMaxTipChars) as its tooltip, shown literally, for a cell the column cuts.
+void setTextCell(QTreeWidgetItem* item, int column, std::string_view bytes);
+// The cell's text as its tooltip too.
+void setTipFromText(QTreeWidgetItem* item, int column);
+constexpr qsizetype kMaxTipChars = 2000;
+
 // "12:34", "1:02:05"
 QString duration(int seconds);
 

@@ -8,6 +8,7 @@
 #include "common/Prompts.h"
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
+#include "common/ToolTip.h"
 #include "editors/MapcycleFile.h"
 #include "live/FleetList.h"
 #include "live/LiveItems.h"
@@ -114,6 +115,10 @@ ServerPanel::ServerPanel(AppContext& context, GameQuery& query, FleetList& fleet
     const int widths[] = { 22, 100, 120, 46, 52, 34, 30, 90 };
     for (int column = 0; column < PlayerColumnCount; ++column)
         Players->setColumnWidth(column, widths[column]);
+    // User ids past 99 are common on a server that has run a while: three
+    // digits and the cell's margins.
+    Players->setColumnWidth(UserIdColumn,
+        std::max(widths[UserIdColumn], Players->fontMetrics().horizontalAdvance(QStringLiteral("999")) + 14));
     Players->sortByColumn(ScoreColumn, Qt::DescendingOrder);
     layout->addWidget(Players, 3);
 
@@ -204,6 +209,7 @@ ServerPanel::ServerPanel(AppContext& context, GameQuery& query, FleetList& fleet
     // A password typed for one server is never sent to another, and a new
     // one may be tried once.
     connect(RconPassword, &QLineEdit::textEdited, this, [this] { m_refused.reset(); });
+    connect(Players, &QTreeWidget::itemSelectionChanged, this, [this] { playerSelectionChanged(); });
 }
 
 ServerPanel::~ServerPanel()
@@ -285,8 +291,13 @@ void ServerPanel::ServerChange()
     Players->clear();
     Rules->clear();
     InfoLabel->clear();
+    InfoLabel->setToolTip(QString());
     m_playersFromStatus = false;
+    m_picked.reset();
+    m_pickedLeft = false;
+    m_playersOn = -1;
     const std::optional<std::string> profile = pickedProfile();
+    switchConsole(profile);
     if (!profile)
         return;
     loadMaps(*profile);
@@ -345,6 +356,11 @@ void ServerPanel::updateServer(bool byUser)
                 if (!result.online()) {
                     InfoLabel->setText(result.error.empty() ? QStringLiteral("offline: no answer from the server")
                                                             : QStringLiteral("offline: ") + field(result.error));
+                    InfoLabel->setToolTip(plainToolTip(InfoLabel->text()));
+                    // What an offline server had on show is no longer so.
+                    Players->clear();
+                    Rules->clear();
+                    m_playersOn = -1;
                     if (byUser)
                         m_context.setStatus(QStringLiteral("The server does not answer."));
                     return;
@@ -357,6 +373,8 @@ void ServerPanel::updateServer(bool byUser)
                 if (result.ping.count() >= 0)
                     text += QStringLiteral("  \u2022  %1 ms").arg(result.ping.count());
                 InfoLabel->setText(text);
+                InfoLabel->setToolTip(plainToolTip(text));
+                m_playersOn = std::max(0, info.players - info.bots);
                 showRules(result);
                 if (!consoleReady(name, false)) {
                     showQueryPlayers(result);
@@ -367,7 +385,7 @@ void ServerPanel::updateServer(bool byUser)
                 // The console's `status` knows more of every player.
                 const bool needMaps = Maps->count() == 0;
                 runCommands(name, { "status" }, false,
-                    [this, generation, name, result, needMaps, byUser](const RconResult& status) {
+                    [this, generation, name, result, needMaps, byUser](const RconResult& status, const auto&) {
                         if (generation != m_serverGeneration)
                             return;
                         if (!status.ok()) {
@@ -379,13 +397,14 @@ void ServerPanel::updateServer(bool byUser)
                             m_context.setStatus(QStringLiteral("Ready."));
                         if (!needMaps)
                             return;
-                        runCommands(name, { "maps *" }, false, [this, generation](const RconResult& listing) {
-                            if (generation != m_serverGeneration || !listing.ok() || Maps->count() > 0)
-                                return;
-                            for (const std::string& map : mapsFromListing(listing.output))
-                                Maps->addItem(toDisplay(map), bytesToItemData(map));
-                            Maps->setCurrentIndex(-1);
-                        });
+                        runCommands(
+                            name, { "maps *" }, false, [this, generation](const RconResult& listing, const auto&) {
+                                if (generation != m_serverGeneration || !listing.ok() || Maps->count() > 0)
+                                    return;
+                                for (const std::string& map : mapsFromListing(listing.output))
+                                    Maps->addItem(toDisplay(map), bytesToItemData(map));
+                                Maps->setCurrentIndex(-1);
+                            });
                     });
             });
         });
@@ -393,6 +412,7 @@ void ServerPanel::updateServer(bool byUser)
 
 void ServerPanel::showQueryPlayers(const GameQueryResult& result)
 {
+    m_rebuilding = true;
     Players->setSortingEnabled(false);
     Players->clear();
     m_playersFromStatus = false;
@@ -402,17 +422,21 @@ void ServerPanel::showQueryPlayers(const GameQueryResult& result)
             if (++shown > kMaxPlayerRows)
                 break;
             auto* row = new SortedItem(Players);
-            row->setText(PlayerNameColumn, field(player.name));
+            setTextCell(row, PlayerNameColumn, player.name);
+            row->setData(PlayerNameColumn, kBytesRole, bytesToItemData(player.name));
             setNumber(row, ScoreColumn, QString::number(player.score), player.score);
             const int seconds = int(std::clamp(player.duration, 0.0F, 1e8F));
             setNumber(row, TimeColumn, duration(seconds), seconds);
         }
     }
     Players->setSortingEnabled(true);
+    reselectPlayer();
+    m_rebuilding = false;
 }
 
 void ServerPanel::showStatusPlayers(const StatusReport& report)
 {
+    m_rebuilding = true;
     Players->setSortingEnabled(false);
     Players->clear();
     m_playersFromStatus = true;
@@ -422,19 +446,91 @@ void ServerPanel::showStatusPlayers(const StatusReport& report)
             break;
         auto* row = new SortedItem(Players);
         setNumber(row, UserIdColumn, QString::number(player.userId), player.userId);
+        setTipFromText(row, UserIdColumn);
         row->setData(UserIdColumn, kUserIdRole, player.userId);
-        row->setText(PlayerNameColumn, field(player.name));
+        setTextCell(row, PlayerNameColumn, player.name);
         row->setData(PlayerNameColumn, kBytesRole, bytesToItemData(player.name));
-        row->setText(SteamIdColumn, field(player.uniqueId));
+        setTextCell(row, SteamIdColumn, player.uniqueId);
         row->setData(SteamIdColumn, kSteamIdRole, bytesToItemData(player.uniqueId));
         setNumber(row, ScoreColumn, QString::number(player.frags), player.frags);
         setNumber(row, TimeColumn, duration(player.seconds), player.seconds);
         setNumber(row, PlayerPingColumn, QString::number(player.ping), player.ping);
         setNumber(row, LossColumn, QString::number(player.loss), player.loss);
-        row->setText(AddressColumn, field(player.address));
+        setTextCell(row, AddressColumn, player.address);
         row->setData(AddressColumn, kAddressRole, bytesToItemData(player.address));
     }
     Players->setSortingEnabled(true);
+    m_playersOn = int(std::count_if(
+        report.players.begin(), report.players.end(), [](const StatusPlayer& player) { return !player.bot(); }));
+    reselectPlayer();
+    m_rebuilding = false;
+}
+
+ServerPanel::PlayerKey ServerPanel::keyOf(const QTreeWidgetItem* row) const
+{
+    return PlayerKey{ row->data(UserIdColumn, kUserIdRole).toInt(),
+        itemDataToBytes(row->data(SteamIdColumn, kSteamIdRole)),
+        itemDataToBytes(row->data(PlayerNameColumn, kBytesRole)) };
+}
+
+void ServerPanel::reselectPlayer()
+{
+    if (!m_picked)
+        return;
+    // The same user id is the same connection; a player who came back has a
+    // new one and the same personal Steam id; a list without user ids (from
+    // the query) has only the name.
+    const bool personal
+        = m_picked->steamId.rfind("STEAM_", 0) == 0 && m_picked->steamId.find("ID_") == std::string::npos;
+    QTreeWidgetItem* found = nullptr;
+    for (int pass = 0; pass < 3 && !found; ++pass) {
+        for (int i = 0; i < Players->topLevelItemCount() && !found; ++i) {
+            QTreeWidgetItem* row = Players->topLevelItem(i);
+            const PlayerKey key = keyOf(row);
+            const bool same = pass == 0 ? m_picked->userId > 0 && key.userId == m_picked->userId
+                : pass == 1             ? personal && key.steamId == m_picked->steamId
+                                        : (key.userId == 0 || m_picked->userId == 0) && key.name == m_picked->name;
+            if (same)
+                found = row;
+        }
+    }
+    if (!found) {
+        m_pickedLeft = true;
+        return;
+    }
+    Players->setCurrentItem(found);
+    m_picked = keyOf(found);
+    m_pickedLeft = false;
+}
+
+void ServerPanel::playerSelectionChanged()
+{
+    if (m_rebuilding)
+        return;
+    const QList<QTreeWidgetItem*> selected = Players->selectedItems();
+    m_pickedLeft = false;
+    if (selected.isEmpty())
+        m_picked.reset();
+    else
+        m_picked = keyOf(selected.first());
+}
+
+void ServerPanel::switchConsole(const std::optional<std::string>& profile)
+{
+    if (m_consoleProfile)
+        m_consoles[*m_consoleProfile] = ConsoleState{ ConsoleOutput->toPlainText(), m_history };
+    ConsoleState shown;
+    if (profile) {
+        const auto it = m_consoles.find(*profile);
+        if (it != m_consoles.end())
+            shown = it->second;
+    }
+    ConsoleOutput->setPlainText(shown.text);
+    ConsoleOutput->verticalScrollBar()->setValue(ConsoleOutput->verticalScrollBar()->maximum());
+    m_history = shown.history;
+    m_historyIndex = int(m_history.size());
+    Command->clear();
+    m_consoleProfile = profile;
 }
 
 void ServerPanel::showRules(const GameQueryResult& result)
@@ -447,8 +543,8 @@ void ServerPanel::showRules(const GameQueryResult& result)
             if (++shown > kMaxRuleRows)
                 break;
             auto* row = new SortedItem(Rules);
-            row->setText(0, field(cvar));
-            row->setText(1, field(value));
+            setTextCell(row, 0, cvar);
+            setTextCell(row, 1, value);
         }
     }
     Rules->setSortingEnabled(true);
@@ -485,8 +581,8 @@ bool ServerPanel::consoleReady(const std::string& profile, bool tell)
     return true;
 }
 
-void ServerPanel::runCommands(const std::string& profile, std::vector<std::string> commands, bool byUser,
-    std::function<void(const RconResult&)> done)
+void ServerPanel::runCommands(
+    const std::string& profile, std::vector<std::string> commands, bool byUser, CommandsDone done)
 {
     const std::optional<LiveTarget> where = liveTarget(m_context, profile, byUser);
     if (!where || commands.empty())
@@ -496,19 +592,21 @@ void ServerPanel::runCommands(const std::string& profile, std::vector<std::strin
     m_rcon->setPassword(pw);
     const std::uint64_t generation = m_serverGeneration;
     auto remaining = std::make_shared<std::vector<std::string>>(std::move(commands));
+    auto outcomes = std::make_shared<std::vector<CommandOutcome>>();
     // Each command's callback holds the run until the next one is sent; the
     // run itself holds only a weak reference, so nothing is kept once it ends.
     auto step = std::make_shared<std::function<void()>>();
     std::weak_ptr<std::function<void()>> self = step;
-    *step = [this, remaining, self, generation, profile, pw, byUser, done]() {
+    *step = [this, remaining, outcomes, self, generation, profile, pw, byUser, done]() {
         const std::shared_ptr<std::function<void()>> next = self.lock();
         const std::string command = remaining->front();
         remaining->erase(remaining->begin());
         if (byUser)
             appendConsole(QStringLiteral("] ") + visibleText(toDisplay(command)));
         ++m_runningCommands;
-        m_rcon->execute(
-            command, [this, remaining, next, generation, profile, pw, byUser, done](const RconResult& result) {
+        m_rcon->execute(command,
+            [this, command, remaining, outcomes, next, generation, profile, pw, byUser, done](
+                const RconResult& result) {
                 --m_runningCommands;
                 if (result.kind == RconResult::Kind::Cancelled)
                     return;
@@ -528,12 +626,15 @@ void ServerPanel::runCommands(const std::string& profile, std::vector<std::strin
                     if (!result.ok()) {
                         reportRconFailure(result, byUser);
                         if (done)
-                            done(result);
+                            done(result, *outcomes);
                         return;
                     }
-                    if (remaining->empty()) {
+                    outcomes->push_back(commandOutcome(command, result.output));
+                    // What follows a failed command counts on it (writeid after
+                    // a banid the server refused).
+                    if (remaining->empty() || outcomes->back().kind == CommandOutcome::Kind::Failed) {
                         if (done)
-                            done(result);
+                            done(result, *outcomes);
                         return;
                     }
                     if (next && *next)
@@ -587,6 +688,13 @@ void ServerPanel::CommandReturn()
 QTreeWidgetItem* ServerPanel::selectedPlayer()
 {
     const QList<QTreeWidgetItem*> selected = Players->selectedItems();
+    if (selected.isEmpty() && m_picked && m_pickedLeft) {
+        const QString name = field(m_picked->name);
+        m_picked.reset();
+        m_pickedLeft = false;
+        m_context.prompts().errorBox(name + QStringLiteral(" has left the server."));
+        return nullptr;
+    }
     if (selected.isEmpty()) {
         m_context.prompts().errorBox(QStringLiteral("Please select a player!"));
         return nullptr;
@@ -625,6 +733,65 @@ std::optional<std::vector<std::string>> ServerPanel::built(const std::function<s
     }
 }
 
+void ServerPanel::reportFailure(const QString& action, const CommandOutcome& outcome)
+{
+    const QString message
+        = action + QStringLiteral(" failed: the server answered \"") + printed(outcome.text) + QStringLiteral("\".");
+    m_context.setStatus(message);
+    m_context.prompts().errorBox(message);
+}
+
+void ServerPanel::reportUnread(const QString& action, const CommandOutcome& outcome)
+{
+    m_context.setStatus(outcome.text.empty()
+            ? action + QStringLiteral(": the server printed nothing.")
+            : action + QStringLiteral(": the server answered \"") + printed(outcome.text) + QStringLiteral("\"."));
+}
+
+QString ServerPanel::printed(const std::string& text)
+{
+    QString shown = toDisplay(std::string_view(text).substr(0, 4096));
+    shown.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+    shown = visibleText(shown);
+    if (shown.size() > kMaxFieldChars * 2)
+        shown = shown.left(kMaxFieldChars * 2) + QChar(0x2026);
+    return shown;
+}
+
+const CommandOutcome* ServerPanel::failureIn(const std::vector<CommandOutcome>& outcomes)
+{
+    for (const CommandOutcome& outcome : outcomes) {
+        if (outcome.kind == CommandOutcome::Kind::Failed)
+            return &outcome;
+    }
+    return nullptr;
+}
+
+bool ServerPanel::askWhilePlayersOn(const QString& question)
+{
+    if (m_playersOn <= 0)
+        return true;
+    const QString on = m_playersOn == 1 ? QStringLiteral("1 player is on the server.")
+                                        : QStringLiteral("%1 players are on the server.").arg(m_playersOn);
+    return m_context.prompts().confirm(question + QLatin1Char(' ') + on);
+}
+
+void ServerPanel::confirmGone(const std::string& profile, int userId, const QString& name, const QString& doneText)
+{
+    const std::uint64_t generation = m_serverGeneration;
+    runCommands(profile, { "status" }, false,
+        [this, generation, userId, name, doneText](const RconResult& status, const auto&) {
+            if (generation != m_serverGeneration || !status.ok())
+                return;
+            const StatusReport report = parseStatus(status.output);
+            showStatusPlayers(report);
+            const bool gone = std::none_of(report.players.begin(), report.players.end(),
+                [&](const StatusPlayer& player) { return player.userId == userId; });
+            m_context.setStatus(
+                gone ? doneText : name + QStringLiteral(" is still on the server: it printed nothing for the kick."));
+        });
+}
+
 void ServerPanel::BKickClick()
 {
     const std::optional<PlayerAction> action = playerForAction();
@@ -639,12 +806,21 @@ void ServerPanel::BKickClick()
         return;
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to kick ") + name + QStringLiteral(" ?")))
         return;
-    runCommands(profile, *commands, true, [this, name](const RconResult& result) {
-        if (!result.ok())
-            return;
-        m_context.setStatus(QStringLiteral("Kicked ") + name + QStringLiteral("."));
-        updateServer(false);
-    });
+    runCommands(profile, *commands, true,
+        [this, profile, userId, name](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+            if (!result.ok() || outcomes.empty())
+                return;
+            const CommandOutcome& kick = outcomes.front();
+            if (kick.kind == CommandOutcome::Kind::Failed)
+                return reportFailure(QStringLiteral("Kick"), kick);
+            if (!kick.text.empty()) {
+                reportUnread(QStringLiteral("Kick"), kick);
+                return updateServer(false);
+            }
+            // The engine prints nothing whether it kicked the player or found
+            // nobody with that user id: its player list tells.
+            confirmGone(profile, userId, name, QStringLiteral("Kicked ") + name + QStringLiteral("."));
+        });
 }
 
 void ServerPanel::BBanClick()
@@ -664,12 +840,18 @@ void ServerPanel::BBanClick()
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban ") + name + QStringLiteral(" (")
             + field(steamId) + QStringLiteral(") ") + term + QStringLiteral(" ?")))
         return;
-    runCommands(profile, *commands, true, [this, name, term](const RconResult& result) {
-        if (!result.ok())
-            return;
-        m_context.setStatus(QStringLiteral("Banned ") + name + QLatin1Char(' ') + term + QStringLiteral("."));
-        updateServer(false);
-    });
+    runCommands(profile, *commands, true,
+        [this, name, term](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+            if (!result.ok() || outcomes.empty())
+                return;
+            if (const CommandOutcome* failure = failureIn(outcomes))
+                return reportFailure(QStringLiteral("Ban"), *failure);
+            if (outcomes.front().kind == CommandOutcome::Kind::Unknown)
+                reportUnread(QStringLiteral("Ban"), outcomes.front());
+            else
+                m_context.setStatus(QStringLiteral("Banned ") + name + QLatin1Char(' ') + term + QStringLiteral("."));
+            updateServer(false);
+        });
 }
 
 void ServerPanel::BBanAddressClick()
@@ -701,12 +883,19 @@ void ServerPanel::BBanAddressClick()
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban the address ") + field(address)
             + QStringLiteral(" of ") + name + QLatin1Char(' ') + term + QStringLiteral(" ?")))
         return;
-    runCommands(profile, *commands, true, [this, address, term](const RconResult& result) {
-        if (!result.ok())
-            return;
-        m_context.setStatus(QStringLiteral("Banned ") + field(address) + QLatin1Char(' ') + term + QStringLiteral("."));
-        updateServer(false);
-    });
+    runCommands(profile, *commands, true,
+        [this, address, term](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+            if (!result.ok() || outcomes.empty())
+                return;
+            if (const CommandOutcome* failure = failureIn(outcomes))
+                return reportFailure(QStringLiteral("Ban"), *failure);
+            if (outcomes.front().kind == CommandOutcome::Kind::Unknown)
+                reportUnread(QStringLiteral("Ban"), outcomes.front());
+            else
+                m_context.setStatus(
+                    QStringLiteral("Banned ") + field(address) + QLatin1Char(' ') + term + QStringLiteral("."));
+            updateServer(false);
+        });
 }
 
 void ServerPanel::BChangeMapClick()
@@ -728,12 +917,17 @@ void ServerPanel::BChangeMapClick()
     if (!commands || !consoleReady(*profile, true))
         return;
     const QString shown = field(map);
-    runCommands(*profile, *commands, true, [this, shown](const RconResult& result) {
-        if (!result.ok())
-            return;
-        m_context.setStatus(QStringLiteral("Changing the map to ") + shown + QStringLiteral("."));
-        updateServer(false);
-    });
+    if (!askWhilePlayersOn(QStringLiteral("Do you want to change the map to ") + shown + QStringLiteral("?")))
+        return;
+    runCommands(*profile, *commands, true,
+        [this, shown](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+            if (!result.ok() || outcomes.empty())
+                return;
+            if (const CommandOutcome* failure = failureIn(outcomes))
+                return reportFailure(QStringLiteral("Change map"), *failure);
+            m_context.setStatus(QStringLiteral("Changing the map to ") + shown + QStringLiteral("."));
+            updateServer(false);
+        });
 }
 
 void ServerPanel::BSayClick()
@@ -749,12 +943,18 @@ void ServerPanel::BSayClick()
     const auto commands = built([&] { return std::vector<std::string>{ sayCommand(fromDisplay(message)) }; });
     if (!commands || !consoleReady(*profile, true))
         return;
-    runCommands(*profile, *commands, true, [this](const RconResult& result) {
-        if (!result.ok())
-            return;
-        Message->clear();
-        m_context.setStatus(QStringLiteral("Message sent."));
-    });
+    runCommands(
+        *profile, *commands, true, [this](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+            if (!result.ok() || outcomes.empty())
+                return;
+            const CommandOutcome& say = outcomes.front();
+            if (say.kind == CommandOutcome::Kind::Failed)
+                return reportFailure(QStringLiteral("Say"), say);
+            if (say.kind == CommandOutcome::Kind::Unknown)
+                return reportUnread(QStringLiteral("Say"), say);
+            Message->clear();
+            m_context.setStatus(QStringLiteral("Message sent."));
+        });
 }
 
 void ServerPanel::BApplyConfigClick()
@@ -764,19 +964,26 @@ void ServerPanel::BApplyConfigClick()
         return;
     if (!consoleReady(*profile, true))
         return;
+    if (!askWhilePlayersOn(QStringLiteral("Do you want to apply the config now?")))
+        return;
     const std::string name = *profile;
-    runCommands(name, { execConfigCommand() }, true, [this, name](const RconResult& result) {
-        if (!result.ok())
-            return;
-        // The config sets the password the CFG updater page uploaded with it
-        // (the profile's rconpass): from now on that one holds.
-        const std::optional<LiveTarget> now = liveTarget(m_context, name, false);
-        if (now && !now->rconPass.empty() && pickedProfile() == name)
-            RconPassword->clear();
-        m_refused.reset();
-        m_context.setStatus(QStringLiteral("Config applied: the server runs its server.cfg now."));
-        updateServer(false);
-    });
+    runCommands(name, { execConfigCommand() }, true,
+        [this, name](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+            if (!result.ok() || outcomes.empty())
+                return;
+            // A config the server could not run set no password: the one in
+            // use holds on.
+            if (const CommandOutcome* failure = failureIn(outcomes))
+                return reportFailure(QStringLiteral("Apply config"), *failure);
+            // The config sets the password the CFG updater page uploaded with it
+            // (the profile's rconpass): from now on that one holds.
+            const std::optional<LiveTarget> now = liveTarget(m_context, name, false);
+            if (now && !now->rconPass.empty() && pickedProfile() == name)
+                RconPassword->clear();
+            m_refused.reset();
+            m_context.setStatus(QStringLiteral("Config applied: the server runs its server.cfg now."));
+            updateServer(false);
+        });
 }
 
 } // namespace velth

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -127,9 +128,11 @@ private:
     // has not refused. tell: say why not in an error box.
     bool consoleReady(const std::string& profile, bool tell);
     // Runs console commands one after another on the picked server; after
-    // the last, done gets its result (the first failure ends the run).
-    void runCommands(const std::string& profile, std::vector<std::string> commands, bool byUser,
-        std::function<void(const RconResult&)> done);
+    // the last, done gets its result and the outcome the server's output
+    // gives each command that ran (a refusal, or a command whose outcome is
+    // Failed, ends the run).
+    using CommandsDone = std::function<void(const RconResult& last, const std::vector<CommandOutcome>& outcomes)>;
+    void runCommands(const std::string& profile, std::vector<std::string> commands, bool byUser, CommandsDone done);
     void reportRconFailure(const RconResult& result, bool byUser);
     void appendConsole(const QString& text);
     // The selected player row, or a refusal when there is none.
@@ -142,6 +145,36 @@ private:
         QTreeWidgetItem* player = nullptr;
     };
     std::optional<PlayerAction> playerForAction();
+    // An action's failure as the server gave it: in the status line and in
+    // an error box. action: "Kick", "Change map", ...
+    void reportFailure(const QString& action, const CommandOutcome& outcome);
+    // An action whose outcome the output does not tell: what the server
+    // printed, in the status line.
+    void reportUnread(const QString& action, const CommandOutcome& outcome);
+    // A server's output as one line for the status line and a box.
+    static QString printed(const std::string& text);
+    static const CommandOutcome* failureIn(const std::vector<CommandOutcome>& outcomes);
+    // With players on the server, asks `question` naming how many; true
+    // when there are none or the user says yes.
+    bool askWhilePlayersOn(const QString& question);
+    // After a kick the engine answers nothing either way: its `status`
+    // tells whether the user id is gone (doneText then) or not.
+    void confirmGone(const std::string& profile, int userId, const QString& name, const QString& doneText);
+    // The selected player's row is sought again by these after each refresh.
+    struct PlayerKey
+    {
+        int userId = 0; // 0: the list had none (it came from the query)
+        std::string steamId;
+        std::string name;
+    };
+    PlayerKey keyOf(const QTreeWidgetItem* row) const;
+    // Selects the row of the player picked before the list was rebuilt;
+    // when that player is gone, remembers it for the next action.
+    void reselectPlayer();
+    void playerSelectionChanged();
+    // Keeps the console (output and typed commands) of the server shown so
+    // far and brings back the one of `profile` (none: an empty one).
+    void switchConsole(const std::optional<std::string>& profile);
     // "for good", "for 30 minutes"
     static QString banTerm(int minutes);
     // The commands build() makes of the user's input; when it refuses an
@@ -167,6 +200,23 @@ private:
 
     QStringList m_history;
     int m_historyIndex = 0;
+    // Every server's console, by profile, while another one is on show.
+    struct ConsoleState
+    {
+        QString text;
+        QStringList history;
+    };
+    std::map<std::string, ConsoleState> m_consoles;
+    std::optional<std::string> m_consoleProfile;
+
+    // The player the user selected, kept across refreshes of the list.
+    std::optional<PlayerKey> m_picked;
+    // The picked player was not in the latest list.
+    bool m_pickedLeft = false;
+    // Rows are being replaced: selection changes are not the user's.
+    bool m_rebuilding = false;
+    // Human players on the server as last seen; -1 while unknown.
+    int m_playersOn = -1;
 };
 
 } // namespace velth
