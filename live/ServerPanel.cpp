@@ -787,8 +787,11 @@ void ServerPanel::confirmGone(const std::string& profile, int userId, const QStr
             showStatusPlayers(report);
             const bool gone = std::none_of(report.players.begin(), report.players.end(),
                 [&](const StatusPlayer& player) { return player.userId == userId; });
-            m_context.setStatus(
-                gone ? doneText : name + QStringLiteral(" is still on the server: it printed nothing for the kick."));
+            m_context.setStatus(gone
+                    ? doneText
+                    : name + QStringLiteral(" is still on the server; the server printed nothing for the kick."));
+            // The counts above the list, too.
+            updateServer(false);
         });
 }
 
