@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -32,6 +33,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <regex>
+#include <set>
 
 namespace velth::test {
 namespace {
@@ -658,6 +661,52 @@ TEST_F(LiveFrameTest, EachServerHasItsOwnConsoleAndAnOfflineServerShowsNoStalePl
     EXPECT_EQ(page->Players->topLevelItemCount(), 0);
     EXPECT_EQ(page->Rules->topLevelItemCount(), 0);
     EXPECT_EQ(status.status(), QStringLiteral("The server does not answer."));
+}
+
+// The demo's game server, as scripts/run.sh starts it: the name the demo's
+// server.cfg gives it and the players of the log it plays, on the page.
+TEST_F(LiveFrameTest, TheDemosGameServerCarriesTheDemoConfigsNameAndThePlayersOfItsLog)
+{
+    TempDir demo;
+    const auto prepare = [](const QStringList& args) {
+        QProcess process;
+        process.start(
+            QStringLiteral("/usr/bin/python3"), QStringList{ QStringLiteral(VELTH_DEMO_PREPARE_SCRIPT) } + args);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    };
+    const QString server = QString::fromStdString(demo.file("server"));
+    const QString cstrike = server + QStringLiteral("/hlds/cstrike/");
+    prepare({ QStringLiteral("--server"), server });
+    prepare({ QStringLiteral("--game-state"), QString::fromStdString(demo.file("state.json")),
+        QStringLiteral("--config"), cstrike + QStringLiteral("server.cfg"), QStringLiteral("--log"),
+        cstrike + QStringLiteral("logs/L1207000.log") });
+
+    // The players of the log: one per Steam id (bots by name), as its lines name them.
+    const std::string log = demo.read("server/hlds/cstrike/logs/L1207000.log");
+    const std::regex tag("\"([^\"<>]+)<(\\d+)><(STEAM_[0-9]:[01]:\\d+|BOT)><");
+    std::set<std::string> steamIds;
+    std::set<std::string> names;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), tag); it != std::sregex_iterator(); ++it) {
+        steamIds.insert((*it)[3] == "BOT" ? "BOT " + (*it)[1].str() : (*it)[3].str());
+        names.insert((*it)[1].str());
+    }
+    ASSERT_GT(steamIds.size(), 5u);
+
+    GameServerEmulator::Options options;
+    options.rconPassword = "changeme";
+    options.stateJson = demo.read("state.json");
+    options.serverCfg = demo.file("server/hlds/cstrike/server.cfg");
+    GameServerEmulator game(options);
+    addProfile("Demo server", game.port(), "changeme");
+    auto page = makePage();
+    pick(*page, "Demo server", int(steamIds.size()));
+    EXPECT_TRUE(page->InfoLabel->text().startsWith(QStringLiteral("Velth demo server")))
+        << page->InfoLabel->text().toStdString();
+    for (int i = 0; i < page->Players->topLevelItemCount(); ++i) {
+        const std::string name = page->Players->topLevelItem(i)->text(TliveFrame::PlayerNameColumn).toStdString();
+        EXPECT_EQ(names.count(name), 1u) << name;
+    }
 }
 
 // Exit while a server has not answered yet: the window goes at once, and
