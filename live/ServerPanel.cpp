@@ -240,6 +240,10 @@ void ServerPanel::stopQuery()
         m_query.cancel(*m_serverQueryId);
         m_serverQueryId.reset();
     }
+    // "Asking ..." for a query that no longer runs would stay for good.
+    if (!m_askingText.isEmpty() && m_context.status() == m_askingText)
+        m_context.setStatus(QString());
+    m_askingText.clear();
 }
 
 bool ServerPanel::isBusy() const
@@ -281,10 +285,7 @@ std::optional<std::string> ServerPanel::profileForAction()
 void ServerPanel::ServerChange()
 {
     ++m_serverGeneration;
-    if (m_serverQueryId) {
-        m_query.cancel(*m_serverQueryId);
-        m_serverQueryId.reset();
-    }
+    stopQuery();
     // Commands for the server picked before end with it.
     m_rcon->cancel();
     RconPassword->clear();
@@ -344,11 +345,16 @@ void ServerPanel::updateServer(bool byUser)
         m_query.cancel(*m_serverQueryId);
     const std::uint64_t generation = m_serverGeneration;
     const std::string name = *profile;
-    if (byUser)
-        m_context.setStatus(QStringLiteral("Asking %1.").arg(field(toString(where->address))));
+    // A timer's refresh that replaces the user's Update answers in its place.
+    const bool tell = byUser || !m_askingText.isEmpty();
+    if (byUser) {
+        m_askingText = QStringLiteral("Asking %1.").arg(field(toString(where->address)));
+        m_context.setStatus(m_askingText);
+    }
     m_serverQueryId = m_query.query(where->address, QueryInfo | QueryPlayers | QueryRules,
-        [this, generation, name, byUser](const GameQueryResult& result) {
+        [this, generation, name, tell](const GameQueryResult& result) {
             m_serverQueryId.reset();
+            m_askingText.clear();
             if (generation != m_serverGeneration)
                 return;
             runGuarded([&] {
@@ -361,7 +367,7 @@ void ServerPanel::updateServer(bool byUser)
                     Players->clear();
                     Rules->clear();
                     m_playersOn = -1;
-                    if (byUser)
+                    if (tell)
                         m_context.setStatus(QStringLiteral("The server does not answer."));
                     return;
                 }
@@ -378,14 +384,14 @@ void ServerPanel::updateServer(bool byUser)
                 showRules(result);
                 if (!consoleReady(name, false)) {
                     showQueryPlayers(result);
-                    if (byUser)
+                    if (tell)
                         m_context.setStatus(QStringLiteral("Ready."));
                     return;
                 }
                 // The console's `status` knows more of every player.
                 const bool needMaps = Maps->count() == 0;
                 runCommands(name, { "status" }, false,
-                    [this, generation, name, result, needMaps, byUser](const RconResult& status, const auto&) {
+                    [this, generation, name, result, needMaps, tell](const RconResult& status, const auto&) {
                         if (generation != m_serverGeneration)
                             return;
                         if (!status.ok()) {
@@ -393,7 +399,7 @@ void ServerPanel::updateServer(bool byUser)
                             return;
                         }
                         showStatusPlayers(parseStatus(status.output));
-                        if (byUser)
+                        if (tell)
                             m_context.setStatus(QStringLiteral("Ready."));
                         if (!needMaps)
                             return;

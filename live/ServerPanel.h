@@ -70,7 +70,8 @@ public:
     std::optional<std::string> pickedProfile() const;
     // Asks the picked server anew; byUser: say what fails in a box.
     void updateServer(bool byUser);
-    // Ends the running query (the page is out of sight); commands run on.
+    // Ends the running query (the page is out of sight, another server is
+    // picked), and its "Asking ..." in the status line; commands run on.
     void stopQuery();
 
     // Handlers.
@@ -215,6 +216,8 @@ private:
     bool m_pickedLeft = false;
     // Rows are being replaced: selection changes are not the user's.
     bool m_rebuilding = false;
+    // The status text of the user's Update while its query runs.
+    QString m_askingText;
     // Human players on the server as last seen; -1 while unknown.
     int m_playersOn = -1;
 };

@@ -651,6 +651,19 @@ TEST_F(LiveFrameTest, EachServerHasItsOwnConsoleAndAnOfflineServerShowsNoStalePl
     QTest::keyClick(page->Command, Qt::Key_Up);
     EXPECT_EQ(page->Command->text(), QStringLiteral("echo first server"));
 
+    // An Update that another server's pick ends leaves no "Asking ..." behind.
+    GameServerEmulator::Options slowOptions = options;
+    slowOptions.latencyMs = 20000;
+    GameServerEmulator slow(slowOptions);
+    addProfile("slow", slow.port(), "s3cret");
+    page->setProfileNames(store.profileNames());
+    page->Server->setCurrentIndex(page->Server->findData(bytesToItemData("slow")));
+    runGuarded([&] { page->ServerChange(); });
+    page->BUpdate->click();
+    EXPECT_EQ(status.status(), QStringLiteral("Asking 127.0.0.1:%1.").arg(slow.port()));
+    pick(*page, "one", 4);
+    EXPECT_FALSE(status.status().startsWith(QStringLiteral("Asking"))) << status.status().toStdString();
+
     // The server goes away: the next update shows it offline, not the
     // players and rules it had.
     page->gameQuery().setLimits({ std::chrono::milliseconds(300), 0 });
