@@ -44,6 +44,7 @@ constexpr int kRoundTrips = 3;
 constexpr double kGrowth = 1.5;
 // Datagrams let through at once before the send rate holds them back.
 constexpr double kBurst = 48;
+constexpr int kMaxDatagramsAtOnce = 512;
 
 enum Request : std::size_t { InfoRequest, ChallengeRequest, PlayersRequest, RulesRequest, kRequests };
 
@@ -425,7 +426,10 @@ public:
     {
         QByteArray buffer(static_cast<qsizetype>(gamewire::kMaxDatagram), '\0');
         std::vector<std::uint64_t> ids;
-        while (socket->hasPendingDatagrams()) {
+        // A bounded batch, so that a flood cannot hold the window's thread:
+        // what is left is read from the event loop, after what waits there.
+        int read = 0;
+        for (; read < kMaxDatagramsAtOnce && socket->hasPendingDatagrams(); ++read) {
             QHostAddress sender;
             quint16 senderPort = 0;
             const qint64 got = socket->readDatagram(buffer.data(), buffer.size(), &sender, &senderPort);
@@ -443,6 +447,9 @@ public:
                     onDatagram(id, *job, datagram);
             }
         }
+        if (read == kMaxDatagramsAtOnce)
+            QMetaObject::invokeMethod(
+                q, [this, socket] { onReadyRead(socket); }, Qt::QueuedConnection);
         service();
     }
 
