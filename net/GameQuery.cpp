@@ -566,9 +566,11 @@ public:
                 want(id, job, other);
         } else if (requests[request].wanted) {
             measure(job, request, now);
-        } else {
+        } else if (players ? job.result.players.has_value() : job.result.rules.has_value()) {
             return;
         }
+        // Also a reply that comes after its request was given up, while the
+        // query still waits for the other: an answer is never thrown away.
         requests[request].wanted = false;
         if (players)
             job.result.players = gamewire::parsePlayers(body);
