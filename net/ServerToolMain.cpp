@@ -1,14 +1,15 @@
-// velth-server: asks game servers for their state (all of them at once) and
+// velth-server: asks game servers for their state (any number of them) and
 // runs a command on a server's remote console, for scripts and monitoring.
 //
 //   velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...
 //   velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...
 //
-// Exit status: 0 every server answered, 1 some did not (or the command
-// failed), 2 the server refused the rcon password, 64 the arguments were
-// wrong. The rcon password is never taken from the command line, where every
-// user of the machine can read it (ps, /proc): it comes from a file or from
-// VELTH_RCON_PASSWORD.
+// Exit status: 0 every server answered every part asked, 1 some server or
+// some part did not (or the command failed), 2 the server refused the rcon
+// password, 3 the command ran but its output was cut at its bound, 64 the
+// arguments were wrong. The rcon password is never taken from the command
+// line, where every user of the machine can read it (ps, /proc): it comes
+// from a file or from VELTH_RCON_PASSWORD.
 #include "common/Error.h"
 #include "common/TextCodec.h"
 #include "net/GameServer.h"
@@ -16,7 +17,6 @@
 #include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <algorithm>
 #include <charconv>
@@ -41,12 +41,15 @@ using nlohmann::ordered_json;
 constexpr int kExitOk = 0;
 constexpr int kExitNoAnswer = 1;
 constexpr int kExitRefusedPassword = 2;
+constexpr int kExitOutputCut = 3;
 constexpr int kExitUsage = 64; // EX_USAGE of sysexits.h
 
 constexpr const char* kPasswordVariable = "VELTH_RCON_PASSWORD";
-// A query waits this long in all unless --timeout says otherwise; the remote
-// console gets what RconClient allows a command.
+// Each server is asked for this long unless --timeout says otherwise; the
+// remote console gets what RconClient allows a command.
 constexpr std::chrono::milliseconds kQueryTimeout = 5s;
+// The longest wait for one answer before a request goes again.
+constexpr std::chrono::milliseconds kLongestWait = 1500ms;
 constexpr std::chrono::milliseconds kRconTimeout = 10s;
 // More than a password file's first line is never read.
 constexpr std::size_t kMaxPasswordFileBytes = 4096;
@@ -54,7 +57,7 @@ constexpr std::size_t kMaxPasswordFileBytes = 4096;
 const char* const kUsage
     = "usage: velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...\n"
       "       velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...\n"
-      "Asks Half-Life (HLDS) game servers for their state, all at once, or runs a command\n"
+      "Asks Half-Life (HLDS) game servers for their state, any number of them, or runs a command\n"
       "on one server's remote console. The rcon password is the first line of FILE\n"
       "(\"-\": standard input) or the environment variable VELTH_RCON_PASSWORD, never an\n"
       "argument. PORT defaults to 27015.\n";
@@ -356,10 +359,14 @@ int runQuery(int argc, char** argv)
 {
     const QueryOptions options = parseQueryArguments(argc, argv);
     velth::GameQuery query;
-    // Every request gets its answer time and two more tries within the whole
-    // time-out; what has not ended by then counts as not answering.
+    // Each server gets the whole time-out from its first request, and its
+    // requests go again until then, as often as its round trip allows; what
+    // it answered by then is kept. A long list is asked a few hundred servers
+    // at a time, so the run may take longer than the time-out.
     velth::GameQuery::Limits limits;
-    limits.timeout = std::clamp(options.timeout / (limits.retries + 1), 1ms, limits.timeout);
+    limits.total = options.timeout;
+    limits.timeout = std::clamp(options.timeout / 4, 1ms, kLongestWait);
+    limits.retries = 100000;
     query.setLimits(limits);
 
     unsigned parts = velth::QueryInfo;
@@ -370,29 +377,14 @@ int runQuery(int argc, char** argv)
 
     const std::size_t count = options.servers.size();
     std::vector<velth::GameQueryResult> results(count);
-    std::vector<std::uint64_t> ids(count, 0);
-    std::vector<bool> ended(count, false);
     std::size_t left = count;
     for (std::size_t i = 0; i < count; ++i) {
-        ids[i] = query.query(options.servers[i], parts, [&, i](const velth::GameQueryResult& r) {
+        query.query(options.servers[i], parts, [&, i](const velth::GameQueryResult& r) {
             results[i] = r;
-            ended[i] = true;
             if (--left == 0)
                 QCoreApplication::exit(0);
         });
     }
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, [&] {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!ended[i]) {
-                query.cancel(ids[i]);
-                results[i].status = velth::GameQueryResult::Status::Offline;
-            }
-        }
-        QCoreApplication::exit(0);
-    });
-    deadline.start(options.timeout);
     if (left > 0)
         QCoreApplication::exec();
     query.cancelAll();
@@ -406,7 +398,7 @@ int runQuery(int argc, char** argv)
         std::cerr << "velth-server: cannot write the result\n";
         return kExitNoAnswer;
     }
-    const bool all = std::all_of(results.begin(), results.end(), [](const auto& r) { return r.online(); });
+    const bool all = std::all_of(results.begin(), results.end(), [parts](const auto& r) { return r.complete(parts); });
     return all ? kExitOk : kExitNoAnswer;
 }
 
@@ -568,6 +560,8 @@ int runRcon(int argc, char** argv)
         std::cerr << "velth-server: cannot write the output\n";
         return kExitNoAnswer;
     }
+    if (result.ok() && result.truncated)
+        return kExitOutputCut;
     return exitStatusOf(result);
 }
 

@@ -283,6 +283,55 @@ TEST(ServerTool, QueryTableShowsServersPlayersAndRules)
     EXPECT_NE(r.out.find("\n    mp_timelimit = 30\n"), std::string::npos);
 }
 
+// The exit status says whether every server answered every part asked; a
+// server that answered the info is online with what it sent, the rest null
+// in the JSON and named in the table.
+struct QueryExitCase
+{
+    const char* name;
+    std::vector<GameServerEmulator::Hostile> hostile;
+    std::vector<std::string> options;
+    int exitCode;
+    std::vector<std::string> shown; // in the output
+};
+
+class ServerToolQueryExit : public ::testing::TestWithParam<QueryExitCase>
+{ };
+
+TEST_P(ServerToolQueryExit, CountsEveryPartAsked)
+{
+    const QueryExitCase& c = GetParam();
+    GameServerEmulator::Options options;
+    options.hostile = c.hostile;
+    GameServerEmulator server(options);
+    ToolRun run({ "query", "--timeout", "3" });
+    run.args.insert(run.args.end(), c.options.begin(), c.options.end());
+    run.args.push_back(local(server.port()));
+    const Outcome r = runTool(run);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const std::string& text : c.shown)
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
+const QueryExitCase kQueryExitCases[] = {
+    { "EveryPartAnswered", {}, { "--players", "--rules", "--json" }, 0,
+        { "\"online\":true", "\"player_list\":[{", "\"rules\":{\"" } },
+    { "RulesNeverAnswered", { GameServerEmulator::Hostile::NoRules }, { "--players", "--rules", "--json" }, 1,
+        { "\"online\":true", "\"name\":\"Velth Test Server\"", "\"player_list\":[{", "\"rules\":null" } },
+    { "RulesNeverAnsweredInTheTable", { GameServerEmulator::Hostile::NoRules }, { "--players", "--rules" }, 1,
+        { "  online  ", "  players (4):\n", "  rules: no answer\n" } },
+    { "RulesNotAsked", { GameServerEmulator::Hostile::NoRules }, { "--players", "--json" }, 0,
+        { "\"online\":true", "\"player_list\":[{" } },
+    { "NeitherEverWhole", { GameServerEmulator::Hostile::SplitMissing }, { "--players", "--rules", "--json" }, 1,
+        { "\"online\":true", "\"map\":\"de_dust2\"", "\"player_list\":null", "\"rules\":null" } },
+    { "InfoCutTwiceThenWhole", { GameServerEmulator::Hostile::CutInfo }, { "--json" }, 0,
+        { "\"online\":true", "\"name\":\"Velth Test Server\"", "\"players\":4,\"max_players\":16" } },
+};
+
+INSTANTIATE_TEST_SUITE_P(Parts, ServerToolQueryExit, ::testing::ValuesIn(kQueryExitCases),
+    [](const auto& row) { return std::string(row.param.name); });
+
 // Markup, control characters and invalid UTF-8 in every text, and counts
 // that disagree with the lists: the JSON stays valid UTF-8 (the parser
 // refuses anything else), each text decoded by the program's rule, and the
@@ -408,6 +457,20 @@ TEST(ServerTool, RconStatusAndRefusals)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("velth-server: "), std::string::npos);
+}
+
+// Output cut at its bound (here the time bound: the server prints without
+// end) is not a complete answer: a status of its own, and a word on stderr.
+TEST(ServerTool, RconOutputCutHasItsOwnStatus)
+{
+    GameServerEmulator::Options options;
+    options.rconPassword = "pw";
+    options.hostile = { GameServerEmulator::Hostile::EndlessPrint };
+    GameServerEmulator server(options);
+    const Outcome r = runTool({ { "rcon", "--timeout", "3", local(server.port()), "status" }, "pw" });
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(r.out.rfind("endless output 0 ", 0), 0u) << r.out.substr(0, 40);
+    EXPECT_EQ(r.err, "velth-server: the output was cut at its bound\n");
 }
 
 // On a terminal the console's output cannot drive it: the escape sequences
