@@ -75,21 +75,6 @@ LiveLogSettings readLiveLogSettings(AppContext& context, const std::string& prof
     return settings;
 }
 
-bool reachedThroughInternet(const QHostAddress& address)
-{
-    if (address.isNull() || address.isLoopback() || address.isLinkLocal() || address.isUniqueLocalUnicast()
-        || address.isSiteLocal() || address.isMulticast() || address.isBroadcast())
-        return false;
-    bool v4 = false;
-    const quint32 ip = address.toIPv4Address(&v4);
-    if (v4) {
-        const auto in = [ip](quint32 net, int bits) { return (ip >> (32 - bits)) == (net >> (32 - bits)); };
-        return !(
-            in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) || in(0x64400000, 10) || in(0x00000000, 8));
-    }
-    return true;
-}
-
 LiveLog::LiveLog(AppContext& context, const QComboBox* selector, ChatViews* views, QWidget* parent)
     : QWidget(parent)
     , m_context(context)
@@ -238,7 +223,26 @@ void LiveLog::BLiveClick()
     enableButtons();
     m_context.setStatus(QStringLiteral("Finding the game server ") + m_serverName + QStringLiteral("."));
     LiveStatus->setText(QStringLiteral("Live log: starting."));
-    m_lookup = QHostInfo::lookupHost(QString::fromStdString(m_settings.gameHost), this, &LiveLog::hostFound);
+    lookUp(m_settings.gameHost, &LiveLog::hostFound);
+}
+
+void LiveLog::lookUp(const std::string& host, void (LiveLog::*found)(const QHostInfo&))
+{
+    // An address as it stands is not looked up: QHostInfo would ask the name
+    // servers for its name first, and wait for them.
+    const QHostAddress literal(QString::fromStdString(host));
+    if (literal.isNull()) {
+        m_lookup = QHostInfo::lookupHost(QString::fromStdString(host), this, found);
+        return;
+    }
+    const std::uint64_t session = m_session;
+    QTimer::singleShot(0, this, [this, session, literal, found] {
+        if (session != m_session)
+            return;
+        QHostInfo info;
+        info.setAddresses({ literal });
+        (this->*found)(info);
+    });
 }
 
 void LiveLog::hostFound(const QHostInfo& info)
@@ -279,7 +283,7 @@ void LiveLog::hostFound(const QHostInfo& info)
         m_context.setStatus(QStringLiteral("Asking the STUN server ") + toDisplay(m_settings.stunServer)
             + QStringLiteral(" for this computer's address."));
         m_stunPort = static_cast<quint16>(stun->port);
-        m_lookup = QHostInfo::lookupHost(QString::fromStdString(stun->host), this, &LiveLog::stunHostFound);
+        lookUp(stun->host, &LiveLog::stunHostFound);
     });
 }
 
@@ -365,14 +369,8 @@ void LiveLog::consoleDone(std::uint64_t session, const std::string& command, con
             fail(false, "The server did not take \"" + command + "\": " + result.message);
         if (command.rfind("logaddress_add", 0) != 0)
             return;
-        // "logaddress_add:  <address>" and "... already in list" take it; the
-        // engine's other answers ("must specify a valid port", "unable to
-        // resolve ...") refuse it.
         const std::string& out = result.output;
-        bool taken = true;
-        for (const char* refusal : { "usage", "must specify", "unparseable", "unable to resolve", "error allocating" })
-            taken = taken && out.find(refusal) == std::string::npos;
-        if (!taken) {
+        if (!logAddressTaken(out)) {
             std::string answer = out;
             while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
                 answer.pop_back();

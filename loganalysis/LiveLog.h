@@ -42,12 +42,6 @@ struct LiveLogSettings
     std::string stunServer; // STUNSERVER: "host[:port]"; empty: no STUN server is asked
 };
 
-// Whether a server at `address` is reached through the internet, so that a
-// STUN server's view of this computer is the server's view too: not for a
-// loopback, private (RFC 1918, unique local), link-local or shared (RFC
-// 6598) address, which the server reaches without the public address.
-bool reachedThroughInternet(const QHostAddress& address);
-
 // Reads the profile's keys for the live log.
 LiveLogSettings readLiveLogSettings(AppContext& context, const std::string& profile);
 
@@ -108,6 +102,9 @@ public:
     QPushButton* BSaveLive = nullptr;
 
 private:
+    // Looks `host` up (an address as it stands at once), then calls `found`
+    // from the event loop.
+    void lookUp(const std::string& host, void (LiveLog::*found)(const QHostInfo&));
     void hostFound(const QHostInfo& info);
     void stunHostFound(const QHostInfo& info);
     void stunDone();

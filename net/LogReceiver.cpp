@@ -148,6 +148,29 @@ std::optional<QHostAddress> localAddressToward(const QHostAddress& remote, quint
     return out;
 }
 
+bool reachedThroughInternet(const QHostAddress& address)
+{
+    if (address.isNull() || address.isLoopback() || address.isLinkLocal() || address.isUniqueLocalUnicast()
+        || address.isSiteLocal() || address.isMulticast() || address.isBroadcast())
+        return false;
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    if (v4) {
+        const auto in = [ip](quint32 net, int bits) { return (ip >> (32 - bits)) == (net >> (32 - bits)); };
+        return !(
+            in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) || in(0x64400000, 10) || in(0x00000000, 8));
+    }
+    return true;
+}
+
+bool logAddressTaken(std::string_view output)
+{
+    for (const char* refusal : { "usage", "must specify", "unparseable", "unable to resolve", "error allocating" })
+        if (output.find(refusal) != std::string_view::npos)
+            return false;
+    return true;
+}
+
 LogReceiver::LogReceiver(QObject* parent)
     : QObject(parent)
     , m_keepAliveTimer(new QTimer(this))

@@ -86,6 +86,17 @@ std::optional<LoggedRequest> readLoggedRequest(std::string_view line);
 // (a connected UDP socket's own address); nothing when there is no route.
 std::optional<QHostAddress> localAddressToward(const QHostAddress& remote, quint16 port);
 
+// Whether a server at `address` is reached through the internet, so that a
+// STUN server's view of this computer is the server's view too: not for a
+// loopback, private (RFC 1918, unique local), link-local or shared (RFC
+// 6598) address, which the server reaches without the public address.
+bool reachedThroughInternet(const QHostAddress& address);
+
+// Whether the console's answer to `logaddress_add` took the address:
+// "logaddress_add:  <address>" and "... already in list" do; the engine's
+// other answers ("must specify a valid port", "unable to resolve ...") do not.
+bool logAddressTaken(std::string_view output);
+
 // Receives the log lines a game server sends to a UDP port (after
 // `logaddress_add`). Only datagrams from the server's address and game port
 // (the engine sends its log from its game socket) are read; the others, and
