@@ -14,6 +14,7 @@ packages=(
     python3-pyftpdlib python3-openssl python3-paramiko openssl openssh-client
     xvfb xauth
     unrtf
+    coturn nftables iproute2
 )
 missing=()
 for p in "${packages[@]}"; do
