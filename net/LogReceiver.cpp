@@ -190,6 +190,7 @@ std::optional<std::string> LogReceiver::listen(quint16 port, const QHostAddress&
     // Every session counts afresh: the bar shows this session's refusals.
     m_counts = {};
     m_keepAlivesSent = 0;
+    m_stunPort = 0;
     m_mapped.reset();
     m_checkSeen = false;
     m_socket = new QUdpSocket(this);
@@ -381,14 +382,17 @@ void LogReceiver::readPending()
             = m_socket->readDatagram(m_buffer.data(), static_cast<qint64>(m_buffer.size()), &sender, &senderPort);
         if (size < 0)
             continue;
-        if (m_stunPending && senderPort == m_stunPort
+        if (m_stunPort != 0 && senderPort == m_stunPort
             && sender.isEqual(m_stunAddress, QHostAddress::TolerantConversion)) {
             const auto length = pending > size ? m_buffer.size() : static_cast<std::size_t>(size);
-            if (auto mapped = readStunBindingResponse(std::string_view(m_buffer.data(), length), m_stunId)) {
+            auto mapped = readStunBindingResponse(std::string_view(m_buffer.data(), length), m_stunId);
+            if (mapped && m_stunPending) {
                 m_mapped = std::move(mapped);
                 endStun();
             }
-            continue;
+            // The answer to a request sent again is no refused log datagram.
+            if (mapped || m_stunPending)
+                continue;
         }
         if (!fromSource(sender, senderPort)) {
             ++m_counts.foreign;
