@@ -747,6 +747,9 @@ int runLog(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A reader that goes away (a closed pipe) is a failed write, which still
+    // takes the address back, not a signal that ends the program at once.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QElapsedTimer sinceStart;
     sinceStart.start();

@@ -108,6 +108,45 @@ TEST(LoggedRequest, FormsTheEngineLogs)
     }
 }
 
+// The STUN server's view of this computer is the server's only for a server
+// reached through the internet; and which logaddress_add answers took it.
+TEST(LogAddress, StunOnlyThroughTheInternetAndTheConsolesAnswers)
+{
+    const std::pair<const char*, bool> addresses[] = {
+        { "127.0.0.1", false },
+        { "127.8.9.10", false },
+        { "10.1.2.3", false },
+        { "172.16.0.1", false },
+        { "172.31.255.254", false },
+        { "192.168.1.20", false },
+        { "100.64.0.1", false },
+        { "169.254.3.4", false },
+        { "0.0.0.0", false },
+        { "::1", false },
+        { "fc00::1", false },
+        { "fe80::1", false },
+        { "::ffff:10.0.0.1", false },
+        { "172.32.0.1", true },
+        { "100.128.0.1", true },
+        { "198.51.100.10", true },
+        { "203.0.113.5", true },
+        { "2001:db8::1", true },
+    };
+    for (const auto& [text, internet] : addresses)
+        EXPECT_EQ(reachedThroughInternet(QHostAddress(QString::fromLatin1(text))), internet) << text;
+
+    const std::pair<const char*, bool> answers[] = {
+        { "logaddress_add:  198.51.100.1:27500\n", true },
+        { "logaddress_add:  address already in list\n", true },
+        { "logaddress_add:  usage\nlogaddress_add ip port\n", false },
+        { "logaddress_add:  must specify a valid port\n", false },
+        { "logaddress_add:  unable to resolve example.invalid:27500\n", false },
+        { "logaddress_add:  unparseable address\n", false },
+    };
+    for (const auto& [answer, taken] : answers)
+        EXPECT_EQ(logAddressTaken(answer), taken) << answer;
+}
+
 // A binding response as a STUN server sends it.
 std::string stunResponse(const StunTransactionId& id, const std::string& attributes, std::uint16_t type = 0x0101,
     std::uint32_t cookie = 0x2112A442)
