@@ -15,6 +15,7 @@ packages=(
     xvfb xauth
     unrtf
     qstat time
+    coturn nftables iproute2
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -107,6 +107,8 @@ GameServerEmulator::GameServerEmulator(Options options)
         args << QStringLiteral("--hostile") << QString::fromLatin1(hostileName(mode));
     if (!options.replayLog.empty())
         args << QStringLiteral("--replay-log") << text(options.replayLog);
+    if (options.logLost)
+        args << QStringLiteral("--log-lost");
     if (!options.logSecret.empty())
         args << QStringLiteral("--log-secret") << text(options.logSecret);
     if (!options.serverCfg.empty())

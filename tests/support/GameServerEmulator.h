@@ -84,6 +84,8 @@ public:
         std::string logSecret;
         // The file "exec server.cfg" runs.
         std::string serverCfg;
+        // The log datagrams never leave, as a router or firewall on the way drops them.
+        bool logLost = false;
     };
 
     GameServerEmulator();

@@ -19,13 +19,18 @@ Options (see --help): --port, --count, --state, --rcon-password,
 --latency-ms, --drop, --drop-first, --info-form, --info-challenge,
 --split-rules, --minfailures, --minfailuretime, --banpenalty, --hostile,
 --log, --replay-log, --rate, --log-secret, --server-cfg, --failures-by-ip,
---ignore-stdin, --loss, --loss-seed, --lose-every.
+--ignore-stdin, --loss, --loss-seed, --lose-every, --bind, --log-lost.
 
 --loss PERCENT loses that share of the datagrams the servers send, at random
 from --loss-seed (the same losses every run with the same seed); --lose-every
 N loses every N-th datagram each server sends (N=4: the 4th, 8th, ...). Both
 count the replies to queries and challenges, split parts one by one, as a
 lossy link would; the console's output and the live log are not lost.
+
+--bind ADDRESS serves on that address instead of 127.0.0.1 (the network
+namespace test's "internet"). Log datagrams always leave from the game
+socket, as the engine sends them. --log-lost keeps them from leaving at all,
+as a router or firewall on the way would drop them.
 
 --log FILE gets one line per datagram received, "<server> <kind>[ <what>]":
   1 info | 1 info-challenged | 1 players | 1 rules | 1 challenge | 1 ping
@@ -1053,7 +1058,11 @@ class GameServer:
         line = log_stamp() + event + b"\n"
         self.emu.note(self.index, "log " + printable(line.rstrip(b"\n")))
         for address in self.log_addresses:
-            self.emu.send_now(self.sock, self.log_datagram(line), address)
+            self.send_log(self.log_datagram(line), address)
+
+    def send_log(self, datagram, address):
+        if not self.options.log_lost:
+            self.emu.send_now(self.sock, datagram, address)
 
     def maybe_replay(self):
         """The game of --replay-log starts once the log is on and has an
@@ -1071,7 +1080,7 @@ class GameServer:
         due = len(lines) if rate <= 0 else min(len(lines), int((now - start) * rate) + 1)
         while sent < due:
             for address in self.log_addresses:
-                self.emu.send_now(self.sock, self.log_datagram(lines[sent]), address)
+                self.send_log(self.log_datagram(lines[sent]), address)
             sent += 1
         if sent < len(lines):
             self.emu.call_at(start + sent / rate, lambda: self.replay_step(start, sent))
@@ -1121,7 +1130,7 @@ class Emulator:
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 20)
-        sock.bind(("127.0.0.1", port))
+        sock.bind((self.options.bind, port))
         sock.setblocking(False)
         return sock
 
@@ -1231,6 +1240,8 @@ def main():
     parser.add_argument("--loss", type=float, default=0.0, help="percent of sent datagrams lost at random")
     parser.add_argument("--loss-seed", type=int, default=1, help="seed of --loss")
     parser.add_argument("--lose-every", type=int, default=0, help="lose every N-th datagram each server sends")
+    parser.add_argument("--bind", default="127.0.0.1", help="the address to serve on")
+    parser.add_argument("--log-lost", action="store_true", help="log datagrams never leave (dropped on the way)")
     options = parser.parse_args()
     options.minfailures = min(20, max(1, options.minfailures))
     options.minfailuretime = max(1.0, options.minfailuretime)
