@@ -74,7 +74,7 @@ GameServerEmulator::GameServerEmulator()
     : GameServerEmulator(Options())
 { }
 
-GameServerEmulator::GameServerEmulator(Options options)
+GameServerEmulator::GameServerEmulator(const Options& options)
 {
     m_dir.write("received.log", {});
     QStringList args{ QStringLiteral(VELTH_GAMESERVER_SCRIPT), QStringLiteral("--port"), QString::number(options.port),

@@ -89,7 +89,7 @@ public:
     };
 
     GameServerEmulator();
-    explicit GameServerEmulator(Options options);
+    explicit GameServerEmulator(const Options& options);
     ~GameServerEmulator();
     GameServerEmulator(const GameServerEmulator&) = delete;
     GameServerEmulator& operator=(const GameServerEmulator&) = delete;
