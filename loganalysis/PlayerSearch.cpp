@@ -76,8 +76,8 @@ struct LogFile
     std::filesystem::file_time_type modified;
 };
 
-// The logs of the folder, newest first: the files whose extension is ".log"
-// in any case.
+// The logs of the folder, newest first (by modification time, then the later
+// name): the files whose extension is ".log" in any case.
 std::vector<LogFile> listLogs(const std::string& folder)
 {
     std::vector<LogFile> logs;
@@ -101,7 +101,7 @@ std::vector<LogFile> listLogs(const std::string& folder)
             path.string(), static_cast<std::uint64_t>(size), modified });
     }
     std::sort(logs.begin(), logs.end(), [](const LogFile& a, const LogFile& b) {
-        return a.modified != b.modified ? a.modified > b.modified : a.name < b.name;
+        return a.modified != b.modified ? a.modified > b.modified : a.name > b.name;
     });
     return logs;
 }
