@@ -62,8 +62,8 @@ measure() {
     echo "logs: $count files, $mib MiB, $(cat "${files[@]}" | wc -l) lines, $(cat "${files[@]}" | grep -c ' changed name to ') name changes"
     for text in "$@"; do
         lines=$(cat "${files[@]}" | LC_ALL=C grep -c -i -F -- "$text" || true)
-        found=$("$logscan" --find "$text" "${files[@]}" | grep -c '"event"' || true)
-        ids=$("$logscan" --find "$text" "${files[@]}" | tail -1 | { grep -o '"steam_id"' || true; } | wc -l)
+        found=$("$logscan" --find "$text" "${files[@]}" 2>/dev/null | grep -c '"event"' || true)
+        ids=$("$logscan" --find "$text" "${files[@]}" 2>/dev/null | tail -1 | { grep -o '"steam_id"' || true; } | wc -l)
         read -r gw gc < <(best "LC_ALL=C grep -c -i -F -- '$text' $quoted")
         read -r fw fc < <(best "'$logscan' --find '$text' $quoted")
         printf '%-18s %7s lines, %6s appearances, %2s ids | grep -c -i -F: wall %5s s cpu %5s s | --find: wall %5s s cpu %5s s | ratio wall %sx cpu %sx\n' \
