@@ -12,6 +12,7 @@
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LiveLog.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/LogFetch.h"
 #include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
 #include "net/FtpClient.h"
@@ -95,6 +96,9 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     resize(520, 407);
     IdFTP1 = new FtpClient(this);
     IdFTP1->setObjectName(QStringLiteral("IdFTP1"));
+    m_fetch = new LogFetch(context, this);
+    connect(m_fetch, &LogFetch::rowChanged, this, &TchatFrame::showFetchRow);
+    connect(m_fetch, &LogFetch::finished, this, &TchatFrame::fetchFinished);
 
     MainControl = addPageTabs(this);
     // Six tabs with their icons fit the page's width side by side.
@@ -187,6 +191,16 @@ void TchatFrame::buildDownloadTab()
     TransferBar->hide();
     layout->addWidget(TransferBar);
 
+    // Every server's new logs at once, a row per server while it runs.
+    FetchResults = new QTreeWidget(DownloadTab);
+    FetchResults->setObjectName(QStringLiteral("FetchResults"));
+    FetchResults->setRootIsDecorated(false);
+    FetchResults->setHeaderLabels({ QStringLiteral("Server"), QStringLiteral("New logs") });
+    FetchResults->setColumnWidth(0, 140);
+    FetchResults->setFixedHeight(110);
+    FetchResults->hide();
+    layout->addWidget(FetchResults);
+
     auto* bottomBar = new QFrame(DownloadTab);
     bottomBar->setObjectName(QStringLiteral("BottomBar"));
     bottomBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -202,6 +216,14 @@ void TchatFrame::buildDownloadTab()
     BConnect = makeBarButton("BConnect", QStringLiteral("Connect"), bottomBar);
     BDownload = makeBarButton("BDownload", QStringLiteral("Download"), bottomBar);
     BDisconnect = makeBarButton("BDisconnect", QStringLiteral("Disconnect"), bottomBar);
+    BFetchNew = makeBarButton("BFetchNew", QStringLiteral("Fetch new logs"), bottomBar);
+    BFetchNew->setToolTip(QStringLiteral("Downloads the new and changed logs of every server"));
+    BFetchNew->setMinimumWidth(BFetchNew->sizeHint().width());
+    BFetchCancel = makeBarButton("BFetchCancel", QStringLiteral("Stop"), bottomBar);
+    BFetchCancel->setToolTip(QStringLiteral("Ends the fetch of new logs"));
+    BFetchCancel->setEnabled(false);
+    barLayout->addWidget(BFetchNew);
+    barLayout->addWidget(BFetchCancel);
     barLayout->addStretch(1);
     for (QWidget* control : std::initializer_list<QWidget*>{ ServerLabel, FTPServer, BConnect, BDownload, BDisconnect })
         barLayout->addWidget(control);
@@ -213,6 +235,8 @@ void TchatFrame::buildDownloadTab()
     connect(BDownload, &QPushButton::clicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
     connect(BDisconnect, &QPushButton::clicked, this, guarded(this, &TchatFrame::BDisconnectClick));
     connect(BCancel, &QPushButton::clicked, this, guarded(this, &TchatFrame::BCancelClick));
+    connect(BFetchNew, &QPushButton::clicked, this, guarded(this, &TchatFrame::BFetchNewClick));
+    connect(BFetchCancel, &QPushButton::clicked, this, guarded(this, &TchatFrame::BFetchCancelClick));
     connect(FTPFiles, &QTreeWidget::itemDoubleClicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
 }
 
@@ -488,6 +512,58 @@ void TchatFrame::failed(const FtpResult& result)
 void TchatFrame::setProfileNames(const std::vector<std::string>& names)
 {
     velth::setProfileNames(FTPServer, names);
+    m_profiles = names;
+}
+
+void TchatFrame::BFetchNewClick()
+{
+    if (m_fetch->isRunning())
+        return;
+    if (m_profiles.empty()) {
+        m_context.prompts().errorBox(QStringLiteral("There is no FTP Server to fetch logs from."));
+        return;
+    }
+    FetchResults->clear();
+    for (const std::string& profile : m_profiles)
+        new QTreeWidgetItem(FetchResults, { visibleText(toDisplay(profile)) });
+    FetchResults->show();
+    BFetchNew->setEnabled(false);
+    BFetchCancel->setEnabled(true);
+    m_context.setStatus(QStringLiteral("Fetching the new logs of %1 servers.").arg(m_profiles.size()));
+    m_fetch->start(m_profiles, m_context.logsFolder());
+}
+
+void TchatFrame::BFetchCancelClick()
+{
+    m_fetch->cancel();
+}
+
+void TchatFrame::showFetchRow(int row)
+{
+    QTreeWidgetItem* item = FetchResults->topLevelItem(row);
+    if (!item)
+        return;
+    const LogFetch::Row& shown = m_fetch->rows()[static_cast<std::size_t>(row)];
+    item->setText(0, visibleText(toDisplay(shown.profile)));
+    item->setText(1, fetchText(shown));
+    item->setToolTip(1, item->text(1));
+}
+
+void TchatFrame::fetchFinished()
+{
+    BFetchNew->setEnabled(true);
+    BFetchCancel->setEnabled(false);
+    int fetched = 0;
+    int failed = 0;
+    bool cancelled = false;
+    for (const LogFetch::Row& row : m_fetch->rows()) {
+        fetched += row.fetched;
+        failed += row.state == LogFetch::State::Failed;
+        cancelled = cancelled || row.state == LogFetch::State::Cancelled;
+    }
+    m_context.setStatus(cancelled ? QStringLiteral("Fetch of new logs stopped: %1 logs fetched.").arg(fetched)
+            : failed              ? QStringLiteral("Fetched %1 new logs; %2 servers failed.").arg(fetched).arg(failed)
+                                  : QStringLiteral("Fetched %1 new logs.").arg(fetched));
 }
 
 void TchatFrame::setLogsFolder(const std::string& folder)

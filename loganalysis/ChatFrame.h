@@ -24,6 +24,7 @@ class ChatViews;
 class FtpClient;
 struct FtpResult;
 class LiveLog;
+class LogFetch;
 class LocalFileList;
 class PlayerSearch;
 
@@ -58,6 +59,10 @@ public:
     void MenuItem2Click();
     // Ends the running listing or download.
     void BCancelClick();
+    // Every profile's new and changed logs, each into the profile's own
+    // folder under the logs folder; the player search then spans them.
+    void BFetchNewClick();
+    void BFetchCancelClick();
 
     // Scans a log of the logs folder into the views (a bare file name).
     void ScanLog(const QString& fileName);
@@ -101,6 +106,10 @@ public:
     // Finds a player in the local logs, below LocalFiles.
     PlayerSearch* Search = nullptr;
     FtpClient* IdFTP1 = nullptr;
+    QPushButton* BFetchNew = nullptr;
+    QPushButton* BFetchCancel = nullptr;
+    QTreeWidget* FetchResults = nullptr;
+    LogFetch& logFetch() { return *m_fetch; }
 
 private:
     void buildDownloadTab();
@@ -119,8 +128,12 @@ private:
     // and the error goes to the general error report (a cancelled transfer
     // only sets its status text).
     void failed(const FtpResult& result);
+    void showFetchRow(int row);
+    void fetchFinished();
 
     AppContext& m_context;
+    LogFetch* m_fetch = nullptr;
+    std::vector<std::string> m_profiles;
     State m_state = State::Idle;
     qint64 m_knownSize = -1;
     QString m_transferName;
