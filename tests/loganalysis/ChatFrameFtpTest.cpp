@@ -645,4 +645,25 @@ TEST_F(ChatFrameFtpTest, FetchNewLogsTwiceTakesOnlyWhatChanged)
     EXPECT_EQ(files, (std::set<QString>{ QStringLiteral("game/L1.log"), QStringLiteral("other/M1.log") }));
 }
 
+// Stop ends every connection at once: no log half there, the rows say so,
+// and the page can fetch again.
+TEST_F(ChatFrameFtpTest, FetchNewLogsStopsAtOnce)
+{
+    startServer(FtpServer::Options::local(FtpServer::Fault::Trickle));
+    serverLog("L1.log", kLog);
+    page->setProfileNames({ "game" });
+    QTest::mouseClick(page->BFetchNew, Qt::LeftButton);
+    EXPECT_FALSE(page->BFetchNew->isEnabled());
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return page->logFetch().rows().at(0).state == LogFetch::State::Fetching; }, 30000));
+    QTest::mouseClick(page->BFetchCancel, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return status.status() == QStringLiteral("Fetch of new logs stopped: 0 logs fetched."); }, 30000))
+        << status.status().toStdString();
+    EXPECT_EQ(page->FetchResults->topLevelItem(0)->text(1), QStringLiteral("cancelled after 0 of 1 new logs"));
+    EXPECT_EQ(logsFolder(), std::set<std::string>{ "game" });
+    EXPECT_TRUE(page->BFetchNew->isEnabled());
+    EXPECT_FALSE(page->BFetchCancel->isEnabled());
+}
+
 } // namespace
