@@ -38,6 +38,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -191,15 +192,35 @@ void TchatFrame::buildDownloadTab()
     TransferBar->hide();
     layout->addWidget(TransferBar);
 
-    // Every server's new logs at once, a row per server while it runs.
+    // Every server's new logs at once: the servers to fetch from (checked, or
+    // all), a row of progress each.
     FetchResults = new QTreeWidget(DownloadTab);
     FetchResults->setObjectName(QStringLiteral("FetchResults"));
     FetchResults->setRootIsDecorated(false);
     FetchResults->setHeaderLabels({ QStringLiteral("Server"), QStringLiteral("New logs") });
     FetchResults->setColumnWidth(0, 140);
     FetchResults->setFixedHeight(110);
-    FetchResults->hide();
-    layout->addWidget(FetchResults);
+    BFetchNew = makeBarButton("BFetchNew", QStringLiteral("Fetch new logs"), DownloadTab);
+    BFetchNew->setToolTip(
+        QStringLiteral("Downloads the new and changed logs of the checked servers (of all when none is checked)"));
+    BFetchNew->setFixedWidth(std::max(75, BFetchNew->sizeHint().width()));
+    BFetchCancel = makeBarButton("BFetchCancel", QStringLiteral("Stop fetch"), DownloadTab);
+    BFetchCancel->setToolTip(QStringLiteral("Ends the fetch of new logs"));
+    BFetchCancel->setFixedWidth(BFetchNew->width());
+    BFetchCancel->setEnabled(false);
+    FetchBar = new QWidget(DownloadTab);
+    FetchBar->setObjectName(QStringLiteral("FetchBar"));
+    auto* fetchLayout = new QHBoxLayout(FetchBar);
+    fetchLayout->setContentsMargins(0, 0, 4, 0);
+    fetchLayout->setSpacing(5);
+    fetchLayout->addWidget(FetchResults, 1);
+    auto* fetchButtons = new QVBoxLayout;
+    fetchButtons->addWidget(BFetchNew);
+    fetchButtons->addWidget(BFetchCancel);
+    fetchButtons->addStretch(1);
+    fetchLayout->addLayout(fetchButtons);
+    FetchBar->hide();
+    layout->addWidget(FetchBar);
 
     auto* bottomBar = new QFrame(DownloadTab);
     bottomBar->setObjectName(QStringLiteral("BottomBar"));
@@ -216,14 +237,6 @@ void TchatFrame::buildDownloadTab()
     BConnect = makeBarButton("BConnect", QStringLiteral("Connect"), bottomBar);
     BDownload = makeBarButton("BDownload", QStringLiteral("Download"), bottomBar);
     BDisconnect = makeBarButton("BDisconnect", QStringLiteral("Disconnect"), bottomBar);
-    BFetchNew = makeBarButton("BFetchNew", QStringLiteral("Fetch new logs"), bottomBar);
-    BFetchNew->setToolTip(QStringLiteral("Downloads the new and changed logs of every server"));
-    BFetchNew->setMinimumWidth(BFetchNew->sizeHint().width());
-    BFetchCancel = makeBarButton("BFetchCancel", QStringLiteral("Stop"), bottomBar);
-    BFetchCancel->setToolTip(QStringLiteral("Ends the fetch of new logs"));
-    BFetchCancel->setEnabled(false);
-    barLayout->addWidget(BFetchNew);
-    barLayout->addWidget(BFetchCancel);
     barLayout->addStretch(1);
     for (QWidget* control : std::initializer_list<QWidget*>{ ServerLabel, FTPServer, BConnect, BDownload, BDisconnect })
         barLayout->addWidget(control);
@@ -513,6 +526,16 @@ void TchatFrame::setProfileNames(const std::vector<std::string>& names)
 {
     velth::setProfileNames(FTPServer, names);
     m_profiles = names;
+    if (m_fetch->isRunning())
+        m_fetch->cancel();
+    FetchResults->clear();
+    m_fetchItems.clear();
+    for (const std::string& profile : names) {
+        auto* item = new QTreeWidgetItem(FetchResults, { visibleText(toDisplay(profile)) });
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    FetchBar->setVisible(!names.empty());
 }
 
 void TchatFrame::BFetchNewClick()
@@ -523,14 +546,25 @@ void TchatFrame::BFetchNewClick()
         m_context.prompts().errorBox(QStringLiteral("There is no FTP Server to fetch logs from."));
         return;
     }
-    FetchResults->clear();
-    for (const std::string& profile : m_profiles)
-        new QTreeWidgetItem(FetchResults, { visibleText(toDisplay(profile)) });
-    FetchResults->show();
+    // The checked servers, or all of them when none is checked.
+    std::vector<std::string> profiles;
+    m_fetchItems.clear();
+    for (int i = 0; i < FetchResults->topLevelItemCount() && i < static_cast<int>(m_profiles.size()); ++i)
+        if (FetchResults->topLevelItem(i)->checkState(0) == Qt::Checked) {
+            profiles.push_back(m_profiles[static_cast<std::size_t>(i)]);
+            m_fetchItems.push_back(FetchResults->topLevelItem(i));
+        }
+    if (profiles.empty()) {
+        profiles = m_profiles;
+        for (int i = 0; i < FetchResults->topLevelItemCount(); ++i)
+            m_fetchItems.push_back(FetchResults->topLevelItem(i));
+    }
+    for (int i = 0; i < FetchResults->topLevelItemCount(); ++i)
+        FetchResults->topLevelItem(i)->setText(1, QString());
     BFetchNew->setEnabled(false);
     BFetchCancel->setEnabled(true);
-    m_context.setStatus(QStringLiteral("Fetching the new logs of %1 servers.").arg(m_profiles.size()));
-    m_fetch->start(m_profiles, m_context.logsFolder());
+    m_context.setStatus(QStringLiteral("Fetching the new logs of %1 servers.").arg(profiles.size()));
+    m_fetch->start(profiles, m_context.logsFolder());
 }
 
 void TchatFrame::BFetchCancelClick()
@@ -540,12 +574,10 @@ void TchatFrame::BFetchCancelClick()
 
 void TchatFrame::showFetchRow(int row)
 {
-    QTreeWidgetItem* item = FetchResults->topLevelItem(row);
-    if (!item)
+    if (row < 0 || static_cast<std::size_t>(row) >= m_fetchItems.size())
         return;
-    const LogFetch::Row& shown = m_fetch->rows()[static_cast<std::size_t>(row)];
-    item->setText(0, visibleText(toDisplay(shown.profile)));
-    item->setText(1, fetchText(shown));
+    QTreeWidgetItem* item = m_fetchItems[static_cast<std::size_t>(row)];
+    item->setText(1, fetchText(m_fetch->rows()[static_cast<std::size_t>(row)]));
     item->setToolTip(1, item->text(1));
 }
 

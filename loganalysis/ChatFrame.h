@@ -15,6 +15,7 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace velth {
 
@@ -59,8 +60,9 @@ public:
     void MenuItem2Click();
     // Ends the running listing or download.
     void BCancelClick();
-    // Every profile's new and changed logs, each into the profile's own
-    // folder under the logs folder; the player search then spans them.
+    // The new and changed logs of the servers checked in FetchResults (of
+    // all when none is checked), each into the profile's own folder under
+    // the logs folder; the player search then spans them.
     void BFetchNewClick();
     void BFetchCancelClick();
 
@@ -108,6 +110,7 @@ public:
     FtpClient* IdFTP1 = nullptr;
     QPushButton* BFetchNew = nullptr;
     QPushButton* BFetchCancel = nullptr;
+    QWidget* FetchBar = nullptr;
     QTreeWidget* FetchResults = nullptr;
     LogFetch& logFetch() { return *m_fetch; }
 
@@ -134,6 +137,8 @@ private:
     AppContext& m_context;
     LogFetch* m_fetch = nullptr;
     std::vector<std::string> m_profiles;
+    // The FetchResults row of each row of the running fetch.
+    std::vector<QTreeWidgetItem*> m_fetchItems;
     State m_state = State::Idle;
     qint64 m_knownSize = -1;
     QString m_transferName;

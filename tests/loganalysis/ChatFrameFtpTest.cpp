@@ -32,6 +32,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -626,12 +627,19 @@ TEST_F(ChatFrameFtpTest, FetchNewLogsTwiceTakesOnlyWhatChanged)
     EXPECT_LE(page->logFetch().peakConnections(), 2);
 
     // The server went on writing L2 and started L3; L1 and M1 stay as kept.
+    // Only the checked servers now: the one that is gone is left alone.
     serverLog("L2.log", "L 10/20/2003 - 20:13:52: Log file started\r\nL 10/20/2003 - 20:14:00: more\r\n");
     serverLog("L3.log", "L 10/21/2003 - 10:00:00: Log file started\r\n");
     server->clearCommands();
-    shown = fetch(QStringLiteral("Fetched 2 new logs; 1 servers failed."));
+    page->FetchResults->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    page->FetchResults->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    shown = fetch(QStringLiteral("Fetched 2 new logs."));
     EXPECT_EQ(shown[0], QStringLiteral("game fetched 2 of 3 logs"));
     EXPECT_EQ(shown[1], QStringLiteral("other up to date (1 logs)"));
+    EXPECT_EQ(shown[2], QStringLiteral("gone "));
+    EXPECT_EQ(page->logFetch().rows().size(), 2u);
+    if (const char* shots = std::getenv("VELTH_SHOT_DIR"))
+        page->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/chat-fetch-new-logs.png"));
     EXPECT_EQ(server->commands({ "RETR" }), (std::vector<std::string>{ "RETR L2.log", "RETR L3.log" }));
     EXPECT_EQ(local("game/L2.log"), "L 10/20/2003 - 20:13:52: Log file started\r\nL 10/20/2003 - 20:14:00: more\r\n");
 
