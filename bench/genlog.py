@@ -12,6 +12,7 @@ players with an empty team, chat cut at the engine's 1,024-byte line limit.
     genlog.py --size 256M --seed 1 -o big.log
     genlog.py --size 1M --unique-ids      # every connect brings a new id
     genlog.py --size 1M --name-changes    # players also change their names
+    genlog.py --size 1M --renames 0.08    # renaming-heavy: 8% of the events are name changes
 """
 import argparse
 import datetime
@@ -50,10 +51,11 @@ class Player:
 
 
 class Generator:
-    def __init__(self, seed, unique_ids, newline, name_changes=False):
+    def __init__(self, seed, unique_ids, newline, name_changes=False, renames=0.0):
         self.rng = random.Random(seed)
         self.unique_ids = unique_ids
         self.name_changes = name_changes
+        self.renames = renames
         self.nl = newline
         self.when = datetime.datetime(2003, 10, 20, 20, 13, 52)
         self.prefix = ""
@@ -213,6 +215,21 @@ class Generator:
         else:
             self.emit(f'Server cvar "mp_timelimit" = "{rng.choice([20, 30, 45])}"')
 
+    def event(self):
+        r = self.rng.random()
+        if r < 0.22:
+            self.chat()
+        elif r < 0.495:
+            self.kill()
+        elif r < 0.52:
+            self.round_end()
+        elif self.unique_ids and r < 0.60:
+            self.reconnect()
+        elif r < 0.53:
+            self.reconnect()
+        else:
+            self.other()
+
     def write(self, size, sink):
         rng = self.rng
         self.emit('Log file started (file "logs/L1020000.log") (game "cstrike") (version "48/1.1.2.7/Stdio/4554")')
@@ -220,19 +237,10 @@ class Generator:
         since_map = 0
         written = 0
         while written + self.bytes < size:
-            r = rng.random()
-            if r < 0.22:
-                self.chat()
-            elif r < 0.495:
-                self.kill()
-            elif r < 0.52:
-                self.round_end()
-            elif self.unique_ids and r < 0.60:
-                self.reconnect()
-            elif r < 0.53:
-                self.reconnect()
+            if self.renames and rng.random() < self.renames:
+                self.rename()
             else:
-                self.other()
+                self.event()
             self.tick(rng.randint(0, 3) if rng.random() < 0.3 else 0)
             since_map += 1
             if since_map >= 2000:
@@ -265,10 +273,13 @@ def main():
     parser.add_argument("--unique-ids", action="store_true",
                         help="players reconnect often and every connect brings a new Steam id")
     parser.add_argument("--name-changes", action="store_true", help="players now and then change their names")
+    parser.add_argument("--renames", type=float, default=0.0,
+                        help="renaming-heavy: this share of the events (0 to 1) are name changes, "
+                             "on top of --name-changes")
     parser.add_argument("--crlf", action="store_true", help="end lines with CR LF instead of LF")
     parser.add_argument("-o", "--output", help="file to write (default: standard output)")
     args = parser.parse_args()
-    gen = Generator(args.seed, args.unique_ids, "\r\n" if args.crlf else "\n", args.name_changes)
+    gen = Generator(args.seed, args.unique_ids, "\r\n" if args.crlf else "\n", args.name_changes, args.renames)
     size = parse_size(args.size)
     if args.output:
         with open(args.output, "wb") as sink:

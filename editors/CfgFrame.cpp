@@ -6,6 +6,7 @@
 #include "common/ProfileSelector.h"
 #include "common/Prompts.h"
 #include "common/TextLines.h"
+#include "editors/GroupUpload.h"
 #include "editors/ServerCfg.h"
 #include "net/FtpClient.h"
 #include "net/TransferProcedure.h"
@@ -27,8 +28,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextDocument>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 namespace velth {
@@ -65,6 +68,7 @@ TcfgFrame::TcfgFrame(AppContext& context, QWidget* parent)
     : QFrame(parent)
     , m_context(context)
     , m_client(new FtpClient(this))
+    , m_group(new GroupUpload(context, this))
 {
     MainControl = addPageTabs(this);
 
@@ -126,6 +130,42 @@ void TcfgFrame::buildUploadTab()
     BUpload->setObjectName(QStringLiteral("BUpload"));
     BUpload->setGeometry(6, 125, 120, 21);
     connect(BUpload, &QPushButton::clicked, this, guarded(this, &TcfgFrame::BUploadClick));
+
+    buildGroupBox(rest);
+}
+
+void TcfgFrame::buildGroupBox(QWidget* parent)
+{
+    GroupBox = new QGroupBox(QStringLiteral("Upload to many servers"), parent);
+    GroupBox->setObjectName(QStringLiteral("GroupBox"));
+    GroupBox->setGeometry(139, 0, 224, 156);
+    GroupServers = new QListWidget(GroupBox);
+    GroupServers->setObjectName(QStringLiteral("GroupServers"));
+    GroupServers->setGeometry(5, 16, 214, 108);
+    GroupServers->setToolTip(QStringLiteral("Check the servers that get the selected config"));
+    BUploadMany = new QPushButton(QStringLiteral("Upload to checked"), GroupBox);
+    BUploadMany->setObjectName(QStringLiteral("BUploadMany"));
+    BUploadMany->setGeometry(5, 129, 126, 21);
+    BUploadMany->setToolTip(QStringLiteral("Each server gets the config with the passwords of its own profile"));
+    connect(BUploadMany, &QPushButton::clicked, this, guarded(this, &TcfgFrame::BUploadManyClick));
+    BApplyMany = new QPushButton(QStringLiteral("Apply now"), GroupBox);
+    BApplyMany->setObjectName(QStringLiteral("BApplyMany"));
+    BApplyMany->setGeometry(133, 129, 86, 21);
+    BApplyMany->setToolTip(QStringLiteral("Runs exec server.cfg on the servers that took the config"));
+    BApplyMany->setEnabled(false);
+    connect(BApplyMany, &QPushButton::clicked, this, guarded(this, &TcfgFrame::BApplyManyClick));
+
+    GroupResults = new QTreeWidget(parent);
+    GroupResults->setObjectName(QStringLiteral("GroupResults"));
+    GroupResults->setGeometry(4, 160, 359, 232);
+    GroupResults->setRootIsDecorated(false);
+    GroupResults->setHeaderLabels({ QStringLiteral("Server"), QStringLiteral("Upload"), QStringLiteral("Apply now") });
+    GroupResults->setColumnWidth(0, 70);
+    GroupResults->setColumnWidth(1, 150);
+    // A whole answer is in the cell's tool tip.
+
+    connect(m_group, &GroupUpload::rowChanged, this, &TcfgFrame::showGroupRow);
+    connect(m_group, &GroupUpload::finished, this, &TcfgFrame::groupFinished);
 }
 
 void TcfgFrame::buildEditTab()
@@ -303,6 +343,102 @@ void TcfgFrame::BUploadClick()
 void TcfgFrame::setProfileNames(const std::vector<std::string>& names)
 {
     velth::setProfileNames(FTPServer, names);
+    velth::setProfileNames(GroupServers, names);
+    for (int i = 0; i < GroupServers->count(); ++i) {
+        QListWidgetItem* item = GroupServers->item(i);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+}
+
+void TcfgFrame::BUploadManyClick()
+{
+    if (m_group->isRunning()) {
+        m_context.prompts().errorBox(QStringLiteral("The upload to many servers is still running."));
+        return;
+    }
+    // The config is one of the picked profile's local files.
+    const auto profile = requireProfile(m_context.prompts(), FTPServer);
+    if (!profile)
+        return;
+    const std::string config = selectedConfig();
+    if (config.empty()) {
+        m_context.prompts().errorBox(QStringLiteral("Please select a config file!"));
+        return;
+    }
+    std::vector<std::string> servers;
+    for (int i = 0; i < GroupServers->count(); ++i) {
+        const QListWidgetItem* item = GroupServers->item(i);
+        if (item->checkState() == Qt::Checked)
+            servers.push_back(itemDataToBytes(item->data(Qt::UserRole)));
+    }
+    if (servers.empty()) {
+        m_context.prompts().errorBox(QStringLiteral("Please check the servers to upload the config to!"));
+        return;
+    }
+    if (!m_context.prompts().confirm(QStringLiteral("Upload %1 as server.cfg to %2 servers, each with the "
+                                                    "passwords of its own profile?")
+                                         .arg(visibleText(toDisplay(config)))
+                                         .arg(servers.size())))
+        return;
+    GroupResults->clear();
+    for (const std::string& server : servers) {
+        auto* item = new QTreeWidgetItem(GroupResults);
+        item->setText(0, visibleText(toDisplay(server)));
+    }
+    BUploadMany->setEnabled(false);
+    BApplyMany->setEnabled(false);
+    m_context.setStatus(QStringLiteral("Uploading the config to %1 servers.").arg(servers.size()));
+    m_group->startUpload(servers, m_context.localCopy(*profile, config));
+}
+
+void TcfgFrame::BApplyManyClick()
+{
+    if (m_group->isRunning()) {
+        m_context.prompts().errorBox(QStringLiteral("The upload to many servers is still running."));
+        return;
+    }
+    const int count = m_group->applicable();
+    if (count == 0) {
+        m_context.prompts().errorBox(QStringLiteral("No server has taken the config since it was last applied."));
+        return;
+    }
+    if (!m_context.prompts().confirm(
+            QStringLiteral("Run exec server.cfg on %1 servers now? The config works at once.").arg(count)))
+        return;
+    BUploadMany->setEnabled(false);
+    BApplyMany->setEnabled(false);
+    m_context.setStatus(QStringLiteral("Applying the config on %1 servers.").arg(count));
+    m_group->startApply();
+}
+
+void TcfgFrame::showGroupRow(int row)
+{
+    QTreeWidgetItem* item = GroupResults->topLevelItem(row);
+    if (!item)
+        return;
+    const GroupUpload::Row& shown = m_group->rows()[static_cast<std::size_t>(row)];
+    item->setText(0, visibleText(toDisplay(shown.profile)));
+    item->setText(1, outcomeText(shown.upload, true, shown.uploadText));
+    item->setText(2, outcomeText(shown.apply, false, shown.applyText));
+    for (int column = 1; column < 3; ++column)
+        item->setToolTip(column, item->text(column));
+}
+
+void TcfgFrame::groupFinished()
+{
+    BUploadMany->setEnabled(true);
+    BApplyMany->setEnabled(m_group->applicable() > 0);
+    const auto& rows = m_group->rows();
+    const auto count = [&](auto pick) { return std::count_if(rows.begin(), rows.end(), pick); };
+    const auto uploaded = count([](const GroupUpload::Row& r) { return r.upload == GroupUpload::Outcome::Done; });
+    const auto applied = count([](const GroupUpload::Row& r) { return r.apply == GroupUpload::Outcome::Done; });
+    const bool applyRan = std::any_of(
+        rows.begin(), rows.end(), [](const GroupUpload::Row& r) { return r.apply != GroupUpload::Outcome::None; });
+    if (applyRan)
+        m_context.setStatus(QStringLiteral("Config applied on %1 of %2 servers.").arg(applied).arg(uploaded));
+    else
+        m_context.setStatus(QStringLiteral("Config uploaded to %1 of %2 servers.").arg(uploaded).arg(rows.size()));
 }
 
 } // namespace velth

@@ -16,15 +16,19 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+class QTreeWidget;
 
 namespace velth {
 
 class AppContext;
 class FtpClient;
+class GroupUpload;
 
 // The CFG updater page: the profile's local configuration files, an editor for
 // them, and the upload of one of them as the server's server.cfg behind a
-// block that sets the rcon and server passwords.
+// block that sets the rcon and server passwords; also to many servers at
+// once, each with its own profile's passwords, and then "Apply it now" on
+// those that took it.
 class TcfgFrame final : public QFrame
 {
     Q_OBJECT
@@ -44,8 +48,13 @@ public:
     // Config list menu: deletes the selected config file after asking.
     void Deleteconfig1Click();
     void BUploadClick();
+    // The selected config to every server checked in GroupServers.
+    void BUploadManyClick();
+    // exec server.cfg on the servers of the last group upload that took it.
+    void BApplyManyClick();
 
     FtpClient& ftpClient() { return *m_client; }
+    GroupUpload& groupUpload() { return *m_group; }
 
     // Controls, by the names the program's layout gives them.
     QTabWidget* MainControl = nullptr;
@@ -61,6 +70,11 @@ public:
     QLabel* ServerPasswordLabel = nullptr;
     QLineEdit* sv_password = nullptr;
     QPushButton* BUpload = nullptr;
+    QGroupBox* GroupBox = nullptr;
+    QListWidget* GroupServers = nullptr;
+    QPushButton* BUploadMany = nullptr;
+    QPushButton* BApplyMany = nullptr;
+    QTreeWidget* GroupResults = nullptr;
     QGroupBox* ConfigBox = nullptr;
     QPlainTextEdit* Config = nullptr;
     QAction* Saveconfig1 = nullptr;
@@ -81,9 +95,13 @@ private:
     std::string selectedConfig() const;
     void buildUploadTab();
     void buildEditTab();
+    void buildGroupBox(QWidget* parent);
+    void showGroupRow(int row);
+    void groupFinished();
 
     AppContext& m_context;
     FtpClient* m_client = nullptr;
+    GroupUpload* m_group = nullptr;
     // The loaded config's path as bytes (the ConfigBox caption shows it) and
     // the encoding its text was decoded with, used again when saving.
     std::string m_configPath;

@@ -12,6 +12,7 @@
 #include "loganalysis/ListingLine.h"
 #include "loganalysis/LiveLog.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/LogFetch.h"
 #include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
 #include "net/FtpClient.h"
@@ -37,6 +38,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -95,6 +97,9 @@ TchatFrame::TchatFrame(AppContext& context, QWidget* parent)
     resize(520, 407);
     IdFTP1 = new FtpClient(this);
     IdFTP1->setObjectName(QStringLiteral("IdFTP1"));
+    m_fetch = new LogFetch(context, this);
+    connect(m_fetch, &LogFetch::rowChanged, this, &TchatFrame::showFetchRow);
+    connect(m_fetch, &LogFetch::finished, this, &TchatFrame::fetchFinished);
 
     MainControl = addPageTabs(this);
     // Six tabs with their icons fit the page's width side by side.
@@ -187,6 +192,36 @@ void TchatFrame::buildDownloadTab()
     TransferBar->hide();
     layout->addWidget(TransferBar);
 
+    // Every server's new logs at once: the servers to fetch from (checked, or
+    // all), a row of progress each.
+    FetchResults = new QTreeWidget(DownloadTab);
+    FetchResults->setObjectName(QStringLiteral("FetchResults"));
+    FetchResults->setRootIsDecorated(false);
+    FetchResults->setHeaderLabels({ QStringLiteral("Server"), QStringLiteral("New logs") });
+    FetchResults->setColumnWidth(0, 140);
+    FetchResults->setFixedHeight(110);
+    BFetchNew = makeBarButton("BFetchNew", QStringLiteral("Fetch new logs"), DownloadTab);
+    BFetchNew->setToolTip(
+        QStringLiteral("Downloads the new and changed logs of the checked servers (of all when none is checked)"));
+    BFetchNew->setFixedWidth(std::max(75, BFetchNew->sizeHint().width()));
+    BFetchCancel = makeBarButton("BFetchCancel", QStringLiteral("Stop fetch"), DownloadTab);
+    BFetchCancel->setToolTip(QStringLiteral("Ends the fetch of new logs"));
+    BFetchCancel->setFixedWidth(BFetchNew->width());
+    BFetchCancel->setEnabled(false);
+    FetchBar = new QWidget(DownloadTab);
+    FetchBar->setObjectName(QStringLiteral("FetchBar"));
+    auto* fetchLayout = new QHBoxLayout(FetchBar);
+    fetchLayout->setContentsMargins(0, 0, 4, 0);
+    fetchLayout->setSpacing(5);
+    fetchLayout->addWidget(FetchResults, 1);
+    auto* fetchButtons = new QVBoxLayout;
+    fetchButtons->addWidget(BFetchNew);
+    fetchButtons->addWidget(BFetchCancel);
+    fetchButtons->addStretch(1);
+    fetchLayout->addLayout(fetchButtons);
+    FetchBar->hide();
+    layout->addWidget(FetchBar);
+
     auto* bottomBar = new QFrame(DownloadTab);
     bottomBar->setObjectName(QStringLiteral("BottomBar"));
     bottomBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -213,6 +248,8 @@ void TchatFrame::buildDownloadTab()
     connect(BDownload, &QPushButton::clicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
     connect(BDisconnect, &QPushButton::clicked, this, guarded(this, &TchatFrame::BDisconnectClick));
     connect(BCancel, &QPushButton::clicked, this, guarded(this, &TchatFrame::BCancelClick));
+    connect(BFetchNew, &QPushButton::clicked, this, guarded(this, &TchatFrame::BFetchNewClick));
+    connect(BFetchCancel, &QPushButton::clicked, this, guarded(this, &TchatFrame::BFetchCancelClick));
     connect(FTPFiles, &QTreeWidget::itemDoubleClicked, this, guarded(this, &TchatFrame::FTPFilesDblClick));
 }
 
@@ -488,6 +525,77 @@ void TchatFrame::failed(const FtpResult& result)
 void TchatFrame::setProfileNames(const std::vector<std::string>& names)
 {
     velth::setProfileNames(FTPServer, names);
+    m_profiles = names;
+    if (m_fetch->isRunning())
+        m_fetch->cancel();
+    FetchResults->clear();
+    m_fetchItems.clear();
+    for (const std::string& profile : names) {
+        auto* item = new QTreeWidgetItem(FetchResults, { visibleText(toDisplay(profile)) });
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    FetchBar->setVisible(!names.empty());
+}
+
+void TchatFrame::BFetchNewClick()
+{
+    if (m_fetch->isRunning())
+        return;
+    if (m_profiles.empty()) {
+        m_context.prompts().errorBox(QStringLiteral("There is no FTP Server to fetch logs from."));
+        return;
+    }
+    // The checked servers, or all of them when none is checked.
+    std::vector<std::string> profiles;
+    m_fetchItems.clear();
+    for (int i = 0; i < FetchResults->topLevelItemCount() && i < static_cast<int>(m_profiles.size()); ++i)
+        if (FetchResults->topLevelItem(i)->checkState(0) == Qt::Checked) {
+            profiles.push_back(m_profiles[static_cast<std::size_t>(i)]);
+            m_fetchItems.push_back(FetchResults->topLevelItem(i));
+        }
+    if (profiles.empty()) {
+        profiles = m_profiles;
+        for (int i = 0; i < FetchResults->topLevelItemCount(); ++i)
+            m_fetchItems.push_back(FetchResults->topLevelItem(i));
+    }
+    for (int i = 0; i < FetchResults->topLevelItemCount(); ++i)
+        FetchResults->topLevelItem(i)->setText(1, QString());
+    BFetchNew->setEnabled(false);
+    BFetchCancel->setEnabled(true);
+    m_context.setStatus(QStringLiteral("Fetching the new logs of %1 servers.").arg(profiles.size()));
+    m_fetch->start(profiles, m_context.logsFolder());
+}
+
+void TchatFrame::BFetchCancelClick()
+{
+    m_fetch->cancel();
+}
+
+void TchatFrame::showFetchRow(int row)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= m_fetchItems.size())
+        return;
+    QTreeWidgetItem* item = m_fetchItems[static_cast<std::size_t>(row)];
+    item->setText(1, fetchText(m_fetch->rows()[static_cast<std::size_t>(row)]));
+    item->setToolTip(1, item->text(1));
+}
+
+void TchatFrame::fetchFinished()
+{
+    BFetchNew->setEnabled(true);
+    BFetchCancel->setEnabled(false);
+    int fetched = 0;
+    int failed = 0;
+    bool cancelled = false;
+    for (const LogFetch::Row& row : m_fetch->rows()) {
+        fetched += row.fetched;
+        failed += row.state == LogFetch::State::Failed;
+        cancelled = cancelled || row.state == LogFetch::State::Cancelled;
+    }
+    m_context.setStatus(cancelled ? QStringLiteral("Fetch of new logs stopped: %1 logs fetched.").arg(fetched)
+            : failed              ? QStringLiteral("Fetched %1 new logs; %2 servers failed.").arg(fetched).arg(failed)
+                                  : QStringLiteral("Fetched %1 new logs.").arg(fetched));
 }
 
 void TchatFrame::setLogsFolder(const std::string& folder)

@@ -15,6 +15,7 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace velth {
 
@@ -24,6 +25,7 @@ class ChatViews;
 class FtpClient;
 struct FtpResult;
 class LiveLog;
+class LogFetch;
 class LocalFileList;
 class PlayerSearch;
 
@@ -58,6 +60,11 @@ public:
     void MenuItem2Click();
     // Ends the running listing or download.
     void BCancelClick();
+    // The new and changed logs of the servers checked in FetchResults (of
+    // all when none is checked), each into the profile's own folder under
+    // the logs folder; the player search then spans them.
+    void BFetchNewClick();
+    void BFetchCancelClick();
 
     // Scans a log of the logs folder into the views (a bare file name).
     void ScanLog(const QString& fileName);
@@ -101,6 +108,11 @@ public:
     // Finds a player in the local logs, below LocalFiles.
     PlayerSearch* Search = nullptr;
     FtpClient* IdFTP1 = nullptr;
+    QPushButton* BFetchNew = nullptr;
+    QPushButton* BFetchCancel = nullptr;
+    QWidget* FetchBar = nullptr;
+    QTreeWidget* FetchResults = nullptr;
+    LogFetch& logFetch() { return *m_fetch; }
 
 private:
     void buildDownloadTab();
@@ -119,8 +131,14 @@ private:
     // and the error goes to the general error report (a cancelled transfer
     // only sets its status text).
     void failed(const FtpResult& result);
+    void showFetchRow(int row);
+    void fetchFinished();
 
     AppContext& m_context;
+    LogFetch* m_fetch = nullptr;
+    std::vector<std::string> m_profiles;
+    // The FetchResults row of each row of the running fetch.
+    std::vector<QTreeWidgetItem*> m_fetchItems;
     State m_state = State::Idle;
     qint64 m_knownSize = -1;
     QString m_transferName;

@@ -8,8 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,6 +26,56 @@ json text(std::string_view bytes)
 {
     const QByteArray utf8 = velth::toDisplay(bytes).toUtf8();
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+// A text as a JSON string, by the display rule, escaped as the library
+// escapes (no ASCII escapes beyond the quote, the backslash and the control
+// characters): the same bytes as dumping text(bytes).
+void appendJsonText(std::string& out, std::string_view bytes)
+{
+    std::string decoded;
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii) {
+        const QByteArray utf8 = velth::toDisplay(bytes).toUtf8();
+        decoded.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+        bytes = decoded;
+    }
+    out += '"';
+    for (const char c : bytes) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                static constexpr char kHex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += kHex[(c >> 4) & 0xF];
+                out += kHex[c & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
 }
 
 json optionalText(const std::optional<std::string>& bytes)
@@ -121,6 +173,32 @@ void printStats(const velth::ScanResult& r, std::size_t lines)
     w.end();
 }
 
+// The order of the search: the newest log first (by modification time, then
+// the later name), so that the appearances kept at the limit are the newest.
+// A file that cannot be looked at keeps its place at the end, where reading
+// it reports the error.
+std::vector<std::size_t> newestFirst(const std::vector<std::string>& files)
+{
+    std::vector<std::pair<std::filesystem::file_time_type, std::size_t>> times;
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::error_code error;
+        const auto modified = std::filesystem::last_write_time(files[i], error);
+        if (error)
+            order.push_back(i);
+        else
+            times.emplace_back(modified, i);
+    }
+    std::stable_sort(times.begin(), times.end(), [&](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : files[a.second] > files[b.second];
+    });
+    std::vector<std::size_t> sorted;
+    for (const auto& time : times)
+        sorted.push_back(time.second);
+    sorted.insert(sorted.end(), order.begin(), order.end());
+    return sorted;
+}
+
 // One JSON object: the appearances newest first, one a line, then the names
 // of each Steam id found. A file that cannot be read is reported and passed
 // over; the exit status then says so.
@@ -128,10 +206,14 @@ int find(const std::string& query, const std::vector<std::string>& files)
 {
     velth::PlayerFinder finder(query);
     std::vector<velth::PlayerAppearance> found;
+    // Room for every row kept: only what is used is ever touched, and no row
+    // moves as the list grows.
+    found.reserve(velth::PlayerFinder::kDefaultMaxAppearances);
     std::vector<bool> readable(files.size(), true);
+    const std::vector<std::size_t> order = newestFirst(files);
     int status = 0;
     auto each = [&](auto pass) {
-        for (std::size_t i = 0; i < files.size(); ++i) {
+        for (const std::size_t i : order) {
             if (!readable[i])
                 continue;
             try {
@@ -147,22 +229,34 @@ int find(const std::string& query, const std::vector<std::string>& files)
     each([&](std::size_t i) { return finder.searchFile(files[i], i, found); });
     if (finder.needsNamePass())
         each([&](std::size_t i) { return finder.collectNames(files[i]); });
-    velth::sortNewestFirst(found);
 
     auto dump = [](const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); };
     std::cout << "{\"find\":" << dump(text(query)) << ",\"appearances\":[";
+    // Written as the library writes an object (its keys in order), a row
+    // at a time into one buffer.
+    std::string row;
     bool first = true;
-    for (const velth::PlayerAppearance& a : found) {
-        json out = json::object();
-        out["file"] = text(files[a.file]);
-        out["line"] = a.line;
-        out["time"] = text(a.time);
-        out["name"] = text(a.name);
-        out["steam_id"] = text(a.steamId);
-        out["team"] = text(a.team);
-        out["event"] = std::string(velth::eventName(a.event));
-        out["detail"] = text(a.detail);
-        std::cout << (first ? "\n" : ",\n") << dump(out);
+    for (const std::size_t i : velth::newestFirstOrder(found)) {
+        const velth::PlayerAppearance& a = found[i];
+        row.assign(first ? "\n" : ",\n");
+        row += "{\"detail\":";
+        appendJsonText(row, a.detail);
+        row += ",\"event\":\"";
+        row += velth::eventName(a.event);
+        row += "\",\"file\":";
+        appendJsonText(row, files[a.file]);
+        row += ",\"line\":";
+        row += std::to_string(a.line);
+        row += ",\"name\":";
+        appendJsonText(row, a.name);
+        row += ",\"steam_id\":";
+        appendJsonText(row, a.steamId);
+        row += ",\"team\":";
+        appendJsonText(row, a.team);
+        row += ",\"time\":";
+        appendJsonText(row, a.time);
+        row += '}';
+        std::cout.write(row.data(), static_cast<std::streamsize>(row.size()));
         first = false;
     }
     std::cout << "],\n\"other_names\":[";

@@ -304,10 +304,15 @@ public:
             return kNone;
         std::size_t i = from;
 #if VELTH_FIND_AVX2
+        static const bool avx512 = __builtin_cpu_supports("avx512bw");
         static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2)
+        if (avx512 && m_digitsOnly) {
+            if (const std::size_t start = findAvx512(p, n, from, i, size); start != kNone)
+                return start;
+        } else if (avx2) {
             if (const std::size_t start = findAvx2(p, n, from, i, size); start != kNone)
                 return start;
+        }
 #endif
         for (; i < n; ++i)
             if (p[i] == '>')
@@ -385,6 +390,48 @@ private:
                 const std::size_t g = i + static_cast<std::size_t>(__builtin_ctz(mask));
                 mask &= mask - 1;
                 // Most '>' end no id of the set: the bitmap tells without a call.
+                if (!m_short && (g < from + 4 || !m_bits[bit(p + g - 3)]))
+                    continue;
+                if (const std::size_t start = matchBefore(p, from, g, size); start != kNone)
+                    return start;
+            }
+        }
+        return kNone;
+    }
+
+    // The same 64 bytes at a time, with every id ending in a digit.
+    __attribute__((target("avx512bw"))) std::size_t findAvx512(
+        const char* p, std::size_t n, std::size_t from, std::size_t& i, std::size_t& size) const
+    {
+        const __m512i gt = _mm512_set1_epi8('>');
+        const __m512i belowZero = _mm512_set1_epi8('0' - 1);
+        const __m512i aboveNine = _mm512_set1_epi8('9' + 1);
+        const __m512i lt = _mm512_set1_epi8('<');
+        const __m512i letterS = _mm512_set1_epi8('S');
+        const __m512i letterT = _mm512_set1_epi8('T');
+        const __m512i letterV = _mm512_set1_epi8('V');
+        const __m512i letterA = _mm512_set1_epi8('A');
+        if (i == 0)
+            i = 1; // a '>' at 0 ends no id
+        // Three bytes after the 64 are read too.
+        for (; i + 67 <= n; i += 64) {
+            const __m512i before = _mm512_loadu_si512(static_cast<const void*>(p + i - 1));
+            // A '>' after a digit, not the end of a user id ("<STEAM_" or
+            // "<VALVE_" follows).
+            __mmask64 ends = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(static_cast<const void*>(p + i)), gt)
+                & _mm512_cmpgt_epi8_mask(before, belowZero) & _mm512_cmpgt_epi8_mask(aboveNine, before);
+            if (!ends)
+                continue;
+            const __m512i next1 = _mm512_loadu_si512(static_cast<const void*>(p + i + 1));
+            const __m512i next2 = _mm512_loadu_si512(static_cast<const void*>(p + i + 2));
+            const __m512i next3 = _mm512_loadu_si512(static_cast<const void*>(p + i + 3));
+            const __mmask64 userIdEnd = _mm512_cmpeq_epi8_mask(next1, lt)
+                & ((_mm512_cmpeq_epi8_mask(next2, letterS) & _mm512_cmpeq_epi8_mask(next3, letterT))
+                    | (_mm512_cmpeq_epi8_mask(next2, letterV) & _mm512_cmpeq_epi8_mask(next3, letterA)));
+            auto mask = static_cast<std::uint64_t>(ends & ~userIdEnd);
+            while (mask) {
+                const std::size_t g = i + static_cast<std::size_t>(__builtin_ctzll(mask));
+                mask &= mask - 1;
                 if (!m_short && (g < from + 4 || !m_bits[bit(p + g - 3)]))
                     continue;
                 if (const std::size_t start = matchBefore(p, from, g, size); start != kNone)
@@ -630,7 +677,7 @@ std::uint64_t timeKey(std::string_view time)
     return date * 1000000 + number(13, 2) * 10000 + number(16, 2) * 100 + number(19, 2);
 }
 
-void sortNewestFirst(std::vector<PlayerAppearance>& appearances)
+std::vector<std::size_t> newestFirstOrder(const std::vector<PlayerAppearance>& appearances)
 {
     std::vector<std::pair<std::uint64_t, std::size_t>> keys;
     keys.reserve(appearances.size());
@@ -647,10 +694,19 @@ void sortNewestFirst(std::vector<PlayerAppearance>& appearances)
             return x.line > y.line;
         return a.second < b.second; // two appearances on one line keep their order
     });
+    std::vector<std::size_t> order;
+    order.reserve(keys.size());
+    for (const auto& key : keys)
+        order.push_back(key.second);
+    return order;
+}
+
+void sortNewestFirst(std::vector<PlayerAppearance>& appearances)
+{
     std::vector<PlayerAppearance> sorted;
     sorted.reserve(appearances.size());
-    for (const auto& key : keys)
-        sorted.push_back(std::move(appearances[key.second]));
+    for (const std::size_t i : newestFirstOrder(appearances))
+        sorted.push_back(std::move(appearances[i]));
     appearances = std::move(sorted);
 }
 

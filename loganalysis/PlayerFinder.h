@@ -67,6 +67,8 @@ std::uint64_t timeKey(std::string_view time);
 // Sorts newest first: by log time, then by log (the later index first), then
 // by line (the later first). Appearances without a time come last.
 void sortNewestFirst(std::vector<PlayerAppearance>& appearances);
+// The same order as indexes into `appearances`, which stay where they are.
+std::vector<std::size_t> newestFirstOrder(const std::vector<PlayerAppearance>& appearances);
 
 // True for an id that names one player (STEAM_x:y:z, VALVE_x:y:z of digits,
 // a WonID other than 0); false for what a malformed field gives, and for the

@@ -77,32 +77,42 @@ struct LogFile
     std::filesystem::file_time_type modified;
 };
 
-// The logs of the folder, newest first: the files whose extension is ".log"
-// in any case.
+// The logs of the folder and of its subfolders (each profile's fetched logs),
+// newest first (by modification time, then the later name): the files whose
+// extension is ".log" in any case. A log in a subfolder is named with it
+// ("alpha/L1020000.log").
 std::vector<LogFile> listLogs(const std::string& folder)
 {
     std::vector<LogFile> logs;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::filesystem::path& path = it->path();
-        const std::string extension = path.extension().string();
-        if (extension.size() != 4 || !it->is_regular_file(error))
-            continue;
-        if (QString::fromUtf8(extension.data(), 4).toUpper() != QStringLiteral(".LOG"))
-            continue;
-        const std::string name = path.filename().string();
-        const std::uintmax_t size = it->file_size(error);
-        const auto modified = it->last_write_time(error);
-        if (error) {
-            // Gone since it was listed: nothing to search.
-            error.clear();
-            continue;
+    auto decode = [](const std::string& name) {
+        return QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+    };
+    auto addFolder = [&](const std::string& path, const QString& prefix, bool withSubfolders, auto& self) -> void {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            const std::filesystem::path& entry = it->path();
+            const std::string name = entry.filename().string();
+            std::error_code kind;
+            if (withSubfolders && it->is_directory(kind) && !it->is_symlink(kind)) {
+                self(entry.string(), decode(name) + u'/', false, self);
+                continue;
+            }
+            const std::string extension = entry.extension().string();
+            if (extension.size() != 4 || !it->is_regular_file(kind))
+                continue;
+            if (QString::fromUtf8(extension.data(), 4).toUpper() != QStringLiteral(".LOG"))
+                continue;
+            const std::uintmax_t size = it->file_size(kind);
+            const auto modified = it->last_write_time(kind);
+            if (kind)
+                continue; // gone since it was listed: nothing to search
+            logs.push_back(
+                LogFile{ prefix + decode(name), entry.string(), static_cast<std::uint64_t>(size), modified });
         }
-        logs.push_back(LogFile{ QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size()))),
-            path.string(), static_cast<std::uint64_t>(size), modified });
-    }
+    };
+    addFolder(folder, QString(), true, addFolder);
     std::sort(logs.begin(), logs.end(), [](const LogFile& a, const LogFile& b) {
-        return a.modified != b.modified ? a.modified > b.modified : a.name < b.name;
+        return a.modified != b.modified ? a.modified > b.modified : a.name > b.name;
     });
     return logs;
 }

@@ -87,8 +87,19 @@ FtpClient::Done connectCallback(const std::shared_ptr<Action>& action)
             return stepCallback(action, &connected)(result);
         runGuarded([&] {
             action->client.disconnect();
-            const ServerIdentity accepted
-                = confirmServerIdentity(action->context, action->profile.name, action->target, *result.identity);
+            ServerIdentity accepted;
+            try {
+                accepted
+                    = confirmServerIdentity(action->context, action->profile.name, action->target, *result.identity);
+            } catch (const Error& e) {
+                // Not accepted, or changed: an action that takes its
+                // failures itself hears of it as one.
+                if (!action->steps.failed)
+                    throw;
+                FtpResult refused = result;
+                refused.message = e.message();
+                return action->steps.failed(refused);
+            }
             action->target.trusted = accepted;
             action->client.setServer(action->target, accepted);
             action->client.connectToHost(connectCallback(action));

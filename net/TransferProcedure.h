@@ -54,7 +54,8 @@ struct ConnectSteps
     // The connect returned without a connection ("Connection failed!" is shown).
     std::function<void()> connectionFailed;
     // A step failed; the client has been disconnected. Default: the error
-    // goes to the general error report.
+    // goes to the general error report. Set, it also hears of a server
+    // identity the user did not accept (an Untrusted result with the reason).
     std::function<void(const FtpResult& result)> failed;
 };
 // The profile is read once, at the start: the connect, the fingerprint

@@ -1,4 +1,5 @@
 #include "editors/CfgFrame.h"
+#include "editors/GroupUpload.h"
 
 #include "PageFixture.h"
 #include "common/ErrorReport.h"
@@ -8,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QTreeWidget>
 
 namespace velth {
 namespace {
@@ -227,6 +229,53 @@ TEST_F(CfgFrameTest, DeleteAsksForTheLoadedFile)
     prompts.expectConfirm(question, true);
     runGuarded([&] { page->Deleteconfig1Click(); });
     prompts.verify();
+}
+
+// The upload to many servers: every refusal comes before anything is written
+// or sent, and a No to the question changes nothing either.
+TEST_F(CfgFrameTest, GroupUploadChecksComeFirst)
+{
+    page->setProfileNames({ "alpha", "beta" });
+    ASSERT_EQ(test::itemTexts(page->GroupServers), (QStringList{ QStringLiteral("alpha"), QStringLiteral("beta") }));
+    struct Case
+    {
+        const char* name;
+        bool picked, selected, checked;
+        QString refusal; // empty: the question, answered No
+    };
+    const Case cases[] = {
+        { "no profile picked", false, false, true, kSelectServer },
+        { "no config selected", true, false, true, kSelectConfig },
+        { "no server checked", true, true, false, QStringLiteral("Please check the servers to upload the config to!") },
+        { "answered no", true, true, true, {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        page->FTPServer->setCurrentIndex(-1);
+        page->ConfigList->clear();
+        if (c.picked)
+            pick(0);
+        if (c.selected)
+            page->ConfigList->setCurrentRow(0);
+        for (int i = 0; i < page->GroupServers->count(); ++i)
+            page->GroupServers->item(i)->setCheckState(c.checked ? Qt::Checked : Qt::Unchecked);
+        if (c.refusal.isEmpty())
+            prompts.expectConfirm(QStringLiteral("Upload a.cfg as server.cfg to 2 servers, each with the passwords "
+                                                 "of its own profile?"),
+                false);
+        else
+            prompts.expectErrorBox(c.refusal);
+        runGuarded([&] { page->BUploadManyClick(); });
+        prompts.verify();
+        EXPECT_FALSE(page->groupUpload().isRunning());
+        EXPECT_EQ(page->GroupResults->topLevelItemCount(), 0);
+    }
+    prompts.expectErrorBox(QStringLiteral("No server has taken the config since it was last applied."));
+    runGuarded([&] { page->BApplyManyClick(); });
+    prompts.verify();
+    EXPECT_TRUE(status.history.isEmpty());
+    EXPECT_FALSE(folder.exists(local("alpha", "server.cfg")));
+    EXPECT_FALSE(folder.exists(local("beta", "server.cfg")));
 }
 
 TEST_F(CfgFrameTest, UploadChecksComeFirst)

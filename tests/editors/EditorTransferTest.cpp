@@ -1,5 +1,6 @@
 // The Config updater and Mapcycle pages against a real FTP server.
 #include "editors/CfgFrame.h"
+#include "editors/GroupUpload.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
 #include "net/FtpClient.h"
@@ -9,12 +10,15 @@
 #include "common/ErrorReport.h"
 #include "common/FileIo.h"
 #include "support/FtpServer.h"
+#include "support/GameServerEmulator.h"
 #include "support/PerKind.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 
+#include <cstdlib>
 #include <functional>
 #include <set>
 
@@ -186,6 +190,140 @@ TEST_F(CfgTransferTest, PasswordsAreStoredEvenWhenTheLoginFails)
     EXPECT_EQ(status.status(), QStringLiteral("Connecting to 127.0.0.1 on Port %1.").arg(server.port()));
     EXPECT_FALSE(folder.exists(local("alpha", "server.cfg")));
     EXPECT_FALSE(page->ftpClient().isConnected());
+}
+
+// One config to six profiles, two at a time, each over its own connection
+// kind with its own passwords: plain FTP active and passive, FTPS; one
+// profile's folder is read-only, one profile has no rcon password, one
+// server is gone. Then "Apply it now" on the three that took it: one runs
+// it, one has no server.cfg to run ("couldn't exec server.cfg"), one refuses
+// the password. Each outcome comes from the server's answer, and nothing is
+// sent twice.
+TEST_F(CfgTransferTest, UploadToManyServersThenApplyOnThoseThatTookIt)
+{
+    FtpServer::Options plainOptions = FtpServer::Options::local();
+    plainOptions.kind = ConnectionKind::FtpActive;
+    plainOptions.readOnly = { "ro/cstrike" };
+    FtpServer plain(plainOptions);
+    FtpServer::Options tlsOptions = FtpServer::Options::local();
+    tlsOptions.kind = ConnectionKind::FtpsExplicit;
+    FtpServer tls(tlsOptions);
+    FtpServer gone(FtpServer::Options::local());
+    gone.stop();
+    for (const char* hlds : { "a/cstrike", "z/cstrike", "x/cstrike" })
+        plain.makeFolder(hlds);
+    tls.makeFolder("cstrike");
+
+    test::GameServerEmulator::Options runs;
+    runs.rconPassword = "pa";
+    runs.serverCfg = plain.root() + "a/cstrike/server.cfg";
+    test::GameServerEmulator runsIt(runs);
+    test::GameServerEmulator::Options noFile;
+    noFile.rconPassword = "pt";
+    test::GameServerEmulator hasNoFile(noFile);
+    test::GameServerEmulator::Options other;
+    other.rconPassword = "not the profile's";
+    test::GameServerEmulator refuses(other);
+
+    struct Profile
+    {
+        std::string name;
+        const FtpServer* server;
+        ConnectionKind kind;
+        std::string hlds, rcon, sv;
+        int gamePort;
+    };
+    const std::vector<Profile> profiles = {
+        { "alpha", &plain, ConnectionKind::FtpActive, "/a", "pa", "sa", runsIt.port() },
+        { "beta", &plain, ConnectionKind::FtpPassive, "/ro", "pb", "", 0 },
+        { "gamma", &tls, ConnectionKind::FtpsExplicit, "", "pt", "st", hasNoFile.port() },
+        { "delta", &plain, ConnectionKind::FtpPassive, "/z", "pz", "", refuses.port() },
+        { "eps", &plain, ConnectionKind::FtpActive, "/x", "", "", 0 },
+        { "zeta", &gone, ConnectionKind::FtpActive, "", "pg", "", 0 },
+    };
+    std::vector<std::string> names;
+    for (const Profile& p : profiles) {
+        names.push_back(p.name);
+        std::filesystem::create_directories(folder.file("cfgs/" + p.name));
+        store.writeString(p.name, "HOST", "127.0.0.1");
+        store.writeInt(p.name, "PORT", p.server->port());
+        store.writeString(p.name, "USER", p.server->user());
+        store.writeString(p.name, "PASS", p.server->password());
+        store.writeString(p.name, "CONNECTION", std::string(connectionKindValue(p.kind)));
+        store.writeString(p.name, "HLDS", p.hlds);
+        store.writeString(p.name, "rconpass", p.rcon);
+        store.writeString(p.name, "serverpass", p.sv);
+        if (p.gamePort)
+            store.writeInt(p.name, std::string(kGamePortKey), p.gamePort);
+    }
+    KnownFingerprints(context.programFolder() + std::string(KnownFingerprints::kFileName))
+        .remember("gamma", ConnectionKind::FtpsExplicit, tls.host(), tls.port(), tls.accepted());
+    page->setProfileNames(names);
+    folder.write(local("alpha", "group.cfg"), "hostname \"group\"\nsv_gravity 700\n");
+    pick(0);
+    page->ConfigList->setCurrentRow(0);
+    for (int i = 0; i < page->GroupServers->count(); ++i)
+        page->GroupServers->item(i)->setCheckState(Qt::Checked);
+    page->groupUpload().setMaxConnections(2);
+
+    prompts.expectConfirm(
+        QStringLiteral("Upload group.cfg as server.cfg to 6 servers, each with the passwords of its own profile?"),
+        true);
+    // The confirmation is asked first: the wait is for the final text only.
+    const auto until
+        = [&](const QString& text) { return QTest::qWaitFor([&] { return status.status() == text; }, 60000); };
+    QTest::mouseClick(page->BUploadMany, Qt::LeftButton);
+    ASSERT_TRUE(until(QStringLiteral("Config uploaded to 3 of 6 servers."))) << status.status().toStdString();
+    prompts.verify();
+    auto column = [&](int c) {
+        QStringList texts;
+        for (int i = 0; i < page->GroupResults->topLevelItemCount(); ++i)
+            texts << page->GroupResults->topLevelItem(i)->text(0) + u' ' + page->GroupResults->topLevelItem(i)->text(c);
+        return texts;
+    };
+    const QStringList uploads = column(1);
+    ASSERT_EQ(uploads.size(), 6);
+    EXPECT_EQ(uploads[0], QStringLiteral("alpha uploaded"));
+    EXPECT_TRUE(uploads[1].startsWith(QStringLiteral("beta refused: "))) << uploads[1].toStdString();
+    EXPECT_TRUE(uploads[1].contains(QStringLiteral("550"))) << uploads[1].toStdString();
+    EXPECT_EQ(uploads[2], QStringLiteral("gamma uploaded"));
+    EXPECT_EQ(uploads[3], QStringLiteral("delta uploaded"));
+    EXPECT_TRUE(uploads[4].startsWith(QStringLiteral("eps refused: the profile has no rcon password")))
+        << uploads[4].toStdString();
+    EXPECT_TRUE(uploads[5].startsWith(QStringLiteral("zeta failed: "))) << uploads[5].toStdString();
+    EXPECT_LE(page->groupUpload().peakConnections(), 2);
+    EXPECT_EQ(page->groupUpload().peakConnections(), 2);
+
+    const std::string config = "hostname \"group\"\r\nsv_gravity 700\r\n";
+    EXPECT_EQ(plain.read("a/cstrike/server.cfg"), block("pa", "sa") + config);
+    EXPECT_EQ(tls.read("cstrike/server.cfg"), block("pt", "st") + config);
+    EXPECT_EQ(plain.read("z/cstrike/server.cfg"), block("pz", "") + config);
+    EXPECT_FALSE(plain.exists("ro/cstrike/server.cfg"));
+    EXPECT_FALSE(plain.exists("x/cstrike/server.cfg"));
+    // The profile with no rcon password was never connected to.
+    EXPECT_EQ(plain.commands({ "STOR" }).size(), 3u); // a, z and the refused ro
+
+    prompts.expectConfirm(QStringLiteral("Run exec server.cfg on 3 servers now? The config works at once."), true);
+    QTest::mouseClick(page->BApplyMany, Qt::LeftButton);
+    ASSERT_TRUE(until(QStringLiteral("Config applied on 1 of 3 servers."))) << status.status().toStdString();
+    prompts.verify();
+    const QStringList applies = column(2);
+    EXPECT_EQ(applies[0], QStringLiteral("alpha applied"));
+    EXPECT_EQ(applies[1], QStringLiteral("beta "));
+    EXPECT_EQ(applies[2], QStringLiteral("gamma failed: couldn't exec server.cfg"));
+    EXPECT_TRUE(applies[3].startsWith(QStringLiteral("delta refused: "))) << applies[3].toStdString();
+    EXPECT_EQ(applies[4], QStringLiteral("eps "));
+    const std::vector<std::string> ran = runsIt.rconCommands();
+    EXPECT_EQ(std::count(ran.begin(), ran.end(), "exec server.cfg"), 1);
+    EXPECT_EQ(std::count(ran.begin(), ran.end(), "hostname \"group\""), 0); // the file's lines run inside exec
+    const std::vector<std::string> tried = hasNoFile.rconCommands();
+    EXPECT_EQ(std::count(tried.begin(), tried.end(), "exec server.cfg"), 1);
+    EXPECT_TRUE(refuses.rconCommands().empty());
+    // One more press applies only what did not take: the two that failed.
+    EXPECT_EQ(page->groupUpload().applicable(), 2);
+
+    if (const char* shots = std::getenv("VELTH_SHOT_DIR"))
+        page->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/cfg-group-upload.png"));
 }
 
 // A config that vanished behind the page's back: nothing reaches the server,

@@ -8,6 +8,8 @@
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LocalFileList.h"
+#include "loganalysis/LogFetch.h"
+#include "loganalysis/PlayerSearch.h"
 #include "loganalysis/RtfWriter.h"
 #include "loganalysis/WorkedExampleLog.h"
 #include "net/FtpClient.h"
@@ -23,12 +25,14 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -576,6 +580,98 @@ TEST_P(ChatFrameHldsTest, ClosingThePageMidDownloadLeavesNoPartialFile)
     QTest::qWait(200);
     EXPECT_EQ(local("L1.log"), "old local copy");
     EXPECT_EQ(logsFolder(), std::set<std::string>{ "L1.log" });
+}
+
+// Fetch new logs: every profile's logs into its own folder, two servers at a
+// time; the second run downloads only what changed (a log still being
+// written has grown, a new one came), a server that is gone fails alone, and
+// the player search then spans every profile's logs.
+TEST_F(ChatFrameFtpTest, FetchNewLogsTwiceTakesOnlyWhatChanged)
+{
+    FtpServer::Options options;
+    options.kind = ConnectionKind::FtpPassive;
+    startServer(options);
+    server->makeFolder("srv2/cstrike/logs");
+    serverLog("L1.log", kLog);
+    serverLog("L2.log", "L 10/20/2003 - 20:13:52: Log file started\r\n");
+    server->write("srv2/cstrike/logs/M1.log", kLog);
+    FtpServer gone(FtpServer::Options::local());
+    gone.stop();
+    for (const char* name : { "other", "gone" }) {
+        context.store().writeString(name, "HOST", server->host());
+        context.store().writeInt(name, "PORT", std::string(name) == "gone" ? gone.port() : server->port());
+        context.store().writeString(name, "USER", server->user());
+        context.store().writeString(name, "PASS", server->password());
+        context.store().writeString(name, "HLDS", "/srv2");
+        context.store().writeString(name, "CONNECTION", std::string(connectionKindValue(ConnectionKind::FtpPassive)));
+    }
+    page->setProfileNames({ "game", "other", "gone" });
+    page->logFetch().setMaxConnections(2);
+    auto fetch = [&](const QString& done) {
+        QTest::mouseClick(page->BFetchNew, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return status.status() == done; }, 60000)) << status.status().toStdString();
+        QStringList shown;
+        for (int i = 0; i < page->FetchResults->topLevelItemCount(); ++i)
+            shown << page->FetchResults->topLevelItem(i)->text(0) + u' ' + page->FetchResults->topLevelItem(i)->text(1);
+        return shown;
+    };
+    QStringList shown = fetch(QStringLiteral("Fetched 3 new logs; 1 servers failed."));
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[0], QStringLiteral("game fetched 2 of 2 logs"));
+    EXPECT_EQ(shown[1], QStringLiteral("other fetched 1 of 1 logs"));
+    EXPECT_TRUE(shown[2].startsWith(QStringLiteral("gone failed after 0 of 0 new logs: "))) << shown[2].toStdString();
+    EXPECT_EQ(local("game/L1.log"), kLog);
+    EXPECT_EQ(local("other/M1.log"), kLog);
+    EXPECT_EQ(logsFolder(), (std::set<std::string>{ "game", "game/L1.log", "game/L2.log", "other", "other/M1.log" }));
+    EXPECT_EQ(server->commands({ "RETR" }).size(), 3u);
+    EXPECT_LE(page->logFetch().peakConnections(), 2);
+
+    // The server went on writing L2 and started L3; L1 and M1 stay as kept.
+    // Only the checked servers now: the one that is gone is left alone.
+    serverLog("L2.log", "L 10/20/2003 - 20:13:52: Log file started\r\nL 10/20/2003 - 20:14:00: more\r\n");
+    serverLog("L3.log", "L 10/21/2003 - 10:00:00: Log file started\r\n");
+    server->clearCommands();
+    page->FetchResults->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    page->FetchResults->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    shown = fetch(QStringLiteral("Fetched 2 new logs."));
+    EXPECT_EQ(shown[0], QStringLiteral("game fetched 2 of 3 logs"));
+    EXPECT_EQ(shown[1], QStringLiteral("other up to date (1 logs)"));
+    EXPECT_EQ(shown[2], QStringLiteral("gone "));
+    EXPECT_EQ(page->logFetch().rows().size(), 2u);
+    if (const char* shots = std::getenv("VELTH_SHOT_DIR"))
+        page->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/chat-fetch-new-logs.png"));
+    EXPECT_EQ(server->commands({ "RETR" }), (std::vector<std::string>{ "RETR L2.log", "RETR L3.log" }));
+    EXPECT_EQ(local("game/L2.log"), "L 10/20/2003 - 20:13:52: Log file started\r\nL 10/20/2003 - 20:14:00: more\r\n");
+
+    // The player search reads every profile's logs.
+    page->Search->FindText->setText(QStringLiteral("alice"));
+    page->Search->BFindClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page->Search->isSearching(); }, 30000));
+    std::set<QString> files;
+    for (int row = 0; row < page->Search->results()->rowCount(); ++row)
+        files.insert(page->Search->results()->fileName(row));
+    EXPECT_EQ(files, (std::set<QString>{ QStringLiteral("game/L1.log"), QStringLiteral("other/M1.log") }));
+}
+
+// Stop ends every connection at once: no log half there, the rows say so,
+// and the page can fetch again.
+TEST_F(ChatFrameFtpTest, FetchNewLogsStopsAtOnce)
+{
+    startServer(FtpServer::Options::local(FtpServer::Fault::Trickle));
+    serverLog("L1.log", kLog);
+    page->setProfileNames({ "game" });
+    QTest::mouseClick(page->BFetchNew, Qt::LeftButton);
+    EXPECT_FALSE(page->BFetchNew->isEnabled());
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return page->logFetch().rows().at(0).state == LogFetch::State::Fetching; }, 30000));
+    QTest::mouseClick(page->BFetchCancel, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return status.status() == QStringLiteral("Fetch of new logs stopped: 0 logs fetched."); }, 30000))
+        << status.status().toStdString();
+    EXPECT_EQ(page->FetchResults->topLevelItem(0)->text(1), QStringLiteral("cancelled after 0 of 1 new logs"));
+    EXPECT_EQ(logsFolder(), std::set<std::string>{ "game" });
+    EXPECT_TRUE(page->BFetchNew->isEnabled());
+    EXPECT_FALSE(page->BFetchCancel->isEnabled());
 }
 
 } // namespace

@@ -526,12 +526,15 @@ struct Found
     std::vector<PlayerNames> names;
 };
 
-Found find(const std::string& text, const std::vector<std::string>& paths, std::size_t maxLine = 1 << 16)
+Found find(const std::string& text, const std::vector<std::string>& paths, std::size_t maxLine = 1 << 16,
+    std::size_t maxAppearances = PlayerFinder::kDefaultMaxAppearances)
 {
-    PlayerFinder finder(text, PlayerFinder::kDefaultMaxAppearances, maxLine);
+    PlayerFinder finder(text, maxAppearances, maxLine);
     Found found;
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        EXPECT_TRUE(finder.searchFile(paths[i], i, found.appearances));
+    for (std::size_t i = 0; i < paths.size() && !finder.truncated(); ++i) {
+        const bool going = finder.searchFile(paths[i], i, found.appearances);
+        EXPECT_EQ(going, !finder.truncated());
+    }
     if (finder.needsNamePass()) {
         for (const std::string& path : paths)
             EXPECT_TRUE(finder.collectNames(path));
@@ -630,7 +633,9 @@ TEST(PlayerFinder, AppearancesByNameAndSteamId)
 
 // The names of an id come from every line that holds it, also where the name
 // holds nothing of the searched text (a reconnect under another name, in a
-// later log); shared ids (BOT, STEAM_ID_PENDING) list nothing.
+// later log, or before the id was found, in the same log or one searched
+// before, near or far from where it was found), also when the search ended
+// at its limit before; shared ids (BOT, STEAM_ID_PENDING) list nothing.
 TEST(PlayerFinder, OtherNamesOfEachSteamId)
 {
     const TempLog first(joinLines(kPlayerLog), "a.log");
@@ -640,12 +645,48 @@ TEST(PlayerFinder, OtherNamesOfEachSteamId)
                                        R"(L 10/21/2003 - 09:00:03: "Bob<3><STEAM_0:1:55><CT>" say "not STEAM_0:1:5")" },
                              "\n"),
         "b.log");
+    // Found on its last line, a player field seen in an earlier block
+    // (1 MiB) of the same log, and in the log searched before.
+    const std::string filler = R"(L 10/22/2003 - 10:00:00: "Filler<9><STEAM_0:1:77><CT>" say "x")";
+    Lines third = { R"(L 10/22/2003 - 10:00:01: "Early<4><STEAM_0:1:9><CT>" say "x")",
+        R"(L 10/22/2003 - 10:00:02: "Filler<9><STEAM_0:1:77><CT>" killed "Early<4><STEAM_0:1:9><T>" with "x")" };
+    while (third.size() < 30000)
+        third.push_back(filler);
+    third.push_back(
+        R"(L 10/22/2003 - 10:00:03: "Filler<9><STEAM_0:1:77><CT>" killed "Mid<4><STEAM_0:1:9><T>" with "x")");
+    while (third.size() < 60000)
+        third.push_back(filler);
+    third.push_back(R"(L 10/22/2003 - 10:00:04: "Target<4><STEAM_0:1:9><CT>" entered the game)");
+    const TempLog late(joinLines(third), "c.log");
+    const TempLog before(
+        joinLines({ R"(L 10/19/2003 - 10:00:00: "Before<4><STEAM_0:1:9><CT>" disconnected)" }), "d.log");
     const std::vector<PlayerNames> alice = { { "STEAM_0:1:5", { "Alice", "Zed", "Mr X", "Y" } } };
-    EXPECT_EQ(find("alice", { first.path, second.path }).names, alice);
-    EXPECT_EQ(find("STEAM_0:1:5", { first.path, second.path }).names, alice);
-    EXPECT_EQ(find("bob", { first.path, second.path }).names,
-        (std::vector<PlayerNames>{ { "STEAM_0:0:6", { "Bob" } }, { "STEAM_0:1:55", { "Bob" } } }));
-    EXPECT_EQ(find("a<b<", { first.path }).names, std::vector<PlayerNames>());
+    struct Case
+    {
+        std::string text;
+        std::vector<std::string> paths;
+        std::vector<PlayerNames> names;
+        std::size_t maxAppearances = PlayerFinder::kDefaultMaxAppearances;
+    };
+    const std::vector<Case> cases = {
+        { "alice", { first.path, second.path }, alice },
+        { "STEAM_0:1:5", { first.path, second.path }, alice },
+        { "bob", { first.path, second.path }, { { "STEAM_0:0:6", { "Bob" } }, { "STEAM_0:1:55", { "Bob" } } } },
+        { "a<b<", { first.path }, {} },
+        // Found in the log searched second: its names before, in the log
+        // searched first, follow.
+        { "y", { first.path, second.path }, { { "STEAM_0:1:5", { "Mr X", "Y", "Alice", "Zed" } } } },
+        { "target", { before.path, late.path }, { { "STEAM_0:1:9", { "Target", "Before", "Early", "Mid" } } } },
+        { "target", { late.path, before.path }, { { "STEAM_0:1:9", { "Target", "Early", "Mid", "Before" } } } },
+        // The limit reached on the first appearance: the rest of that log
+        // and the logs never searched still give the names.
+        { "alice", { first.path, second.path }, alice, 1 },
+        { "mid", { late.path, before.path }, { { "STEAM_0:1:9", { "Mid", "Early", "Target", "Before" } } }, 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " " + std::to_string(c.maxAppearances));
+        EXPECT_EQ(find(c.text, c.paths, 1 << 16, c.maxAppearances).names, c.names);
+    }
     const Found two = find("y", { first.path, second.path });
     ASSERT_EQ(two.appearances.size(), 1u);
     EXPECT_EQ(two.appearances[0].file, 1u);

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +158,35 @@ TEST_F(LogScanTest, FindsAPlayerInManyLogs)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "velth-logscan: Cannot open " + dir + "missing.log: No such file or directory\n");
     EXPECT_EQ(json::parse(r.out)["appearances"].size(), 1u);
+}
+
+// At the limit the newest appearances are kept: the newest log (by its
+// modification time, whatever the order given) is searched first. Every
+// byte of a name comes out as JSON text by the display rule.
+TEST_F(LogScanTest, FindKeepsTheNewestAtTheLimitAndEscapesNames)
+{
+    std::string many;
+    for (int i = 0; i < 100005; ++i)
+        many += "L 10/20/2003 - 20:14:10: \"Al<1><STEAM_0:1:5><CT>\" say \"x\"\n";
+    const std::string old = write("old.log", many);
+    const std::string fresh = write("new.log",
+        "L 10/21/2003 - 09:00:01: \"Al\x01\\\x7F\xE9<2><STEAM_0:1:6><CT>\" say \"\t\"\n"
+        "L 10/21/2003 - 09:00:02: \"Al\xC3\xA9<2><STEAM_0:1:6><CT>\" say \"y\"\n");
+    const timeval times[2] = { { 1000000000, 0 }, { 1000000000, 0 } };
+    ASSERT_EQ(::utimes(old.c_str(), times), 0);
+    const Outcome r = run("--find al '" + old + "' '" + fresh + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("more than 100000 appearances"), std::string::npos) << r.err;
+    const json got = json::parse(r.out);
+    EXPECT_EQ(got["truncated"], true);
+    ASSERT_EQ(got["appearances"].size(), 100000u);
+    std::vector<std::string> names;
+    for (const json& row : got["appearances"])
+        if (row["file"] == fresh)
+            names.push_back(row["name"]);
+    EXPECT_EQ(names, (std::vector<std::string>{ "Al\u00E9", "Al\x01\\\x7F\u00E9" }));
+    EXPECT_EQ(got["appearances"][1]["detail"], "\"\t\"");
+    EXPECT_NE(r.out.find(R"("Al\u0001\\)"), std::string::npos);
 }
 
 TEST_F(LogScanTest, EmptyFileAndStats)

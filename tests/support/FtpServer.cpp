@@ -309,7 +309,7 @@ FtpServer::FtpServer()
 FtpServer::FtpServer(Options options)
 {
     const bool plain = options.fault == Fault::None && options.rate == 0 && !options.listing && !options.cwdReply
-        && options.identity.empty();
+        && options.identity.empty() && options.readOnly.empty();
     if (options.allowExternal && plain) {
         if (auto server = externalFromEnvironment(); server && server->serves(options.kind)) {
             if (server->kind != ConnectionKind::FtpActive && server->kind != ConnectionKind::FtpPassive) {
@@ -381,6 +381,12 @@ void FtpServer::start(const Options& options)
 
     if (options.cwdReply)
         args << QStringLiteral("--cwd-reply") << QString::fromStdString(*options.cwdReply);
+    if (sftp && !options.readOnly.empty())
+        throw std::logic_error("FtpServer: the SFTP server has no read-only folders");
+    for (const std::string& folder : options.readOnly) {
+        std::filesystem::create_directories(m_root->file(folder));
+        args << QStringLiteral("--read-only") << QString::fromStdString(folder);
+    }
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -81,6 +81,10 @@ public:
         // a hostile server's words in the program's error report.
         std::optional<std::string> cwdReply;
         ConnectionKind kind = defaultKind;
+        // Folders under the root (made if missing) where the user may list
+        // and read but not write: a STOR there gets "550 Not enough
+        // privileges." (plain FTP and FTPS).
+        std::vector<std::string> readOnly;
         // 0: a free port. Set to restart a server where it was.
         int port = 0;
         // The certificate (FTPS) or host key (SFTP) file; made by the server

@@ -93,6 +93,8 @@ def parse_args():
     parser.add_argument("--cwd-reply", help="reply line to every CWD")
     parser.add_argument("--tls", choices=("explicit", "implicit"), help="serve FTPS")
     parser.add_argument("--cert", help="certificate and key (PEM); made when missing")
+    parser.add_argument("--read-only", action="append", default=[],
+                        help="a folder under the root the user may read but not write (repeatable)")
     return parser.parse_args()
 
 
@@ -380,6 +382,8 @@ def main():
     authorizer = Authorizer()
     authorizer.refuse_all = args.mode == "refuse-login"
     authorizer.add_user(args.user, args.password, os.path.realpath(args.root), perm="elradfmwMT")
+    for folder in args.read_only:
+        authorizer.override_perm(args.user, os.path.realpath(os.path.join(args.root, folder)), "elr", recursive=True)
 
     Handler.authorizer = authorizer
     Handler.mode = args.mode
