@@ -12,6 +12,7 @@
 #include "common/Error.h"
 #include "common/TextCodec.h"
 #include "net/GameServer.h"
+#include "net/ServerTool.h"
 
 #include <nlohmann/json.hpp>
 
@@ -38,10 +39,10 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::ordered_json;
 
-constexpr int kExitOk = 0;
-constexpr int kExitNoAnswer = 1;
-constexpr int kExitRefusedPassword = 2;
-constexpr int kExitUsage = 64; // EX_USAGE of sysexits.h
+using velth::servertool::kExitNoAnswer;
+using velth::servertool::kExitOk;
+using velth::servertool::kExitRefusedPassword;
+using velth::servertool::kExitUsage;
 
 constexpr const char* kPasswordVariable = "VELTH_RCON_PASSWORD";
 // A query waits this long in all unless --timeout says otherwise; the remote
@@ -54,10 +55,13 @@ constexpr std::size_t kMaxPasswordFileBytes = 4096;
 const char* const kUsage
     = "usage: velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...\n"
       "       velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...\n"
+      "       velth-server exporter --listen ADDRESS:PORT --targets FILE [--player-series --passwords FILE]\n"
+      "                             [--timeout SECONDS]\n"
       "Asks Half-Life (HLDS) game servers for their state, all at once, or runs a command\n"
       "on one server's remote console. The rcon password is the first line of FILE\n"
       "(\"-\": standard input) or the environment variable VELTH_RCON_PASSWORD, never an\n"
-      "argument. PORT defaults to 27015.\n";
+      "argument. PORT defaults to 27015. The exporter serves the state of the servers FILE\n"
+      "lists (HOST[:PORT] a line) as Prometheus metrics at /metrics.\n";
 
 int usageError(const std::string& problem = {})
 {
@@ -67,72 +71,14 @@ int usageError(const std::string& problem = {})
     return kExitUsage;
 }
 
-// A usage problem found while reading the arguments.
-struct UsageError
-{
-    std::string problem;
-};
-
-// --help anywhere among the options: the usage text on standard output.
-struct HelpRequest
-{ };
-
-// Texts from a server shown to a person: decoded by the program's text rule,
-// control characters made visible so that no byte can drive the terminal.
-std::string shown(std::string_view bytes)
-{
-    const QByteArray utf8 = velth::visibleText(velth::toDisplay(bytes)).toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
-// Texts from a server in JSON: decoded by the program's text rule (UTF-8
-// where the text is valid UTF-8, Windows-1252 otherwise), so every string is
-// valid UTF-8 and every byte value keeps a character of its own; the JSON
-// writer escapes the control characters.
-std::string jsonText(std::string_view bytes)
-{
-    const QByteArray utf8 = velth::toDisplay(bytes).toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
-// "--name VALUE" or "--name=VALUE"; advances i past what it took.
-std::optional<std::string> optionValue(int argc, char** argv, int& i, std::string_view name)
-{
-    const std::string_view arg = argv[i];
-    if (arg == name) {
-        if (i + 1 >= argc)
-            throw UsageError{ std::string(name) + " needs a value" };
-        return std::string(argv[++i]);
-    }
-    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
-        return std::string(arg.substr(name.size() + 1));
-    return std::nullopt;
-}
-
-// Seconds as typed ("5", "0.5"): more than nothing, at most an hour.
-std::chrono::milliseconds parseTimeout(const std::string& text)
-{
-    char* end = nullptr;
-    const double seconds = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(seconds) || seconds < 0.001
-        || seconds > 3600)
-        throw UsageError{ "--timeout takes seconds between 0.001 and 3600, not \"" + text + "\"" };
-    return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
-}
-
-bool isPasswordOption(std::string_view arg)
-{
-    return arg == "-p" || arg == "--password" || arg.rfind("--password=", 0) == 0 || arg == "--rcon-password"
-        || arg.rfind("--rcon-password=", 0) == 0;
-}
-
-velth::GameAddress parseAddress(const std::string& text)
-{
-    const auto address = velth::parseGameAddress(text);
-    if (!address)
-        throw UsageError{ "not a server address (HOST, HOST:PORT, [IPV6] or [IPV6]:PORT): \"" + shown(text) + "\"" };
-    return *address;
-}
+using velth::servertool::HelpRequest;
+using velth::servertool::isPasswordOption;
+using velth::servertool::jsonText;
+using velth::servertool::optionValue;
+using velth::servertool::parseAddress;
+using velth::servertool::parseTimeout;
+using velth::servertool::shown;
+using velth::servertool::UsageError;
 
 // --- query ------------------------------------------------------------------
 
@@ -589,6 +535,8 @@ int main(int argc, char** argv)
             return runQuery(argc, argv);
         if (command == "rcon")
             return runRcon(argc, argv);
+        if (command == "exporter")
+            return velth::servertool::runExporter(argc, argv);
         return usageError("unknown command " + shown(command));
     } catch (const HelpRequest&) {
         std::cout << kUsage;

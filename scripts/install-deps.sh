@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     qt6-svg-dev
+    qt6-httpserver-dev qt6-websockets-dev
     fonts-liberation2
     libcurl4-openssl-dev curl
     nlohmann-json3-dev
@@ -14,6 +15,7 @@ packages=(
     python3-pyftpdlib python3-openssl python3-paramiko openssl openssh-client
     xvfb xauth
     unrtf
+    prometheus
 )
 missing=()
 for p in "${packages[@]}"; do
