@@ -15,6 +15,8 @@ namespace velth::servertool {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoAnswer = 1;
 inline constexpr int kExitRefusedPassword = 2;
+// The command ran, but its output was cut at its bound.
+inline constexpr int kExitOutputCut = 3;
 inline constexpr int kExitUsage = 64; // EX_USAGE of sysexits.h
 
 // A usage problem found while reading the arguments.

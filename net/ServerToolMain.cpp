@@ -10,8 +10,11 @@
 // user of the machine can read it (ps, /proc): it comes from a file or from
 // VELTH_RCON_PASSWORD.
 #include "common/Error.h"
+#include "common/FileIo.h"
 #include "common/TextCodec.h"
 #include "net/GameServer.h"
+#include "net/GroupConsole.h"
+#include "net/ServerListFile.h"
 #include "net/ServerTool.h"
 
 #include <nlohmann/json.hpp>
@@ -41,6 +44,7 @@ using nlohmann::ordered_json;
 
 using velth::servertool::kExitNoAnswer;
 using velth::servertool::kExitOk;
+using velth::servertool::kExitOutputCut;
 using velth::servertool::kExitRefusedPassword;
 using velth::servertool::kExitUsage;
 
@@ -54,7 +58,9 @@ constexpr std::size_t kMaxPasswordFileBytes = 4096;
 
 const char* const kUsage
     = "usage: velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...\n"
-      "       velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...\n"
+      "       velth-server rcon [--password-file FILE|--passwords FILE] [--timeout SECONDS]\n"
+      "                         HOST[:PORT][,HOST[:PORT]...] COMMAND...\n"
+      "       velth-server rcon [--password-file FILE|--passwords FILE] --targets FILE COMMAND...\n"
       "       velth-server exporter --listen ADDRESS:PORT --targets FILE [--player-series --passwords FILE]\n"
       "                             [--timeout SECONDS]\n"
       "Asks Half-Life (HLDS) game servers for their state, all at once, or runs a command\n"
@@ -361,10 +367,30 @@ int runQuery(int argc, char** argv)
 struct RconOptions
 {
     std::optional<std::string> passwordFile;
+    // "ADDRESS PASSWORD" lines: each server's own password.
+    std::optional<std::string> passwordsFile;
+    std::optional<std::string> targetsFile;
     std::chrono::milliseconds timeout = kRconTimeout;
-    velth::GameAddress server;
+    std::vector<velth::GameAddress> servers;
     std::string command;
+    // More than one server (a list, or a targets file): each output line is
+    // prefixed by its server.
+    bool many = false;
 };
+
+// "cs1,cs2:27016,[::1]:27015": one address or several, comma-separated.
+std::vector<velth::GameAddress> parseAddressList(const std::string& text)
+{
+    std::vector<velth::GameAddress> servers;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        servers.push_back(parseAddress(text.substr(start, comma == std::string::npos ? comma : comma - start)));
+        if (comma == std::string::npos)
+            return servers;
+        start = comma + 1;
+    }
+}
 
 RconOptions parseRconArguments(int argc, char** argv)
 {
@@ -380,11 +406,23 @@ RconOptions parseRconArguments(int argc, char** argv)
             throw HelpRequest{};
         if (isPasswordOption(arg))
             throw UsageError{ "the rcon password is never taken from the command line, where other users of the "
-                              "machine can read it: give --password-file FILE or set "
+                              "machine can read it: give --password-file FILE, --passwords FILE or set "
                 + std::string(kPasswordVariable) };
+        if (arg.rfind("--passwords", 0) == 0) {
+            if (const auto value = optionValue(argc, argv, i, "--passwords")) {
+                options.passwordsFile = *value;
+                continue;
+            }
+        }
         if (arg.rfind("--password-file", 0) == 0) {
             if (const auto value = optionValue(argc, argv, i, "--password-file")) {
                 options.passwordFile = *value;
+                continue;
+            }
+        }
+        if (arg.rfind("--targets", 0) == 0) {
+            if (const auto value = optionValue(argc, argv, i, "--targets")) {
+                options.targetsFile = *value;
                 continue;
             }
         }
@@ -398,9 +436,16 @@ RconOptions parseRconArguments(int argc, char** argv)
             throw UsageError{ "unknown option " + shown(arg) };
         break;
     }
-    if (i >= argc)
-        throw UsageError{ "rcon needs a server and a command" };
-    options.server = parseAddress(argv[i++]);
+    if (options.passwordFile && options.passwordsFile)
+        throw UsageError{ "give either --password-file (one password for every server) or --passwords (a "
+                          "password per server), not both" };
+    // With a targets file every word left is the command.
+    if (!options.targetsFile) {
+        if (i >= argc)
+            throw UsageError{ "rcon needs a server and a command" };
+        options.servers = parseAddressList(argv[i++]);
+    }
+    options.many = options.targetsFile || options.servers.size() > 1;
     // The words of the command are joined into one console line, as typed.
     for (; i < argc; ++i) {
         if (!options.command.empty())
@@ -448,9 +493,40 @@ std::string rconPassword(const RconOptions& options)
     }
     const char* variable = std::getenv(kPasswordVariable);
     if (!variable || !*variable)
-        throw UsageError{ "rcon needs the password: give --password-file FILE or set "
+        throw UsageError{ "rcon needs the password: give --password-file FILE, --passwords FILE or set "
             + std::string(kPasswordVariable) };
     return variable;
+}
+
+// Every server with its password: each its own from --passwords, else the
+// one password for all.
+std::vector<velth::GroupTarget> rconTargets(RconOptions& options)
+{
+    if (options.targetsFile) {
+        options.servers = velth::readServerList(velth::readFile(*options.targetsFile));
+        if (options.servers.empty())
+            throw UsageError{ *options.targetsFile + " names no server" };
+    }
+    std::vector<velth::GroupTarget> targets;
+    if (!options.passwordsFile) {
+        const std::string password = rconPassword(options);
+        for (const velth::GameAddress& server : options.servers)
+            targets.push_back({ server, password });
+        return targets;
+    }
+    const auto passwords = velth::readServerPasswords(velth::readFile(*options.passwordsFile));
+    std::string missing;
+    for (const velth::GameAddress& server : options.servers) {
+        const auto it = std::find_if(
+            passwords.begin(), passwords.end(), [&](const auto& entry) { return entry.first == server; });
+        if (it == passwords.end())
+            missing += (missing.empty() ? "" : ", ") + shown(velth::toString(server));
+        else
+            targets.push_back({ server, it->second });
+    }
+    if (!missing.empty())
+        throw UsageError{ *options.passwordsFile + " has no password for " + missing };
+    return targets;
 }
 
 int exitStatusOf(const velth::RconResult& r)
@@ -458,7 +534,7 @@ int exitStatusOf(const velth::RconResult& r)
     using Kind = velth::RconResult::Kind;
     switch (r.kind) {
     case Kind::Ok:
-        return kExitOk;
+        return r.truncated ? kExitOutputCut : kExitOk;
     case Kind::BadPassword:
     case Kind::NoPassword:
     case Kind::Banned:
@@ -474,47 +550,77 @@ int exitStatusOf(const velth::RconResult& r)
     return kExitNoAnswer;
 }
 
+// One status for many servers: a refused password outweighs a server that
+// did not answer, which outweighs output cut at its bound.
+int worstStatus(int a, int b)
+{
+    for (const int status : { kExitUsage, kExitRefusedPassword, kExitNoAnswer, kExitOutputCut }) {
+        if (a == status || b == status)
+            return status;
+    }
+    return kExitOk;
+}
+
+// The output goes out as the server sent it, for scripts; on a terminal its
+// control characters are made visible so that it cannot drive it. With
+// several servers each line starts with its server ("127.0.0.1:27015: ").
+void printOutput(const std::string& output, const std::string& prefix)
+{
+    std::string text = output;
+    if (::isatty(STDOUT_FILENO)) {
+        text = velth::visibleText(velth::toDisplay(output), true).toUtf8().toStdString();
+        if (!text.empty() && text.back() != '\n')
+            text += '\n';
+    }
+    if (prefix.empty()) {
+        std::cout << text;
+        return;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        std::cout << prefix << text.substr(start, end == std::string::npos ? end : end - start) << '\n';
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+}
+
 int runRcon(int argc, char** argv)
 {
-    const RconOptions options = parseRconArguments(argc, argv);
-    std::string password;
+    RconOptions options = parseRconArguments(argc, argv);
+    std::vector<velth::GroupTarget> targets;
     try {
-        password = rconPassword(options);
+        targets = rconTargets(options);
     } catch (const velth::Error& e) {
         return usageError(shown(e.message()));
     }
 
-    velth::RconClient rcon;
-    rcon.setAddress(options.server);
-    rcon.setPassword(password);
-    rcon.setTimeout(options.timeout);
-    velth::RconResult result;
-    rcon.execute(options.command, [&](const velth::RconResult& r) {
-        result = r;
+    velth::GroupConsole consoles;
+    consoles.setTimeout(options.timeout);
+    std::vector<velth::GroupResult> results;
+    consoles.run(targets, { options.command }, {}, [&](const std::vector<velth::GroupResult>& all) {
+        results = all;
         QCoreApplication::exit(0);
     });
     QCoreApplication::exec();
 
-    // The output goes out as the server sent it, for scripts; on a terminal
-    // its control characters are made visible so that it cannot drive it.
-    if (::isatty(STDOUT_FILENO)) {
-        std::string text = velth::visibleText(velth::toDisplay(result.output), true).toUtf8().toStdString();
-        if (!text.empty() && text.back() != '\n')
-            text += '\n';
-        std::cout << text;
-    } else {
-        std::cout << result.output;
+    int status = kExitOk;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const velth::RconResult& result = results.at(i).last();
+        const std::string server = shown(velth::toString(targets[i].address));
+        printOutput(result.output, options.many ? server + ": " : std::string());
+        const std::string where = options.many ? server + ": " : std::string();
+        if (result.truncated)
+            std::cerr << "velth-server: " << where << "the output was cut at its bound\n";
+        if (!result.ok())
+            std::cerr << "velth-server: " << where << shown(result.message) << '\n';
+        status = worstStatus(status, exitStatusOf(result));
     }
     std::cout.flush();
-    if (result.truncated)
-        std::cerr << "velth-server: the output was cut at its bound\n";
-    if (!result.ok())
-        std::cerr << "velth-server: " << shown(result.message) << '\n';
     if (!std::cout) {
         std::cerr << "velth-server: cannot write the output\n";
         return kExitNoAnswer;
     }
-    return exitStatusOf(result);
+    return status;
 }
 
 } // namespace
