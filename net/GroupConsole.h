@@ -43,7 +43,7 @@ class GroupConsole final : public QObject
 
 public:
     // Servers whose commands run at once; the rest wait their turn.
-    static constexpr int kDefaultParallel = 64;
+    static constexpr int kDefaultParallel = 256;
 
     using Progress = std::function<void(std::size_t index, const GroupResult& result)>;
     using Done = std::function<void(const std::vector<GroupResult>& results)>;
