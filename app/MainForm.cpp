@@ -8,6 +8,7 @@
 #include "common/ProfileSelector.h"
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
+#include "common/ToolTip.h"
 #include "editors/CfgFrame.h"
 #include "editors/MapcycleFrame.h"
 #include "editors/UserFrame.h"
@@ -29,7 +30,6 @@
 #include <QListWidget>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -39,15 +39,6 @@ namespace velth {
 const QRect TMainForm::kPageArea(63, 47, 522, 425);
 
 namespace {
-
-// Qt shows a tooltip that looks like markup as rich text; such a text is
-// escaped, so it shows literally.
-QString plainToolTip(const QString& text)
-{
-    if (!Qt::mightBeRichText(text))
-        return text;
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
 
 QPixmap skinPicture(const char* name)
 {
@@ -332,11 +323,12 @@ void TMainForm::FormDestroy()
 void TMainForm::setStatus(const QString& text)
 {
     m_status = text;
-    // A text too long for the room left of the right edge loses its start, so
-    // it never covers the mark at the left of the status bar.
+    // A text too long for the room left of the right edge loses its end (a
+    // message reads from its start; the tooltip holds it whole), so it never
+    // covers the mark at the left of the status bar.
     const int room = kStatusRight - kStatusLeft;
     const QString visible = visibleText(text);
-    const QString shown = StatusLabel->fontMetrics().elidedText(visible, Qt::ElideLeft, room);
+    const QString shown = StatusLabel->fontMetrics().elidedText(visible, Qt::ElideRight, room);
     StatusLabel->setText(shown);
     StatusLabel->setToolTip(shown == visible ? QString() : plainToolTip(visible));
     StatusLabel->adjustSize();

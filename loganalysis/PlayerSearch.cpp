@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "common/ErrorReport.h"
 #include "common/TextCodec.h"
+#include "common/ToolTip.h"
 #include "loganalysis/ChatModel.h"
 #include "loganalysis/ChatViews.h"
 #include "loganalysis/LogParser.h"
@@ -255,6 +256,10 @@ QVariant AppearanceModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
+    // The event, cut by its column as often as not, is whole in its tooltip,
+    // shown literally: a chat line or a name may look like markup.
+    if (role == Qt::ToolTipRole && index.column() == EventColumn)
+        return plainToolTip(visibleText(cell(appearance(index.row()), index.column())));
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return visibleText(cell(appearance(index.row()), index.column()));
     if (role == Qt::TextAlignmentRole && index.column() == LineColumn)

@@ -228,6 +228,35 @@ std::string sayCommand(std::string_view message);
 // "exec server.cfg"
 std::string execConfigCommand();
 
+// --- what a command's output says of its outcome ------------------------------
+
+// The engine has no error codes: a command's outcome is in what its console
+// prints, and for several commands (kick, say, banid, addip) success prints
+// nothing at all.
+struct CommandOutcome
+{
+    enum class Kind {
+        Done, // the engine's answer for success
+        Failed, // the engine printed one of its failure texts for this command
+        Unknown, // neither: a command this reading does not know, text it does not expect, or a
+                 // command the engine answers alike either way (kick prints nothing both when it
+                 // kicks and when nobody has that user id)
+    };
+    Kind kind = Kind::Unknown;
+    // Failed: the engine's failure line; Done and Unknown: what the server printed
+    // (both without surrounding blanks; empty when it printed nothing).
+    std::string text;
+
+    bool operator==(const CommandOutcome&) const = default;
+};
+
+// Reads the outcome of one command line (as sent to the console; its first
+// word names the command, in any case) from the console's output for it
+// (RconResult::output: 8-bit text, "\n" line ends, no end marker). Failure
+// texts count only where they name this command's own argument, so that an
+// `exec` whose config runs another command that fails is still Done.
+CommandOutcome commandOutcome(std::string_view commandLine, std::string_view output);
+
 // --- the console's `status` -------------------------------------------------
 
 struct StatusPlayer

@@ -57,11 +57,18 @@ fi
 # The game server: the emulator on a free UDP port, as long as the pipe to its
 # standard input stays open (a second coprocess would be one too many for bash).
 # Once the Chat parser page's Live asks for the log, it plays one of the demo
-# logs as a game going on, five lines a second.
+# logs as a game going on, five lines a second. It carries the name the demo's
+# server.cfg gives it and the players of that log, and "exec server.cfg" runs
+# the demo's server.cfg.
 rm -f "$demo/gameserver.ready"
+cstrike="$server/hlds/cstrike"
+replay_log="$cstrike/logs/L1207000.log"
+/usr/bin/python3 "$root/scripts/demo/prepare.py" --game-state "$demo/gameserver-state.json" \
+    --config "$cstrike/server.cfg" --log "$replay_log"
 exec {game_in}> >(exec /usr/bin/python3 "$root/tests/support/gameserver.py" --port 0 \
     --rcon-password "$rcon_password" --log "$demo/gameserver-commands.log" \
-    --replay-log "$server/hlds/cstrike/logs/L1207000.log" --rate 5 \
+    --state "$demo/gameserver-state.json" --server-cfg "$cstrike/server.cfg" \
+    --replay-log "$replay_log" --rate 5 \
     >"$demo/gameserver.ready" 2>"$demo/gameserver.log")
 game_pid=$!
 game_port=""

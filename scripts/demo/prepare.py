@@ -5,6 +5,11 @@ and a program folder whose profile store points at it.
     prepare.py --server DIR                 lay the server's files (anew)
     prepare.py --program DIR --port N [--user U --password P]
                [--game-port N --rcon-password PW]
+    prepare.py --game-state FILE --config CFG --log LOG
+                                            the demo game server's state (JSON
+                                            for the emulator's --state): the
+                                            config's hostname, the log's map
+                                            and players
 
 The server folder is laid anew every time (sample data only). In the program
 folder only what is missing is added, and the "Demo server" profile's
@@ -12,7 +17,10 @@ connection keys are set (with --game-port also where its game server listens
 and its rcon password); everything else the user did there stays.
 """
 import argparse
+import datetime
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -122,6 +130,76 @@ def prepare_program(program, port, user, password, game_port=None, rcon_password
             write(path, crlf(lines))
 
 
+PLAYER = re.compile(rb'"(.+?)<(\d+)><([^<>]*)><([^<>]*)>"')
+STAMP = re.compile(rb"^L (\d\d/\d\d/\d{4} - \d\d:\d\d:\d\d): ")
+
+
+def config_hostname(config):
+    """The hostname a server.cfg sets (its last hostname line), or None."""
+    name = None
+    with open(config, "rb") as f:
+        for line in f.read().decode("utf-8", "replace").splitlines():
+            words = line.strip().split(None, 1)
+            if len(words) == 2 and words[0].lower() == "hostname":
+                name = words[1].strip().strip('"')
+    return name
+
+
+def log_players(log):
+    """The map a log starts and its players, one per Steam id (bots by
+    name), as the emulator's state has them: the last name and user id the
+    log gives, frags from its kills, time from the first line to the last."""
+    level = None
+    players = {}
+    first = last = None
+    with open(log, "rb") as f:
+        for line in f:
+            stamp = STAMP.match(line)
+            if not stamp:
+                continue
+            when = datetime.datetime.strptime(stamp.group(1).decode(), "%m/%d/%Y - %H:%M:%S")
+            first = first or when
+            last = when
+            event = line[stamp.end():]
+            if level is None and event.startswith(b'Started map "'):
+                level = event.split(b'"')[1].decode("utf-8", "replace")
+            for i, match in enumerate(PLAYER.finditer(event)):
+                name, userid, uniqueid, _team = match.groups()
+                if uniqueid in (b"STEAM_ID_PENDING", b"STEAM_ID_LAN", b""):
+                    continue
+                key = name if uniqueid == b"BOT" else uniqueid
+                player = players.setdefault(key, {"frags": 0, "since": when})
+                player.update(name=name.decode("utf-8", "replace"), userid=int(userid),
+                              uniqueid=uniqueid.decode())
+                if i == 0 and event[match.end():].startswith(b" killed "):
+                    player["frags"] += 1
+    rows = []
+    for number, player in enumerate(sorted(players.values(), key=lambda p: p["userid"])):
+        row = {"name": player["name"], "userid": player["userid"], "uniqueid": player["uniqueid"],
+               "frags": player["frags"], "time": int((last - player["since"]).total_seconds()),
+               "ping": 0 if player["uniqueid"] == "BOT" else 18 + (player["userid"] * 7) % 60, "loss": 0}
+        if player["uniqueid"] != "BOT":
+            # Addresses for show only, from the range kept for documentation.
+            row["address"] = "192.0.2.%d:27005" % (number + 10)
+        rows.append(row)
+    return level, rows
+
+
+def write_game_state(path, config, log):
+    level, players = log_players(log)
+    state = {"players": players, "max_players": max(16, len(players) + 4)}
+    hostname = config_hostname(config)
+    if hostname:
+        state["hostname"] = hostname
+    if level:
+        state["map"] = level
+        maps = ["as_oilrig", "cs_assault", "cs_italy", "cs_office", "de_aztec", "de_dust", "de_dust2",
+                "de_inferno", "de_nuke", "de_train"]
+        state["maps"] = sorted(set(maps + [level]))
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(state, f, indent=1)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", help="lay the sample server installation here")
@@ -131,9 +209,14 @@ def main():
     parser.add_argument("--password", default="demo")
     parser.add_argument("--game-port", type=int, help="UDP port of the demo game server")
     parser.add_argument("--rcon-password", help="the demo game server's rcon password")
+    parser.add_argument("--game-state", help="write the demo game server's state here (needs --config, --log)")
+    parser.add_argument("--config", help="the server.cfg whose hostname the game server carries")
+    parser.add_argument("--log", help="the log the game server plays, whose players it has")
     args = parser.parse_args()
     if args.server:
         lay_server(args.server)
+    if args.game_state:
+        write_game_state(args.game_state, args.config, args.log)
     if args.program:
         prepare_program(args.program, args.port, args.user, args.password, args.game_port, args.rcon_password)
 

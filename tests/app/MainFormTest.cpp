@@ -243,14 +243,16 @@ TEST_F(MainFormTest, StatusLineGrowsToTheLeftFromAFixedRightEdge)
     EXPECT_EQ(w->status(), QStringLiteral("Your changes will take effect after a restart of Velth Control Center."));
     EXPECT_EQ(w->StatusLabel->textFormat(), Qt::PlainText);
 
-    // Longer than the bar: the start gives way, the mark at the bar's left
-    // stays as painted, and the whole text is in the tooltip.
+    // Longer than the bar: the end gives way (a message reads from its
+    // start), the mark at the bar's left stays as painted, and the whole text
+    // is in the tooltip.
     const QString endless = QStringLiteral("Connecting to ") + QString(300, u'h') + QStringLiteral(" on Port 21.");
     w->setStatus(endless);
     EXPECT_EQ(w->status(), endless);
     EXPECT_EQ(w->StatusLabel->toolTip(), endless);
-    EXPECT_TRUE(w->StatusLabel->text().endsWith(QStringLiteral(" on Port 21.")))
+    EXPECT_TRUE(w->StatusLabel->text().startsWith(QStringLiteral("Connecting to hhh")))
         << w->StatusLabel->text().toStdString();
+    EXPECT_TRUE(w->StatusLabel->text().endsWith(QChar(0x2026))) << w->StatusLabel->text().toStdString();
     EXPECT_EQ(w->StatusLabel->x() + w->StatusLabel->width(), TMainForm::kStatusRight);
     EXPECT_GE(w->StatusLabel->x(), TMainForm::kStatusLeft);
     const QImage shown

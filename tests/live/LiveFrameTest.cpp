@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -32,6 +33,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <regex>
+#include <set>
 
 namespace velth::test {
 namespace {
@@ -419,6 +422,10 @@ TEST_F(LiveFrameTest, MapsAndMessagesThatCouldStartAnotherCommandAreRefused)
         }
         if (row.sent.empty())
             prompts.expectErrorBox(QString::fromStdString(*consoleArgumentProblem(fromDisplay(argument))));
+        else if (row.button == page->BChangeMap)
+            prompts.expectConfirm(
+                QStringLiteral("Do you want to change the map to %1? 3 players are on the server.").arg(argument),
+                true);
         row.button->click();
         prompts.verify();
         fence(*page, server);
@@ -432,6 +439,287 @@ TEST_F(LiveFrameTest, MapsAndMessagesThatCouldStartAnotherCommandAreRefused)
         EXPECT_FALSE(contains(after, "quit"));
     }
     EXPECT_TRUE(waitUntil([&] { return page->InfoLabel->text().contains(QStringLiteral("de_inferno")); }));
+}
+
+// Each action reports what the server answered: the engine's failure texts
+// as failures (in a box), the password typed kept when the config did not
+// run; Change map and Apply config asked first while players are on.
+TEST_F(LiveFrameTest, ActionsReportTheServersAnswerAndAskFirstWhilePlayersAreOn)
+{
+    folder.write("server.cfg", "hostname \"Configured\"\r\nsv_gravity 700\r\n");
+    GameServerEmulator::Options bareOptions;
+    bareOptions.rconPassword = "s3cret";
+    GameServerEmulator bare(bareOptions);
+    GameServerEmulator::Options configuredOptions = bareOptions;
+    configuredOptions.serverCfg = folder.path() + "server.cfg";
+    GameServerEmulator configured(configuredOptions);
+    GameServerEmulator::Options emptyOptions = bareOptions;
+    emptyOptions.stateJson = stateWithPlayers(0, 16);
+    GameServerEmulator empty(emptyOptions);
+    addProfile("bare", bare.port(), "s3cret");
+    addProfile("configured", configured.port(), "s3cret");
+    addProfile("empty", empty.port(), "s3cret");
+    auto page = makePage();
+
+    const auto onServer = [](const char* question) {
+        return QString::fromLatin1(question) + QStringLiteral(" 3 players are on the server.");
+    };
+    struct Row
+    {
+        const char* name;
+        const char* profile;
+        int players;
+        QPushButton* button;
+        QString argument; // the map typed or the message
+        QString question; // null: none asked
+        bool yes;
+        QString errorBox; // null: none
+        QString status; // what the status line says after
+        std::string sent; // the command the server got; empty: none
+    };
+    const QString noCfg = QStringLiteral("Apply config failed: the server answered \"couldn't exec server.cfg\".");
+    const QString noMap = QStringLiteral(
+        "Change map failed: the server answered \"changelevel failed: 'de_nosuch' not found on server.\".");
+    const std::vector<Row> rows{
+        { "apply config, asked and declined", "bare", 4, page->BApplyConfig, {},
+            onServer("Do you want to apply the config now?"), false, {}, {}, "" },
+        { "apply config without server.cfg", "bare", 4, page->BApplyConfig, {},
+            onServer("Do you want to apply the config now?"), true, noCfg, noCfg, "exec server.cfg" },
+        { "map the server lacks", "bare", 4, page->BChangeMap, QStringLiteral("de_nosuch"),
+            onServer("Do you want to change the map to de_nosuch?"), true, noMap, noMap, "changelevel de_nosuch" },
+        { "map declined", "bare", 4, page->BChangeMap, QStringLiteral("de_nuke"),
+            onServer("Do you want to change the map to de_nuke?"), false, {}, {}, "" },
+        { "map it has", "bare", 4, page->BChangeMap, QStringLiteral("de_nuke"),
+            onServer("Do you want to change the map to de_nuke?"), true, {},
+            QStringLiteral("Changing the map to de_nuke."), "changelevel de_nuke" },
+        { "say", "bare", 4, page->BSay, QStringLiteral("gg"), {}, true, {}, QStringLiteral("Message sent."), "say gg" },
+        { "apply config with server.cfg", "configured", 4, page->BApplyConfig, {},
+            onServer("Do you want to apply the config now?"), true, {},
+            QStringLiteral("Config applied: the server runs its server.cfg now."), "exec server.cfg" },
+        { "nobody on: map changes without a question", "empty", 0, page->BChangeMap, QStringLiteral("de_aztec"), {},
+            true, {}, QStringLiteral("Changing the map to de_aztec."), "changelevel de_aztec" },
+        { "nobody on: config applied without a question", "empty", 0, page->BApplyConfig, {}, {}, true, noCfg, noCfg,
+            "exec server.cfg" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        pick(*page, row.profile, row.players);
+        const GameServerEmulator& server = std::string(row.profile) == "bare" ? bare
+            : std::string(row.profile) == "configured"                        ? configured
+                                                                              : empty;
+        // The password typed for this session: kept unless a config ran.
+        QTest::keyClicks(page->RconPassword, QStringLiteral("s3cret"));
+        const std::size_t before = server.rconCommands().size();
+        if (row.button == page->BChangeMap)
+            page->Maps->setEditText(row.argument);
+        if (row.button == page->BSay)
+            page->Message->setText(row.argument);
+        if (!row.question.isNull())
+            prompts.expectConfirm(row.question, row.yes);
+        if (!row.errorBox.isNull())
+            prompts.expectErrorBox(row.errorBox);
+        status.history.clear();
+        row.button->click();
+        fence(*page, server);
+        prompts.verify();
+        std::vector<std::string> after = server.rconCommands();
+        after.erase(after.begin(), after.begin() + std::ptrdiff_t(before));
+        EXPECT_EQ(contains(after, row.sent), !row.sent.empty());
+        if (row.sent.empty()) {
+            EXPECT_FALSE(contains(after, "exec server.cfg"));
+            EXPECT_FALSE(contains(after, "changelevel de_nuke"));
+        }
+        if (!row.status.isNull()) {
+            EXPECT_TRUE(status.history.contains(row.status)) << status.history.join(u'|').toStdString();
+        }
+        const bool configRan = std::string(row.name) == "apply config with server.cfg";
+        EXPECT_EQ(page->RconPassword->text().isEmpty(), configRan) << "the typed password after the action";
+        page->RconPassword->clear();
+    }
+    EXPECT_TRUE(waitUntil([&] {
+        const auto found
+            = page->ServerList->findItems(QStringLiteral("configured"), Qt::MatchExactly, TliveFrame::ProfileColumn);
+        return found.size() == 1 && found.first()->text(TliveFrame::NameColumn) == QStringLiteral("Configured");
+    })) << "the config the server ran renamed it";
+}
+
+// The selected player stays selected across refreshes (by user id), and an
+// action for one who has left says so; cut cells hold their whole text in a
+// tooltip; three-digit user ids fit their column.
+TEST_F(LiveFrameTest, TheSelectedPlayerStaysAcrossRefreshesAndOneWhoLeftIsNamed)
+{
+    GameServerEmulator::Options options;
+    options.rconPassword = "s3cret";
+    GameServerEmulator server(options);
+    GameServerEmulator::Options crowdedOptions;
+    crowdedOptions.rconPassword = "s3cret";
+    crowdedOptions.stateJson = stateWithPlayers(3, 16);
+    GameServerEmulator crowded(crowdedOptions);
+    addProfile("srv", server.port(), "s3cret");
+    addProfile("crowded", crowded.port(), "s3cret");
+    auto page = makePage();
+    pick(*page, "srv", 4);
+    select(*page, QStringLiteral("[VLT] Sniper"));
+
+    // Refreshes, sorted another way in between: the same player stays selected.
+    for (const int column : { int(TliveFrame::ScoreColumn), int(TliveFrame::PlayerNameColumn) }) {
+        page->Players->sortByColumn(column, Qt::AscendingOrder);
+        page->BUpdate->click();
+        ASSERT_TRUE(waitUntil([&] { return !page->isBusy(); }));
+        ASSERT_NE(page->Players->currentItem(), nullptr);
+        EXPECT_EQ(page->Players->selectedItems().size(), 1);
+        EXPECT_EQ(page->Players->currentItem()->text(TliveFrame::UserIdColumn), QStringLiteral("17"));
+    }
+    // Kicked from elsewhere (the console here): after the refresh the row is
+    // gone, and Kick names the player instead of asking for a selection.
+    typeCommand(*page, QStringLiteral("kick #17"));
+    ASSERT_TRUE(waitUntil([&] { return contains(server.rconCommands(), "kick #17") && !page->isBusy(); }));
+    page->BUpdate->click();
+    ASSERT_TRUE(waitUntil([&] { return !page->isBusy() && page->Players->topLevelItemCount() == 3; }));
+    EXPECT_TRUE(page->Players->selectedItems().isEmpty());
+    const std::size_t before = server.rconCommands().size();
+    prompts.expectErrorBox(QStringLiteral("[VLT] Sniper has left the server."));
+    page->BKick->click();
+    prompts.verify();
+    prompts.expectErrorBox(QStringLiteral("Please select a player!"));
+    page->BKick->click();
+    prompts.verify();
+    EXPECT_EQ(server.rconCommands().size(), before);
+
+    // A kick reads the server's list afterwards: the player is gone.
+    select(*page, QStringLiteral("Player One"));
+    prompts.expectConfirm(QStringLiteral("Do you want to kick Player One ?"), true);
+    page->BKick->click();
+    prompts.verify();
+    ASSERT_TRUE(waitUntil([&] { return status.status() == QStringLiteral("Kicked Player One."); }))
+        << status.status().toStdString();
+    EXPECT_EQ(page->Players->topLevelItemCount(), 2);
+
+    // Every text cell carries its whole text as a tooltip, the markup-free
+    // ones as they are.
+    const QTreeWidgetItem* quoted
+        = page->Players->findItems(QStringLiteral("The \"Quoted\" One"), Qt::MatchExactly, TliveFrame::PlayerNameColumn)
+              .first();
+    for (const int column : { int(TliveFrame::UserIdColumn), int(TliveFrame::PlayerNameColumn),
+             int(TliveFrame::SteamIdColumn), int(TliveFrame::AddressColumn) })
+        EXPECT_EQ(quoted->toolTip(column), quoted->text(column)) << "column " << column;
+    EXPECT_EQ(quoted->toolTip(TliveFrame::AddressColumn), QStringLiteral("9.10.11.12:27005"));
+    ASSERT_GT(page->Rules->topLevelItemCount(), 0);
+    EXPECT_EQ(page->Rules->topLevelItem(0)->toolTip(1), page->Rules->topLevelItem(0)->text(1));
+    const QTreeWidgetItem* fleetRow
+        = page->ServerList->findItems(QStringLiteral("srv"), Qt::MatchExactly, TliveFrame::ProfileColumn).first();
+    EXPECT_EQ(fleetRow->toolTip(TliveFrame::NameColumn), QStringLiteral("Velth Test Server"));
+
+    // User ids 100 and up shown whole: the column is as wide as three digits
+    // and the cell's margins.
+    pick(*page, "crowded", 3);
+    const QTreeWidgetItem* first = page->Players->topLevelItem(0);
+    EXPECT_GE(first->text(TliveFrame::UserIdColumn).toInt(), 100);
+    EXPECT_GE(page->Players->columnWidth(TliveFrame::UserIdColumn),
+        page->Players->fontMetrics().horizontalAdvance(first->text(TliveFrame::UserIdColumn)) + 12);
+}
+
+// Each server has its own console: switching shows the other server's
+// commands and output only, and switching back brings the first one back.
+// A server gone offline leaves no players on show.
+TEST_F(LiveFrameTest, EachServerHasItsOwnConsoleAndAnOfflineServerShowsNoStalePlayers)
+{
+    GameServerEmulator::Options options;
+    options.rconPassword = "s3cret";
+    GameServerEmulator one(options);
+    GameServerEmulator two(options);
+    addProfile("one", one.port(), "s3cret");
+    addProfile("two", two.port(), "s3cret");
+    auto page = makePage();
+    pick(*page, "one", 4);
+    typeCommand(*page, QStringLiteral("echo first server"));
+    ASSERT_TRUE(waitUntil([&] { return contains(one.rconCommands(), "echo first server") && !page->isBusy(); }));
+    EXPECT_TRUE(page->ConsoleOutput->toPlainText().contains(QStringLiteral("] echo first server")));
+
+    pick(*page, "two", 4);
+    EXPECT_FALSE(page->ConsoleOutput->toPlainText().contains(QStringLiteral("first server")))
+        << page->ConsoleOutput->toPlainText().toStdString();
+    QTest::keyClick(page->Command, Qt::Key_Up);
+    EXPECT_EQ(page->Command->text(), QString()) << "the other server's commands are not offered either";
+    typeCommand(*page, QStringLiteral("echo second server"));
+    ASSERT_TRUE(waitUntil([&] { return contains(two.rconCommands(), "echo second server") && !page->isBusy(); }));
+
+    pick(*page, "one", 4);
+    const QString back = page->ConsoleOutput->toPlainText();
+    EXPECT_TRUE(back.contains(QStringLiteral("] echo first server"))) << back.toStdString();
+    EXPECT_FALSE(back.contains(QStringLiteral("second server"))) << back.toStdString();
+    QTest::keyClick(page->Command, Qt::Key_Up);
+    EXPECT_EQ(page->Command->text(), QStringLiteral("echo first server"));
+
+    // An Update that another server's pick ends leaves no "Asking ..." behind.
+    GameServerEmulator::Options slowOptions = options;
+    slowOptions.latencyMs = 20000;
+    GameServerEmulator slow(slowOptions);
+    addProfile("slow", slow.port(), "s3cret");
+    page->setProfileNames(store.profileNames());
+    page->Server->setCurrentIndex(page->Server->findData(bytesToItemData("slow")));
+    runGuarded([&] { page->ServerChange(); });
+    page->BUpdate->click();
+    EXPECT_EQ(status.status(), QStringLiteral("Asking 127.0.0.1:%1.").arg(slow.port()));
+    pick(*page, "one", 4);
+    EXPECT_FALSE(status.status().startsWith(QStringLiteral("Asking"))) << status.status().toStdString();
+
+    // The server goes away: the next update shows it offline, not the
+    // players and rules it had.
+    page->gameQuery().setLimits({ std::chrono::milliseconds(300), 0 });
+    one.stop();
+    page->BUpdate->click();
+    ASSERT_TRUE(waitUntil([&] { return !page->isBusy(); }));
+    EXPECT_TRUE(page->InfoLabel->text().startsWith(QStringLiteral("offline"))) << page->InfoLabel->text().toStdString();
+    EXPECT_EQ(page->Players->topLevelItemCount(), 0);
+    EXPECT_EQ(page->Rules->topLevelItemCount(), 0);
+    EXPECT_EQ(status.status(), QStringLiteral("The server does not answer."));
+}
+
+// The demo's game server, as scripts/run.sh starts it: the name the demo's
+// server.cfg gives it and the players of the log it plays, on the page.
+TEST_F(LiveFrameTest, TheDemosGameServerCarriesTheDemoConfigsNameAndThePlayersOfItsLog)
+{
+    TempDir demo;
+    const auto prepare = [](const QStringList& args) {
+        QProcess process;
+        process.start(
+            QStringLiteral("/usr/bin/python3"), QStringList{ QStringLiteral(VELTH_DEMO_PREPARE_SCRIPT) } + args);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    };
+    const QString server = QString::fromStdString(demo.file("server"));
+    const QString cstrike = server + QStringLiteral("/hlds/cstrike/");
+    prepare({ QStringLiteral("--server"), server });
+    prepare({ QStringLiteral("--game-state"), QString::fromStdString(demo.file("state.json")),
+        QStringLiteral("--config"), cstrike + QStringLiteral("server.cfg"), QStringLiteral("--log"),
+        cstrike + QStringLiteral("logs/L1207000.log") });
+
+    // The players of the log: one per Steam id (bots by name), as its lines name them.
+    const std::string log = demo.read("server/hlds/cstrike/logs/L1207000.log");
+    const std::regex tag("\"([^\"<>]+)<(\\d+)><(STEAM_[0-9]:[01]:\\d+|BOT)><");
+    std::set<std::string> steamIds;
+    std::set<std::string> names;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), tag); it != std::sregex_iterator(); ++it) {
+        steamIds.insert((*it)[3] == "BOT" ? "BOT " + (*it)[1].str() : (*it)[3].str());
+        names.insert((*it)[1].str());
+    }
+    ASSERT_GT(steamIds.size(), 5u);
+
+    GameServerEmulator::Options options;
+    options.rconPassword = "changeme";
+    options.stateJson = demo.read("state.json");
+    options.serverCfg = demo.file("server/hlds/cstrike/server.cfg");
+    GameServerEmulator game(options);
+    addProfile("Demo server", game.port(), "changeme");
+    auto page = makePage();
+    pick(*page, "Demo server", int(steamIds.size()));
+    EXPECT_TRUE(page->InfoLabel->text().startsWith(QStringLiteral("Velth demo server")))
+        << page->InfoLabel->text().toStdString();
+    for (int i = 0; i < page->Players->topLevelItemCount(); ++i) {
+        const std::string name = page->Players->topLevelItem(i)->text(TliveFrame::PlayerNameColumn).toStdString();
+        EXPECT_EQ(names.count(name), 1u) << name;
+    }
 }
 
 // Exit while a server has not answered yet: the window goes at once, and

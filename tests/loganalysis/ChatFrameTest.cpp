@@ -464,6 +464,17 @@ TEST_F(ChatFrameTest, FindsAPlayerInTheLocalLogs)
         rows.push_back(cells.join(u'|'));
     }
     EXPECT_EQ(rows, expected);
+    // The event's whole text is its tooltip; one that looks like markup
+    // shows as the characters it is made of.
+    for (int row = 0; row < list->rowCount(); ++row) {
+        const QModelIndex event = list->index(row, AppearanceModel::EventColumn);
+        const QString tip = event.data(Qt::ToolTipRole).toString();
+        if (row == 1) {
+            EXPECT_TRUE(tip.contains(QStringLiteral("changed name to &lt;b&gt;Al&lt;/b&gt;"))) << tip.toStdString();
+        } else {
+            EXPECT_EQ(tip, event.data().toString());
+        }
+    }
     ASSERT_EQ(search->OtherNames->topLevelItemCount(), 1);
     EXPECT_EQ(search->OtherNames->topLevelItem(0)->text(0), QStringLiteral("111111"));
     EXPECT_EQ(search->OtherNames->topLevelItem(0)->text(1), QStringLiteral("ALICE\u00ff, Alice, <b>Al</b><U+202E>"));

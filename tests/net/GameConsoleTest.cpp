@@ -156,6 +156,63 @@ TEST(GameConsole, BuildsTheEngineCommands)
     EXPECT_THROW(sayCommand("   "), Error);
 }
 
+// The outcome of each command the program sends, from the texts the engine
+// prints: failures named for this command's own argument, success by
+// silence, "Writing", or anything for commands whose work prints.
+TEST(GameConsole, ReadsTheOutcomeOfEachCommandFromItsOutput)
+{
+    using Kind = CommandOutcome::Kind;
+    struct Row
+    {
+        const char* command;
+        std::string output;
+        Kind kind;
+        std::string text;
+    };
+    const Row rows[] = {
+        { "exec server.cfg", "", Kind::Done, "" },
+        { "exec server.cfg", "\"hostname\" is \"x\"\n", Kind::Done, "\"hostname\" is \"x\"" },
+        { "exec server.cfg", "couldn't exec server.cfg\n", Kind::Failed, "couldn't exec server.cfg" },
+        { "EXEC  server.cfg", "couldn't exec server.cfg\n", Kind::Failed, "couldn't exec server.cfg" },
+        // The config's own exec of another file failed; server.cfg ran.
+        { "exec server.cfg", "couldn't exec other.cfg\n", Kind::Done, "couldn't exec other.cfg" },
+        { "exec x.txt", "exec x.txt: not a .cfg or .rc file\n", Kind::Failed, "exec x.txt: not a .cfg or .rc file" },
+        { "changelevel de_dust2", "", Kind::Done, "" },
+        { "changelevel de_nosuch", "changelevel failed: 'de_nosuch' not found on server.\n", Kind::Failed,
+            "changelevel failed: 'de_nosuch' not found on server." },
+        { "changelevel de_dust2", "Only the server may changelevel\n", Kind::Failed,
+            "Only the server may changelevel" },
+        { "map de_nosuch", "map change failed: 'de_nosuch' not found on server.\n", Kind::Failed,
+            "map change failed: 'de_nosuch' not found on server." },
+        { "map de_dust2", "", Kind::Done, "" },
+        // kick prints nothing whether it kicked or found nobody.
+        { "kick #12", "", Kind::Unknown, "" },
+        { "kick", "usage:  kick < name > | < # userid > [reason]\n", Kind::Failed,
+            "usage:  kick < name > | < # userid > [reason]" },
+        { "banid 0 STEAM_0:1:1 kick", "", Kind::Done, "" },
+        { "banid 0 #99", "SV_BanId_f:  Couldn't find #userid 99\n", Kind::Failed,
+            "SV_BanId_f:  Couldn't find #userid 99" },
+        { "banid 0 x", "SV_BanId_f:  Couldn't resolve uniqueid x.\nUsage:  banid <minutes> ...\n", Kind::Failed,
+            "SV_BanId_f:  Couldn't resolve uniqueid x." },
+        { "banid 0 STEAM_0:1:1", "something new\n", Kind::Unknown, "something new" },
+        { "addip 30 1.2.3.4", "", Kind::Done, "" },
+        { "addip 30 1.2.3", "Invalid IP address!\nUsage: addip <minutes> <ipaddress>\n", Kind::Failed,
+            "Invalid IP address!" },
+        { "addip 30 1.2.3.4", "IP filter list is full\n", Kind::Failed, "IP filter list is full" },
+        { "writeid", "Writing banned.cfg.\n", Kind::Done, "Writing banned.cfg." },
+        { "writeip", "Couldn't open listip.cfg\n", Kind::Failed, "Couldn't open listip.cfg" },
+        { "writeip", "", Kind::Unknown, "" },
+        { "say gg", "", Kind::Done, "" },
+        { "say gg", "Unknown command: say\n", Kind::Unknown, "Unknown command: say" },
+        { "no_such_command", "", Kind::Unknown, "" },
+        { "", "", Kind::Unknown, "" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.command) + " / " + row.output);
+        EXPECT_EQ(commandOutcome(row.command, row.output), (CommandOutcome{ row.kind, row.text }));
+    }
+}
+
 TEST(GameConsole, ReadsAddresses)
 {
     struct Row

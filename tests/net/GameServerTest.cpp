@@ -5,6 +5,7 @@
 #include "net/GroupConsole.h"
 
 #include "support/GameServerEmulator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 using namespace velth;
 using namespace std::chrono_literals;
 using velth::test::GameServerEmulator;
+using velth::test::TempDir;
 using Hostile = GameServerEmulator::Hostile;
 
 namespace {
@@ -452,6 +454,56 @@ TEST(GroupConsole, EveryServerOnceEachWithItsOwnPassword)
             EXPECT_EQ(countStarting(lines, "rcon ok echo done"), 1u);
         }
     }
+}
+
+// The emulator answers each command as the engine does, and the program
+// reads the outcome from that answer: a server without server.cfg, a map it
+// lacks, a user id nobody has are failures.
+TEST(RconClient, EachCommandsOutcomeIsReadFromTheServersAnswer)
+{
+    using Kind = CommandOutcome::Kind;
+    TempDir dir;
+    dir.write("server.cfg", "hostname \"Configured\"\r\nsv_gravity 700\r\n");
+    GameServerEmulator bare(withPassword());
+    GameServerEmulator configured(withPassword([&](auto& o) { o.serverCfg = dir.file("server.cfg"); }));
+    struct Row
+    {
+        const GameServerEmulator* server;
+        std::string command;
+        Kind kind;
+        std::string text;
+    };
+    const Row rows[] = {
+        { &bare, "exec server.cfg", Kind::Failed, "couldn't exec server.cfg" },
+        { &configured, "exec server.cfg", Kind::Done, "" },
+        { &bare, "changelevel de_nosuch", Kind::Failed, "changelevel failed: 'de_nosuch' not found on server." },
+        { &bare, "map de_nosuch", Kind::Failed, "map change failed: 'de_nosuch' not found on server." },
+        { &bare, "changelevel de_nuke", Kind::Done, "" },
+        { &bare, "map de_aztec", Kind::Done, "" },
+        { &bare, "say hello all", Kind::Done, "" },
+        { &bare, "banid 30 #99 kick", Kind::Failed, "SV_BanId_f:  Couldn't find #userid 99" },
+        { &bare, "banid 30 STEAM_0:1:12345 kick", Kind::Done, "" },
+        { &bare, "writeid", Kind::Done, "Writing banned.cfg." },
+        { &bare, "addip 30 1.2.3", Kind::Failed, "Invalid IP address!" },
+        { &bare, "addip 30 9.10.11.12", Kind::Done, "" },
+        { &bare, "writeip", Kind::Done, "Writing listip.cfg." },
+        // Nothing printed either way: the caller looks at `status`.
+        { &bare, "kick #99", Kind::Unknown, "" },
+        { &bare, "kick #17", Kind::Unknown, "" },
+    };
+    auto toBare = rconTo(bare);
+    auto toConfigured = rconTo(configured);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command);
+        const RconResult result = runRcon(row.server == &bare ? *toBare : *toConfigured, row.command);
+        ASSERT_EQ(result.kind, RconResult::Kind::Ok) << result.message;
+        EXPECT_EQ(commandOutcome(row.command, result.output), (CommandOutcome{ row.kind, row.text }));
+    }
+    // What the commands did shows in the server's own answers.
+    const StatusReport after = parseStatus(runRcon(*toBare, "status").output);
+    EXPECT_EQ(after.map, "de_aztec");
+    EXPECT_EQ(after.players.size(), 1u) << "kicked, banned by Steam id and by address: the bot is left";
+    EXPECT_EQ(parseStatus(runRcon(*toConfigured, "status").output).hostname, "Configured");
 }
 
 TEST(RconClient, RefusalsAreClearAndAWrongPasswordIsNeverSentAgain)

@@ -888,6 +888,22 @@ class GameServer:
         self.log(b'Loading map "%s"' % level)
         self.log(b'Started map "%s" (CRC "%d")' % (level, self.rng.randrange(-2**31, 2**31)))
 
+    def cmd_map(self, tokens, args, console, now):
+        """map, as the engine checks it: the level must be on the server."""
+        if len(tokens) < 2:
+            console.print(b"map <levelname> : changes server to specified map\n")
+            return
+        if len(args) > 54:
+            console.print(b"map change failed: command string is too long.\n")
+            return
+        level = tokens[1]
+        if level.lower().endswith(b".bsp"):
+            level = level[:-4]
+        if level not in [raw(m) for m in self.state.get("maps", [])]:
+            console.print(b"map change failed: '%s' not found on server.\n" % level)
+            return
+        self.cmd_changelevel([b"changelevel", level], level, console, now)
+
     def cmd_maps(self, tokens, args, console, now):
         if len(tokens) != 2:
             console.print(b"Usage:  maps <substring>\nmaps * for full listing\n")
@@ -1036,7 +1052,8 @@ COMMANDS = {
     b"removeip": GameServer.cmd_removeip, b"removeid": GameServer.cmd_removeid,
     b"listid": GameServer.cmd_listid, b"listip": GameServer.cmd_listip, b"writeid": GameServer.cmd_writeid,
     b"writeip": GameServer.cmd_writeip, b"users": GameServer.cmd_users,
-    b"changelevel": GameServer.cmd_changelevel, b"maps": GameServer.cmd_maps, b"exec": GameServer.cmd_exec,
+    b"changelevel": GameServer.cmd_changelevel, b"map": GameServer.cmd_map, b"maps": GameServer.cmd_maps,
+    b"exec": GameServer.cmd_exec,
     b"cvarlist": GameServer.cmd_cvarlist, b"logaddress_add": GameServer.cmd_logaddress_add,
     b"logaddress_del": GameServer.cmd_logaddress_del, b"log": GameServer.cmd_log,
 }
