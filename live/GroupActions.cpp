@@ -97,6 +97,7 @@ GroupActions::GroupActions(AppContext& context, FleetList& fleet, QObject* paren
     GroupResults->setColumnWidth(ResultProfileColumn, 100);
     GroupResults->setColumnWidth(ResultOutcomeColumn, 110);
     GroupResults->setFixedHeight(110);
+    GroupResults->sortByColumn(ResultProfileColumn, Qt::AscendingOrder);
     GroupResults->hide();
     layout->addWidget(GroupResults);
 
