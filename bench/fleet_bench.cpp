@@ -1,17 +1,24 @@
 // A fleet refresh and a remote console round trip against the test emulator.
 //
-// One emulator process serves 100 servers, each answering 20 ms after a
-// request arrives. Each round asks all of them for info, players and rules,
-// once with `velth-server query --players --rules --json` and once with
-// Debian's qstat (`quakestat -hla2s HOST:PORT... -P -R`) as it comes and
-// tuned to send everything at once; both are whole processes timed from start
-// to end, and both outputs are checked to hold every server with its players
-// and rules. Then the rcon `status` round trip of the program's client, from
-// the command to its complete output, against the server's own round trip
-// (the info ping), and the whole `velth-server rcon ... status` run.
-// The emulator runs on CPU 1, the clients on CPU 0.
+// The fleet is 100 servers, each answering 20 ms after a request arrives:
+// most of them from one emulator process, some (10 by default) from a second
+// one that loses a quarter of the datagrams it sends, and some (5) offline
+// (ports nobody listens on). Each round asks all of them for info, players
+// and rules, once with `velth-server query --players --rules --json
+// --timeout 3` and once with Debian's qstat (`quakestat -hla2s HOST:PORT...
+// -P -R`) as it comes and tuned to send everything at once; both are whole
+// processes timed from start to end. Each round counts, for each program,
+// the online servers it got whole with players and rules; velth-server must
+// also show every offline server offline and exit 1 (--timeout 3: an offline
+// server holds the run that long; qstat gives it up after about two seconds,
+// three retries half a second apart, and so may miss a lossy server's part).
+// The bench prints, for each program, in how many rounds it got every online
+// server whole. Then the rcon `status` round trip of the
+// program's client, from the command to its complete output, against the
+// server's own round trip (the info ping), and the whole `velth-server rcon
+// ... status` run. The emulators run on CPU 1, the clients on CPU 0.
 //
-// Usage: fleet_bench [rounds, 7] [servers, 100] [latency ms, 20]
+// Usage: fleet_bench [rounds, 7] [servers, 100] [latency ms, 20] [lossy, 10] [offline, 5]
 // Last line: "fleet refresh S.SSx qstat's time (tuned qstat: T.TTx), rcon
 // status R ms at a round trip of P ms".
 #include "net/GameServer.h"
@@ -22,12 +29,14 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -76,15 +85,16 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// The emulator's fleet on CPU 1; the ports from its READY line.
-std::vector<int> startFleet(QProcess& server, int count, int latencyMs)
+// An emulator's fleet on CPU 1; the ports from its READY line.
+std::vector<int> startFleet(QProcess& server, int count, int latencyMs, const QStringList& more = {})
 {
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start(QStringLiteral("taskset"),
-        { QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("/usr/bin/python3"),
+        QStringList{ QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("/usr/bin/python3"),
             QStringLiteral(VELTH_GAMESERVER_SCRIPT), QStringLiteral("--count"), QString::number(count),
             QStringLiteral("--latency-ms"), QString::number(latencyMs), QStringLiteral("--rcon-password"),
-            QString::fromLatin1(kPassword) });
+            QString::fromLatin1(kPassword) }
+            + more);
     QByteArray out;
     while (!out.contains('\n')) {
         if (!server.waitForReadyRead(60000))
@@ -125,35 +135,61 @@ Run runTimed(const QString& program, const QStringList& args)
     return run;
 }
 
-// velth-server's answer holds every server, online, with players and rules.
-void checkTool(const Run& run, std::size_t servers)
+// Ports nobody listens on: bound, then closed again.
+std::vector<int> deadPorts(int count)
 {
-    if (run.exitCode != 0)
-        throw std::runtime_error("velth-server ended with status " + std::to_string(run.exitCode));
-    const nlohmann::json all = nlohmann::json::parse(run.out.toStdString());
-    if (all.size() != servers)
-        throw std::runtime_error("velth-server listed " + std::to_string(all.size()) + " servers");
-    for (const auto& server : all) {
-        if (!server["online"].get<bool>() || !server["player_list"].is_array() || server["player_list"].empty()
-            || !server["rules"].is_object() || server["rules"].empty())
-            throw std::runtime_error("velth-server's answer is incomplete: " + server.dump());
+    std::vector<QUdpSocket*> sockets;
+    std::vector<int> ports;
+    for (int i = 0; i < count; ++i) {
+        auto* socket = new QUdpSocket;
+        if (!socket->bind(QHostAddress::LocalHost, 0))
+            throw std::runtime_error("cannot bind a UDP socket");
+        ports.push_back(socket->localPort());
+        sockets.push_back(socket);
     }
+    for (QUdpSocket* socket : sockets)
+        delete socket;
+    return ports;
 }
 
-// qstat's JSON holds every server up, with players and rules.
-void checkQstat(const Run& run, std::size_t servers)
+// The online servers velth-server got whole, with players and rules; an
+// offline server shown online, or a wrong exit status, ends the bench.
+int toolComplete(const Run& run, const QStringList& servers, const std::set<QString>& offline)
 {
     const nlohmann::json all = nlohmann::json::parse(run.out.toStdString());
-    std::size_t complete = 0;
+    if (all.size() != static_cast<std::size_t>(servers.size()))
+        throw std::runtime_error("velth-server listed " + std::to_string(all.size()) + " servers");
+    int complete = 0;
+    for (const auto& server : all) {
+        const QString address = QString::fromStdString(server["address"].get<std::string>());
+        if (offline.count(address)) {
+            if (server["online"].get<bool>())
+                throw std::runtime_error("velth-server shows an offline server online: " + server.dump());
+            continue;
+        }
+        if (server["online"].get<bool>() && server["player_list"].is_array() && !server["player_list"].empty()
+            && server["rules"].is_object() && !server["rules"].empty())
+            ++complete;
+        else
+            std::printf("  velth-server's answer is incomplete: %s\n", server.dump().c_str());
+    }
+    if (run.exitCode != (offline.empty() && complete == servers.size() ? 0 : 1))
+        throw std::runtime_error("velth-server ended with status " + std::to_string(run.exitCode));
+    return complete;
+}
+
+// The online servers qstat got whole, with players and rules.
+int qstatComplete(const Run& run)
+{
+    const nlohmann::json all = nlohmann::json::parse(run.out.toStdString());
+    int complete = 0;
     for (const auto& server : all) {
         if (server.value("status", std::string()) == "online" && server.contains("players")
             && server["players"].is_array() && !server["players"].empty() && server.contains("rules")
             && server["rules"].is_object() && !server["rules"].empty())
             ++complete;
     }
-    if (all.size() != servers || complete != servers)
-        throw std::runtime_error("qstat answered for " + std::to_string(complete) + " of " + std::to_string(servers)
-            + " servers with players and rules");
+    return complete;
 }
 
 // The program's client: one `status` after another on one console, each
@@ -217,20 +253,45 @@ int main(int argc, char** argv)
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
     const int latency = argc > 3 ? std::max(0, std::atoi(argv[3])) : 20;
+    const int lossy = argc > 4 ? std::clamp(std::atoi(argv[4]), 0, count - 1) : std::min(10, count - 1);
+    const int offlineCount
+        = argc > 5 ? std::clamp(std::atoi(argv[5]), 0, count - lossy - 1) : std::min(5, count - lossy - 1);
     std::printf("load average at the start: %s\n", loadAverage().c_str());
     try {
-        QProcess fleet;
-        const std::vector<int> ports = startFleet(fleet, count, latency);
+        QProcess fleet, lossyFleet;
+        const std::vector<int> ports = startFleet(fleet, count - lossy - offlineCount, latency);
+        const std::vector<int> lossyPorts = lossy > 0
+            ? startFleet(lossyFleet, lossy, latency, { QStringLiteral("--loss"), QStringLiteral("25") })
+            : std::vector<int>();
+        const std::vector<int> offlinePorts = deadPorts(offlineCount);
         pinToCpu(0);
 
+        // Lossy and offline servers spread among the others.
         QStringList servers;
-        for (int port : ports)
-            servers << QStringLiteral("127.0.0.1:%1").arg(port);
-        const QStringList toolArgs = QStringList{
-            QStringLiteral("query"), QStringLiteral("--players"), QStringLiteral("--rules"), QStringLiteral("--json")
-        } + servers;
+        std::set<QString> offline;
+        std::size_t nextLossy = 0, nextOffline = 0;
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            servers << QStringLiteral("127.0.0.1:%1").arg(ports[i]);
+            if (nextLossy < lossyPorts.size() && i % 8 == 3)
+                servers << QStringLiteral("127.0.0.1:%1").arg(lossyPorts[nextLossy++]);
+            if (nextOffline < offlinePorts.size() && i % 16 == 7) {
+                servers << QStringLiteral("127.0.0.1:%1").arg(offlinePorts[nextOffline]);
+                offline.insert(servers.back());
+                ++nextOffline;
+            }
+        }
+        for (; nextLossy < lossyPorts.size(); ++nextLossy)
+            servers << QStringLiteral("127.0.0.1:%1").arg(lossyPorts[nextLossy]);
+        for (; nextOffline < offlinePorts.size(); ++nextOffline) {
+            servers << QStringLiteral("127.0.0.1:%1").arg(offlinePorts[nextOffline]);
+            offline.insert(servers.back());
+        }
+        const int online = static_cast<int>(servers.size()) - offlineCount;
+        const QStringList toolArgs = QStringList{ QStringLiteral("query"), QStringLiteral("--players"),
+            QStringLiteral("--rules"), QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3") }
+            + servers;
         // qstat as it comes sends one packet every 5 ms to at most a few
-        // servers at a time; tuned, it sends them all at once as velth-server does.
+        // servers at a time; tuned, it sends them all at once.
         const QStringList qstatArgs = QStringList{ QStringLiteral("-json"), QStringLiteral("-P"), QStringLiteral("-R"),
             QStringLiteral("-default"), QStringLiteral("hla2s") }
             + servers;
@@ -239,25 +300,35 @@ int main(int argc, char** argv)
         } + qstatArgs;
 
         std::vector<double> tool, qstat, qstatTuned;
+        int toolWhole = 0, qstatWhole = 0, qstatTunedWhole = 0;
         for (int round = 1; round <= rounds; ++round) {
             const Run t = runTimed(QStringLiteral(VELTH_SERVER_TOOL), toolArgs);
-            checkTool(t, ports.size());
+            const int tWhole = toolComplete(t, servers, offline);
             const Run q = runTimed(QStringLiteral("quakestat"), qstatArgs);
-            checkQstat(q, ports.size());
+            const int qWhole = qstatComplete(q);
             const Run qt = runTimed(QStringLiteral("quakestat"), qstatTunedArgs);
-            checkQstat(qt, ports.size());
-            std::printf("round %d: velth-server %.0f ms, qstat %.0f ms, tuned qstat %.0f ms\n", round, t.seconds * 1e3,
-                q.seconds * 1e3, qt.seconds * 1e3);
+            const int qtWhole = qstatComplete(qt);
+            std::printf("round %d: velth-server %.0f ms (%d of %d online servers whole), qstat %.0f ms (%d whole), "
+                        "tuned qstat %.0f ms (%d whole)\n",
+                round, t.seconds * 1e3, tWhole, online, q.seconds * 1e3, qWhole, qt.seconds * 1e3, qtWhole);
             std::fflush(stdout);
             tool.push_back(t.seconds);
             qstat.push_back(q.seconds);
             qstatTuned.push_back(qt.seconds);
+            toolWhole += tWhole == online;
+            qstatWhole += qWhole == online;
+            qstatTunedWhole += qtWhole == online;
         }
-        std::printf("%d servers, %d ms latency, info + players + rules, %d rounds:\n", count, latency, rounds);
-        std::printf("  velth-server best %.0f ms, median %.0f ms\n", best(tool) * 1e3, median(tool) * 1e3);
-        std::printf("  qstat        best %.0f ms, median %.0f ms\n", best(qstat) * 1e3, median(qstat) * 1e3);
-        std::printf("  tuned qstat  best %.0f ms, median %.0f ms (-maxsim %d -sendinterval 0)\n",
-            best(qstatTuned) * 1e3, median(qstatTuned) * 1e3, count);
+        std::printf("%d servers (%d losing 25 %% of their datagrams, %d offline), %d ms latency, info + players + "
+                    "rules, %d rounds:\n",
+            count, lossy, offlineCount, latency, rounds);
+        std::printf("  velth-server best %.0f ms, median %.0f ms, every online server whole in %d of %d rounds\n",
+            best(tool) * 1e3, median(tool) * 1e3, toolWhole, rounds);
+        std::printf("  qstat        best %.0f ms, median %.0f ms, every online server whole in %d of %d rounds\n",
+            best(qstat) * 1e3, median(qstat) * 1e3, qstatWhole, rounds);
+        std::printf("  tuned qstat  best %.0f ms, median %.0f ms, every online server whole in %d of %d rounds "
+                    "(-maxsim %d -sendinterval 0)\n",
+            best(qstatTuned) * 1e3, median(qstatTuned) * 1e3, qstatTunedWhole, rounds, count);
         std::printf("  velth-server / qstat: best %.2fx, median %.2fx; / tuned qstat: best %.2fx, median %.2fx\n",
             best(tool) / best(qstat), median(tool) / median(qstat), best(tool) / best(qstatTuned),
             median(tool) / median(qstatTuned));
@@ -283,9 +354,11 @@ int main(int argc, char** argv)
         std::printf("fleet refresh %.2fx qstat's time (tuned qstat: %.2fx), rcon status %.1f ms at a round trip of "
                     "%.0f ms\n",
             median(tool) / median(qstat), median(tool) / median(qstatTuned), median(rcon), ping);
-        fleet.closeWriteChannel();
-        fleet.terminate();
-        fleet.waitForFinished(5000);
+        for (QProcess* process : { &fleet, &lossyFleet }) {
+            process->closeWriteChannel();
+            process->terminate();
+            process->waitForFinished(5000);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fleet_bench: %s\n", e.what());
         return 1;

@@ -13,6 +13,12 @@ TliveFrame::TliveFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_query(std::make_unique<GameQuery>())
 {
+    // A lossy link gets its requests sent again for as long as a person
+    // waits for the list; what a server answered in that time is shown.
+    GameQuery::Limits limits;
+    limits.total = std::chrono::seconds(5);
+    limits.retries = 100000;
+    m_query->setLimits(limits);
     MainControl = addPageTabs(this);
     m_fleet = std::make_unique<FleetList>(context, *m_query, MainControl);
     m_panel = std::make_unique<ServerPanel>(context, *m_query, *m_fleet, MainControl);

@@ -30,9 +30,12 @@ namespace velth {
 namespace {
 
 const QString kHowTo = QStringLiteral(
-    "The server sends its log to the profile's log address and UDP port (LOGADDRESS, LOGPORT; by default "
-    "this computer's address and port 27500): a router in between must forward that port to this computer. "
-    "A server that sets sv_logsecret signs its log with it: give the profile the same value as LOGSECRET.");
+    "The server sends its log from its game port to the profile's log address and UDP port (LOGADDRESS, "
+    "LOGPORT). Without LOGADDRESS the program keeps a home router's way in open from the log port and asks "
+    "the profile's STUN server (STUNSERVER) how the internet sees this computer; with no STUN server, or "
+    "one that does not answer, a router in between must forward the log port to this computer. The program "
+    "says whether the log arrives once its own console request comes back over it. A server that sets "
+    "sv_logsecret signs its log with it: give the profile the same value as LOGSECRET.");
 
 QString number(std::uint64_t n)
 {
@@ -68,6 +71,7 @@ LiveLogSettings readLiveLogSettings(AppContext& context, const std::string& prof
     settings.logAddress = server.logAddress;
     settings.logPort = server.logPort;
     settings.logSecret = context.store().readString(profile, kLogSecretKey);
+    settings.stunServer = server.stunServer;
     return settings;
 }
 
@@ -80,6 +84,7 @@ LiveLog::LiveLog(AppContext& context, const QComboBox* selector, ChatViews* view
     , m_console(new RconClient(this))
     , m_flushTimer(new QTimer(this))
     , m_silenceTimer(new QTimer(this))
+    , m_checkTimer(new QTimer(this))
     , m_fold(std::make_unique<LiveFold>())
     , m_maxLines(LiveFold::Limits().maxLines)
     , m_maxBytes(LiveFold::Limits().maxBytes)
@@ -115,6 +120,17 @@ LiveLog::LiveLog(AppContext& context, const QComboBox* selector, ChatViews* view
     connect(m_receiver, &LogReceiver::linesReady, this, flushSoon);
     connect(m_receiver, &LogReceiver::dropped, this, flushSoon);
     connect(m_silenceTimer, &QTimer::timeout, this, guarded(this, &LiveLog::checkSilence));
+    m_checkTimer->setInterval(kCheckRepeatMs);
+    connect(m_checkTimer, &QTimer::timeout, this, [this] {
+        runGuarded([this] {
+            if (m_sinceCheck.elapsed() >= m_checkLimit.count())
+                checkTimedOut();
+            else
+                sendCheck();
+        });
+    });
+    connect(m_receiver, &LogReceiver::checkArrived, this, guarded(this, &LiveLog::checkArrived));
+    connect(m_receiver, &LogReceiver::stunDone, this, guarded(this, &LiveLog::stunDone));
     connect(BLive, &QPushButton::clicked, this, guarded(this, &LiveLog::BLiveClick));
     connect(BStop, &QPushButton::clicked, this, guarded(this, &LiveLog::BStopClick));
     connect(BSaveLive, &QPushButton::clicked, this, guarded(this, &LiveLog::BSaveLiveClick));
@@ -140,7 +156,7 @@ std::string LiveLog::logTarget() const
 {
     if (m_logHost.empty())
         return {};
-    return m_logHost + " " + std::to_string(m_settings.logPort);
+    return m_logHost + " " + std::to_string(m_targetPort);
 }
 
 void LiveLog::setFoldLimits(std::size_t maxLines, std::size_t maxBytes)
@@ -152,6 +168,11 @@ void LiveLog::setFoldLimits(std::size_t maxLines, std::size_t maxBytes)
 void LiveLog::setSilenceLimit(std::chrono::milliseconds limit)
 {
     m_silenceLimit = limit;
+}
+
+void LiveLog::setCheckLimit(std::chrono::milliseconds limit)
+{
+    m_checkLimit = limit;
 }
 
 void LiveLog::enableButtons()
@@ -186,18 +207,42 @@ void LiveLog::BLiveClick()
     m_settings = std::move(settings);
     m_serverName = toDisplay(m_settings.gameHost + ":" + std::to_string(m_settings.gamePort));
     m_receiver->setSecret(m_settings.logSecret);
-    m_receiver->setSources({});
+    m_receiver->setSource({}, 0);
+    m_receiver->setOwnRequests(m_settings.rconPassword, {});
+    m_receiver->setCheckCommand({});
     m_fold = std::make_unique<LiveFold>(LiveFold::Limits{ m_maxLines, m_maxBytes });
     m_shown = m_fold->result().get();
     m_views->showLive(m_fold->result(), false);
     m_state = State::Starting;
     m_asked = false;
     m_silent = false;
+    m_checking = false;
     m_logHost.clear();
+    m_targetPort = m_settings.logPort;
+    m_server.clear();
     enableButtons();
     m_context.setStatus(QStringLiteral("Finding the game server ") + m_serverName + QStringLiteral("."));
     LiveStatus->setText(QStringLiteral("Live log: starting."));
-    m_lookup = QHostInfo::lookupHost(QString::fromStdString(m_settings.gameHost), this, &LiveLog::hostFound);
+    lookUp(m_settings.gameHost, &LiveLog::hostFound);
+}
+
+void LiveLog::lookUp(const std::string& host, void (LiveLog::*found)(const QHostInfo&))
+{
+    // An address as it stands is not looked up: QHostInfo would ask the name
+    // servers for its name first, and wait for them.
+    const QHostAddress literal(QString::fromStdString(host));
+    if (literal.isNull()) {
+        m_lookup = QHostInfo::lookupHost(QString::fromStdString(host), this, found);
+        return;
+    }
+    const std::uint64_t session = m_session;
+    QTimer::singleShot(0, this, [this, session, literal, found] {
+        if (session != m_session)
+            return;
+        QHostInfo info;
+        info.setAddresses({ literal });
+        (this->*found)(info);
+    });
 }
 
 void LiveLog::hostFound(const QHostInfo& info)
@@ -207,35 +252,104 @@ void LiveLog::hostFound(const QHostInfo& info)
         return;
     runGuarded([&] {
         QList<QHostAddress> addresses = info.addresses();
-        if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-            stop(false);
-            throw Error("Cannot find the host " + m_settings.gameHost);
-        }
+        if (info.error() != QHostInfo::NoError || addresses.isEmpty())
+            fail(false, "Cannot find the host " + m_settings.gameHost);
         // The engine speaks IPv4: its address goes first.
         std::stable_partition(addresses.begin(), addresses.end(),
             [](const QHostAddress& a) { return a.protocol() == QAbstractSocket::IPv4Protocol; });
-        const QHostAddress server = addresses.first();
-        m_receiver->setSources(addresses);
-        if (m_settings.logAddress.empty()) {
-            const auto local = localAddressToward(server, static_cast<quint16>(m_settings.gamePort));
-            if (!local) {
-                stop(false);
-                throw Error("No route to the game server " + m_serverName.toStdString());
-            }
-            m_logHost = local->toString().toStdString();
-        } else {
-            m_logHost = m_settings.logAddress;
-        }
-        m_console->setAddress({ server.toString().toStdString(), m_settings.gamePort });
+        m_server = addresses.first();
+        const auto gamePort = static_cast<quint16>(m_settings.gamePort);
+        // The log comes from the game socket the console is asked on, only.
+        m_receiver->setSource(m_server, gamePort);
+        m_receiver->startKeepAlive();
+        m_console->setAddress({ m_server.toString().toStdString(), m_settings.gamePort });
         m_console->setPassword(m_settings.rconPassword);
-        askServer();
+        if (!m_settings.logAddress.empty()) {
+            m_logHost = m_settings.logAddress;
+            m_receiver->setOwnRequests(m_settings.rconPassword, QHostAddress(QString::fromStdString(m_logHost)));
+            askServer();
+            return;
+        }
+        if (m_settings.stunServer.empty() || !reachedThroughInternet(m_server)) {
+            useLocalAddress();
+            askServer();
+            return;
+        }
+        const auto stun = parseGameAddress(m_settings.stunServer, kDefaultStunPort);
+        if (!stun)
+            fail(false,
+                "The STUN server of the profile (STUNSERVER) is no host name or address with a port: "
+                    + m_settings.stunServer);
+        m_context.setStatus(QStringLiteral("Asking the STUN server ") + toDisplay(m_settings.stunServer)
+            + QStringLiteral(" for this computer's address."));
+        m_stunPort = static_cast<quint16>(stun->port);
+        lookUp(stun->host, &LiveLog::stunHostFound);
     });
+}
+
+void LiveLog::stunHostFound(const QHostInfo& info)
+{
+    m_lookup = -1;
+    if (m_state != State::Starting)
+        return;
+    runGuarded([&] {
+        const QList<QHostAddress> addresses = info.addresses();
+        const auto v4 = std::find_if(addresses.begin(), addresses.end(),
+            [](const QHostAddress& a) { return a.protocol() == QAbstractSocket::IPv4Protocol; });
+        if (info.error() != QHostInfo::NoError || v4 == addresses.end()) {
+            // Without it the server may still reach this computer directly.
+            useLocalAddress();
+            m_stunNote = "the STUN server " + m_settings.stunServer + " was not found";
+            askServer();
+            return;
+        }
+        m_receiver->findMappedAddress(*v4, m_stunPort);
+    });
+}
+
+void LiveLog::stunDone()
+{
+    if (m_state != State::Starting || !m_logHost.empty())
+        return;
+    const auto& mapped = m_receiver->mappedAddress();
+    bool v4 = false;
+    if (mapped)
+        mapped->address.toIPv4Address(&v4);
+    if (mapped && v4) {
+        m_logHost = mapped->address.toString().toStdString();
+        m_targetPort = mapped->port;
+        m_receiver->setOwnRequests(m_settings.rconPassword, mapped->address);
+    } else {
+        useLocalAddress();
+        m_stunNote = "the STUN server " + m_settings.stunServer + " did not answer";
+    }
+    askServer();
+}
+
+void LiveLog::useLocalAddress()
+{
+    const auto local = localAddressToward(m_server, static_cast<quint16>(m_settings.gamePort));
+    if (!local)
+        fail(false, "No route to the game server " + m_serverName.toStdString());
+    m_logHost = local->toString().toStdString();
+    m_targetPort = m_settings.logPort;
+    m_receiver->setOwnRequests(m_settings.rconPassword, *local);
+}
+
+void LiveLog::fail(bool tellServer, const std::string& message)
+{
+    stop(tellServer);
+    m_context.setStatus(QStringLiteral("Live log stopped: ") + toDisplay(message));
+    LiveStatus->setText(QStringLiteral("Live log: off (failed)."));
+    throw Error(message);
 }
 
 void LiveLog::askServer()
 {
     m_context.setStatus(QStringLiteral("Asking ") + m_serverName + QStringLiteral(" to send its log to ")
-        + QString::fromStdString(m_logHost) + u':' + QString::number(m_settings.logPort) + u'.');
+        + QString::fromStdString(m_logHost) + u':' + QString::number(m_targetPort) + u'.');
+    if (m_state != State::Starting)
+        return;
     const std::uint64_t session = m_session;
     for (const std::string& command : { std::string("log on"), "logaddress_add " + logTarget() }) {
         m_console->execute(
@@ -249,34 +363,80 @@ void LiveLog::consoleDone(std::uint64_t session, const std::string& command, con
     if (session != m_session || m_state == State::Idle)
         return;
     runGuarded([&] {
-        if (!result.ok()) {
-            stop(false);
-            throw Error("The server did not take \"" + command + "\": " + result.message);
-        }
+        if (command == m_checkCommand)
+            return;
+        if (!result.ok())
+            fail(false, "The server did not take \"" + command + "\": " + result.message);
         if (command.rfind("logaddress_add", 0) != 0)
             return;
-        // "logaddress_add:  <address>" and "... already in list" take it; the
-        // engine's other answers ("must specify a valid port", "unable to
-        // resolve ...") refuse it.
         const std::string& out = result.output;
-        bool taken = true;
-        for (const char* refusal : { "usage", "must specify", "unparseable", "unable to resolve", "error allocating" })
-            taken = taken && out.find(refusal) == std::string::npos;
-        if (!taken) {
-            stop(true);
+        if (!logAddressTaken(out)) {
             std::string answer = out;
             while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
                 answer.pop_back();
-            throw Error("The server refused to send its log to " + logTarget() + ": " + answer);
+            fail(true, "The server refused to send its log to " + logTarget() + ": " + answer);
         }
         m_state = State::Live;
-        m_sinceLine.start();
-        m_silenceTimer->start(
-            static_cast<int>(std::max<std::chrono::milliseconds::rep>(m_silenceLimit.count() / 4, 100)));
         enableButtons();
-        m_context.setStatus(QStringLiteral("Receiving the log of ") + m_serverName + QStringLiteral("."));
+        // The server logs every console request: the next one of ours comes
+        // back over the log when the log reaches this computer.
+        m_checking = true;
+        m_checkCommand = "echo velth-log-check-" + std::to_string(m_session) + "-"
+            + std::to_string(QDateTime::currentMSecsSinceEpoch());
+        m_receiver->setCheckCommand(m_checkCommand);
+        m_sinceCheck.start();
+        m_checkTimer->start();
+        sendCheck();
+        m_context.setStatus(QStringLiteral("Waiting for the log of ") + m_serverName
+            + QStringLiteral(" to reach this computer (") + QString::fromStdString(logTarget()) + u')'
+            + (m_stunNote.empty() ? QString() : QStringLiteral("; ") + toDisplay(m_stunNote)) + u'.');
         showCounts();
     });
+}
+
+void LiveLog::sendCheck()
+{
+    if (m_state != State::Live || !m_checking)
+        return;
+    // One check at a time: a slow console is not flooded.
+    if (m_console->isBusy())
+        return;
+    const std::uint64_t session = m_session;
+    const std::string command = m_checkCommand;
+    m_console->execute(
+        command, [this, session, command](const RconResult& result) { consoleDone(session, command, result); });
+}
+
+void LiveLog::checkArrived()
+{
+    if (m_state != State::Live || !m_checking)
+        return;
+    m_checking = false;
+    m_checkTimer->stop();
+    m_sinceLine.start();
+    m_silenceTimer->start(static_cast<int>(std::max<std::chrono::milliseconds::rep>(m_silenceLimit.count() / 4, 100)));
+    m_context.setStatus(QStringLiteral("Receiving the log of ") + m_serverName + QStringLiteral("."));
+    showCounts();
+}
+
+void LiveLog::checkTimedOut()
+{
+    if (m_state != State::Live || !m_checking)
+        return;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_checkLimit).count();
+    if (m_receiver->counts().wrongSecret > 0)
+        fail(true,
+            "The log of " + m_serverName.toStdString()
+                + " arrives, but signed with a log secret the profile does not have: give the profile the server's "
+                  "sv_logsecret as LOGSECRET.");
+    fail(true,
+        "The log of " + m_serverName.toStdString() + " does not reach this computer: the server took the address "
+            + logTarget() + ", but its log of our own console request did not come back within "
+            + std::to_string(seconds)
+            + " seconds. Check the router (it must let the server's UDP datagrams in, or forward UDP port "
+            + std::to_string(m_settings.logPort) + " to this computer), the firewall of this computer (UDP port "
+            + std::to_string(m_settings.logPort) + "), and the profile's LOGADDRESS"
+            + (m_stunNote.empty() ? "" : " (" + m_stunNote + ")") + ".");
 }
 
 void LiveLog::flush()
@@ -326,7 +486,8 @@ void LiveLog::checkSilence()
 
 void LiveLog::showCounts()
 {
-    QString text = QStringLiteral("Live log: ") + number(m_fold->lineCount()) + QStringLiteral(" lines");
+    QString text = m_checking ? QStringLiteral("Live log: waiting for the server's log to reach this computer")
+                              : QStringLiteral("Live log: ") + number(m_fold->lineCount()) + QStringLiteral(" lines");
     if (m_fold->droppedLines() > 0)
         text += QStringLiteral(" (the oldest ") + number(m_fold->droppedLines())
             + QStringLiteral(" dropped to bound memory)");
@@ -378,6 +539,9 @@ void LiveLog::stop(bool tellServer)
         m_lookup = -1;
     }
     m_silenceTimer->stop();
+    m_checkTimer->stop();
+    m_checking = false;
+    m_stunNote.clear();
     m_console->cancel();
     bool sentNow = false;
     if (tellServer && m_asked) {

@@ -213,8 +213,14 @@ std::uint64_t GameExporter::scrape(std::chrono::milliseconds timeout, Done done)
     s.rconAsked.resize(count);
     d->scrapes.emplace(id, std::move(scrape));
 
+    // Every server is asked at once and again as often as its round trip
+    // allows, until a little before the scrape must answer; what answered by
+    // then is up.
     GameQuery::Limits limits;
-    limits.timeout = std::clamp(timeout / (limits.retries + 1), 1ms, limits.timeout);
+    limits.total = std::max(timeout - std::min(timeout / 10, std::chrono::milliseconds(250)), 1ms);
+    limits.timeout = std::clamp(timeout / 4, 1ms, limits.timeout);
+    limits.retries = 100000;
+    limits.inFlight = std::max(limits.inFlight, static_cast<int>(std::min<std::size_t>(count, 4096)));
     d->query.setLimits(limits);
     // One more than the answers awaited, settled below, so that a scrape of
     // no servers still ends from the event loop.

@@ -76,7 +76,7 @@ struct GameQueryResult
 {
     enum class Status {
         Online, // the server answered the info request
-        Offline, // no answer within the time-out, after the retries
+        Offline, // no answer to the info request within the time-out, after the retries
         Failed, // the address could not be used, or the server refuses us (in error)
     };
     Status status = Status::Offline;
@@ -84,18 +84,36 @@ struct GameQueryResult
     // "The server has banned this computer: You have been banned from this server.").
     std::string error;
     GameServerInfo info;
-    // Present when asked for and answered; a server that answers the info
-    // request but not the others still counts as online.
+    // Present when asked for and answered. A server that answered the info
+    // request is online with what it sent, whatever came of the others and
+    // whenever the query's time ran out: the players and rules that arrived
+    // stay, the rest is missing here.
     std::optional<std::vector<GamePlayer>> players;
     std::optional<GameRules> rules;
-    // Round trip of the info request (the first answered attempt).
+    // Round trip to the server, from an answer that could only belong to one
+    // request (the info request's when it has one); -1 when unknown.
     std::chrono::milliseconds ping{ -1 };
 
     bool online() const { return status == Status::Online; }
+    // Online with every part asked for.
+    bool complete(unsigned parts) const
+    {
+        return online() && (!(parts & QueryPlayers) || players) && (!(parts & QueryRules) || rules);
+    }
 };
 
-// Queries any number of servers at once, each on a socket of its own, so a
-// reply is taken only from the address and port asked.
+// Queries any number of servers, over one UDP socket for each address family
+// whatever their number; a reply is taken only from the address and port
+// asked. Sends are paced: at most Limits::inFlight queries run at once (the
+// others wait their turn, in order) and at most Limits::sendRate datagrams
+// leave a second, so a large fleet does not flood the link and lose its own
+// replies.
+//
+// A request is sent again when no answer came within a small multiple of the
+// round trip measured on that server (bounded, growing with each retry), or,
+// before the server has answered anything, after a short wait that backs off.
+// The replies to every attempt count, and the parts of split replies of
+// earlier attempts are kept to complete a later one.
 class GameQuery final : public QObject
 {
     Q_OBJECT
@@ -104,18 +122,27 @@ class GameQuery final : public QObject
 public:
     using Done = std::function<void(const GameQueryResult& result)>;
 
-    // How long to wait for each request's answer, and how often a request is
-    // sent again before the server counts as offline.
     struct Limits
     {
+        // The longest wait for one answer before the request is sent again;
+        // the last attempt waits this long.
         std::chrono::milliseconds timeout{ 1500 };
+        // How often each request is sent again before it counts as unanswered.
         int retries = 2;
+        // The whole time one query may take from its first request (0: no
+        // bound but the retries); when it ends, the query reports what it has.
+        std::chrono::milliseconds total{ 0 };
+        // Queries running at once, and datagrams sent a second (bursts of a
+        // few dozen are let through at once).
+        int inFlight = 256;
+        int sendRate = 1000;
     };
 
     explicit GameQuery(QObject* parent = nullptr);
     // Ends every running query without calling back.
     ~GameQuery() override;
 
+    // For the queries started after it.
     void setLimits(Limits limits);
 
     // Starts a query for the parts (QueryInfo is always included) and returns
@@ -124,6 +151,7 @@ public:
     // Ends a running query without calling back; an unknown id is ignored.
     void cancel(std::uint64_t id);
     void cancelAll();
+    // Queries not ended yet, those waiting their turn included.
     int running() const;
 
 private:

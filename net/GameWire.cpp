@@ -1,5 +1,6 @@
 #include "net/GameWire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velth::gamewire {
@@ -97,11 +98,10 @@ char environmentOf(std::uint8_t c)
 }
 
 // The name, map, folder and game that both info forms start with; false
-// when the reply ends before the game. A name cut short is still the name.
+// when the reply ends before the game's zero byte.
 bool readNames(Reader& reader, GameServerInfo& info)
 {
-    info.name = reader.lenientString();
-    for (std::string* field : { &info.map, &info.folder, &info.game }) {
+    for (std::string* field : { &info.name, &info.map, &info.folder, &info.game }) {
         std::optional<std::string> text = reader.string();
         if (!text)
             return false;
@@ -121,19 +121,21 @@ std::optional<GameServerInfo> parseSourceInfo(std::string_view body)
         return std::nullopt;
     info.protocol = *protocol;
     if (!readNames(reader, info))
-        return info;
+        return std::nullopt;
     const auto appId = reader.int16();
     const auto players = reader.byte();
     const auto maxPlayers = reader.byte();
+    if (!appId || !players || !maxPlayers)
+        return std::nullopt;
+    info.players = *players;
+    info.maxPlayers = *maxPlayers;
     const auto bots = reader.byte();
     const auto type = reader.byte();
     const auto environment = reader.byte();
     const auto visibility = reader.byte();
     const auto vac = reader.byte();
-    if (!appId || !players || !maxPlayers || !bots || !type || !environment || !visibility || !vac)
+    if (!bots || !type || !environment || !visibility || !vac)
         return info;
-    info.players = *players;
-    info.maxPlayers = *maxPlayers;
     info.bots = *bots;
     info.serverType = lowerType(*type);
     info.environment = environmentOf(*environment);
@@ -159,18 +161,20 @@ std::optional<GameServerInfo> parseGoldSrcInfo(std::string_view body)
     if (!address)
         return std::nullopt;
     if (!readNames(reader, info))
-        return info;
+        return std::nullopt;
     const auto players = reader.byte();
     const auto maxPlayers = reader.byte();
+    if (!players || !maxPlayers)
+        return std::nullopt;
+    info.players = *players;
+    info.maxPlayers = *maxPlayers;
     const auto protocol = reader.byte();
     const auto type = reader.byte();
     const auto environment = reader.byte();
     const auto visibility = reader.byte();
     const auto mod = reader.byte();
-    if (!players || !maxPlayers || !protocol)
+    if (!protocol)
         return info;
-    info.players = *players;
-    info.maxPlayers = *maxPlayers;
     info.protocol = *protocol;
     if (!type || !environment || !visibility || !mod)
         return info;
@@ -256,6 +260,48 @@ std::string noticeLine(std::string_view text)
     return line;
 }
 
+void SplitAssembler::forget(std::int32_t id)
+{
+    std::erase_if(m_answers, [id](const Answer& a) { return a.id == id; });
+    m_ended.push_back(id);
+    // Enough to know the ids of the answers kept, and a few more.
+    if (m_ended.size() > 4 * kMaxAnswers)
+        m_ended.erase(m_ended.begin());
+}
+
+std::optional<std::vector<std::string>> SplitAssembler::complete(const Answer& answer) const
+{
+    std::vector<const std::string*> joined(answer.parts.size(), nullptr);
+    for (std::size_t i = 0; i < answer.parts.size(); ++i)
+        joined[i] = answer.parts[i] ? &*answer.parts[i] : nullptr;
+    auto whole = [&joined] { return std::all_of(joined.begin(), joined.end(), [](auto* p) { return p; }); };
+    // The newest other answers first: they are the likeliest to agree.
+    for (auto other = m_answers.rbegin(); other != m_answers.rend() && !whole(); ++other) {
+        if (other->id == answer.id || other->parts.size() != joined.size())
+            continue;
+        bool shared = false;
+        bool agree = true;
+        for (std::size_t i = 0; i < joined.size() && agree; ++i) {
+            if (joined[i] && other->parts[i]) {
+                shared = true;
+                agree = *joined[i] == *other->parts[i];
+            }
+        }
+        if (!shared || !agree)
+            continue;
+        for (std::size_t i = 0; i < joined.size(); ++i) {
+            if (!joined[i] && other->parts[i])
+                joined[i] = &*other->parts[i];
+        }
+    }
+    if (!whole())
+        return std::nullopt;
+    std::vector<std::string> parts;
+    for (const std::string* p : joined)
+        parts.push_back(*p);
+    return parts;
+}
+
 std::optional<std::string> SplitAssembler::add(std::string_view datagram)
 {
     if (datagram.size() < kSplitPrefix.size() + 5 || datagram.substr(0, kSplitPrefix.size()) != kSplitPrefix)
@@ -268,43 +314,46 @@ std::optional<std::string> SplitAssembler::add(std::string_view datagram)
     const std::string_view payload = datagram.substr(kSplitPrefix.size() + 5);
     if (count == 0 || index >= count)
         return std::nullopt;
-    if (m_id) {
-        // Request ids count up on the server; the difference tells which is older, across a wrap too.
-        const auto age = static_cast<std::int32_t>(static_cast<std::uint32_t>(id) - static_cast<std::uint32_t>(*m_id));
-        if (age < 0)
-            return std::nullopt;
-        if (age == 0 && m_finished)
-            return std::nullopt;
-    }
-    if (!m_id || *m_id != id) {
-        m_id = id;
-        m_finished = false;
-        m_parts.assign(static_cast<std::size_t>(count), std::nullopt);
-        m_bytes = 0;
-    }
-    if (m_parts.size() != static_cast<std::size_t>(count))
+    if (std::find(m_ended.begin(), m_ended.end(), id) != m_ended.end())
         return std::nullopt;
-    auto& part = m_parts[static_cast<std::size_t>(index)];
+    auto answer = std::find_if(m_answers.begin(), m_answers.end(), [id](const Answer& a) { return a.id == id; });
+    if (answer == m_answers.end()) {
+        if (m_answers.size() >= kMaxAnswers)
+            m_answers.erase(m_answers.begin());
+        m_answers.push_back(Answer{ id, std::vector<std::optional<std::string>>(static_cast<std::size_t>(count)), 0 });
+        answer = m_answers.end() - 1;
+    }
+    if (answer->parts.size() != static_cast<std::size_t>(count))
+        return std::nullopt;
+    auto& part = answer->parts[static_cast<std::size_t>(index)];
     if (part)
         return std::nullopt;
-    if (m_bytes + payload.size() > kMaxJoinedReply) {
-        // Too big to be a reply: give this request up; the query asks again.
-        m_finished = true;
-        m_parts.clear();
+    if (answer->bytes + payload.size() > kMaxJoinedReply) {
+        // Too big to be a reply: this answer is given up; the query asks again.
+        forget(id);
         return std::nullopt;
     }
     part = std::string(payload);
-    m_bytes += payload.size();
-    for (const auto& p : m_parts) {
-        if (!p)
-            return std::nullopt;
-    }
+    answer->bytes += payload.size();
+    const std::optional<std::vector<std::string>> parts = complete(*answer);
+    if (!parts)
+        return std::nullopt;
     std::string joined;
-    joined.reserve(m_bytes);
-    for (const auto& p : m_parts)
-        joined += *p;
-    m_finished = true;
-    m_parts.clear();
+    for (const std::string& p : *parts)
+        joined += p;
+    if (joined.size() > kMaxJoinedReply)
+        return std::nullopt;
+    // The answers that agree with it are the same reply: none of them joins again.
+    std::vector<std::int32_t> same;
+    for (const Answer& other : m_answers) {
+        bool agree = other.parts.size() == parts->size();
+        for (std::size_t i = 0; agree && i < other.parts.size(); ++i)
+            agree = !other.parts[i] || *other.parts[i] == (*parts)[i];
+        if (agree)
+            same.push_back(other.id);
+    }
+    for (const std::int32_t done : same)
+        forget(done);
     return joined;
 }
 

@@ -70,8 +70,10 @@ QByteArray infoRequest(const std::optional<QByteArray>& challenge);
 // 'U' (players) or 'V' (rules) with a four-byte challenge (FF FF FF FF asks for one).
 QByteArray challengedRequest(char type, const QByteArray& challenge);
 
-// The bodies after the type byte. An info reply needs its name; the rest is
-// read as far as it goes.
+// The bodies after the type byte. An info reply needs everything up to its
+// player counts (the name, map, folder and game each with its zero byte): one
+// that ends before them was cut on the way and is nothing. The fields after
+// the counts are read as far as they go.
 std::optional<GameServerInfo> parseSourceInfo(std::string_view body);
 std::optional<GameServerInfo> parseGoldSrcInfo(std::string_view body);
 std::vector<GamePlayer> parsePlayers(std::string_view body);
@@ -84,24 +86,41 @@ bool isBanNotice(std::string_view text);
 // The notice as one line, for messages.
 std::string noticeLine(std::string_view text);
 
-// The GoldSrc split reply of one query: parts of one request id are joined
-// once all have come. A part whose header is impossible (no parts, an index
-// past the count, a count that changes) or that would join past
-// kMaxJoinedReply is dropped; so is a part of an older request id than the
-// newest seen, and a duplicate. A newer request id replaces an unfinished
-// older one, as the engine does.
+// The GoldSrc split replies to one server's requests. The parts of one
+// request id (one answer) are joined once all have come. A part whose header
+// is impossible (no parts, an index past the count, a count that changes) or
+// that would join past kMaxJoinedReply is dropped; so is a duplicate, and a
+// part of an answer already joined or given up.
+//
+// The parts of a few earlier answers are kept (kMaxAnswers, the oldest goes
+// first): a request asked again after a lost part gets a new answer with a
+// new id, and an answer missing a part is completed from the parts of another
+// only where the two have the same part count, share at least one part, and
+// every part they share is byte-identical. Answers that disagree in a part,
+// or that share none, are never mixed.
 class SplitAssembler
 {
 public:
+    static constexpr std::size_t kMaxAnswers = 4;
+
     // Takes one split datagram (with its FE FF FF FF prefix); returns the
     // joined reply once complete.
     std::optional<std::string> add(std::string_view datagram);
 
 private:
-    std::optional<std::int32_t> m_id;
-    bool m_finished = false; // the newest id was joined or given up
-    std::vector<std::optional<std::string>> m_parts;
-    std::size_t m_bytes = 0;
+    struct Answer
+    {
+        std::int32_t id = 0;
+        std::vector<std::optional<std::string>> parts;
+        std::size_t bytes = 0;
+    };
+
+    // The parts of the answer, completed from those that agree with it.
+    std::optional<std::vector<std::string>> complete(const Answer& answer) const;
+    void forget(std::int32_t id);
+
+    std::vector<Answer> m_answers; // oldest first
+    std::vector<std::int32_t> m_ended; // ids joined or given up, newest last
 };
 
 // A numeric address in the text, without a name lookup.

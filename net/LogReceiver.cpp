@@ -1,5 +1,6 @@
 #include "net/LogReceiver.h"
 
+#include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -68,6 +69,46 @@ void LogLineBatch::clear()
     m_ends.clear();
 }
 
+std::optional<LoggedRequest> readLoggedRequest(std::string_view line)
+{
+    // "L MM/DD/YYYY - hh:mm:ss: ": the first colon and space ends the stamp.
+    const std::size_t stamp = line.find(": ");
+    if (!startsWith(line, "L ") || stamp == std::string_view::npos)
+        return std::nullopt;
+    std::string_view event = line.substr(stamp + 2);
+    LoggedRequest out;
+    if (startsWith(event, "Bad Rcon: \"rcon ")) {
+        out.refused = true;
+        event.remove_prefix(16);
+    } else if (startsWith(event, "Rcon: \"rcon ")) {
+        event.remove_prefix(12);
+    } else {
+        return std::nullopt;
+    }
+    // The challenge, then the password in quotes, as the program sends it.
+    const std::size_t challengeEnd = event.find(' ');
+    if (challengeEnd == 0 || challengeEnd == std::string_view::npos)
+        return std::nullopt;
+    event.remove_prefix(challengeEnd + 1);
+    if (!startsWith(event, "\""))
+        return std::nullopt;
+    const std::size_t passwordEnd = event.find('"', 1);
+    if (passwordEnd == std::string_view::npos)
+        return std::nullopt;
+    out.password = event.substr(1, passwordEnd - 1);
+    event.remove_prefix(passwordEnd + 1);
+    // A command may hold quotes of its own: the sender is after the last " from ".
+    constexpr std::string_view kFrom = "\" from \"";
+    const std::size_t from = event.rfind(kFrom);
+    if (from == std::string_view::npos || event.size() < from + kFrom.size() + 1 || event.back() != '"')
+        return std::nullopt;
+    out.command = event.substr(0, from);
+    if (startsWith(out.command, " "))
+        out.command.remove_prefix(1);
+    out.from = event.substr(from + kFrom.size(), event.size() - from - kFrom.size() - 1);
+    return out;
+}
+
 std::optional<QHostAddress> localAddressToward(const QHostAddress& remote, quint16 port)
 {
     sockaddr_storage to{};
@@ -107,16 +148,51 @@ std::optional<QHostAddress> localAddressToward(const QHostAddress& remote, quint
     return out;
 }
 
+bool reachedThroughInternet(const QHostAddress& address)
+{
+    if (address.isNull() || address.isLoopback() || address.isLinkLocal() || address.isUniqueLocalUnicast()
+        || address.isSiteLocal() || address.isMulticast() || address.isBroadcast())
+        return false;
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    if (v4) {
+        const auto in = [ip](quint32 net, int bits) { return (ip >> (32 - bits)) == (net >> (32 - bits)); };
+        return !(
+            in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) || in(0x64400000, 10) || in(0x00000000, 8));
+    }
+    return true;
+}
+
+bool logAddressTaken(std::string_view output)
+{
+    for (const char* refusal : { "usage", "must specify", "unparseable", "unable to resolve", "error allocating" })
+        if (output.find(refusal) != std::string_view::npos)
+            return false;
+    return true;
+}
+
 LogReceiver::LogReceiver(QObject* parent)
     : QObject(parent)
+    , m_keepAliveTimer(new QTimer(this))
+    , m_stunTimer(new QTimer(this))
     , m_buffer(kMaxLogDatagram + 1)
-{ }
+{
+    connect(m_keepAliveTimer, &QTimer::timeout, this, &LogReceiver::sendKeepAlive);
+    m_stunTimer->setSingleShot(true);
+    connect(m_stunTimer, &QTimer::timeout, this, &LogReceiver::sendStunRequest);
+}
 
 LogReceiver::~LogReceiver() = default;
 
 std::optional<std::string> LogReceiver::listen(quint16 port, const QHostAddress& address)
 {
     close();
+    // Every session counts afresh: the bar shows this session's refusals.
+    m_counts = {};
+    m_keepAlivesSent = 0;
+    m_stunPort = 0;
+    m_mapped.reset();
+    m_checkSeen = false;
     m_socket = new QUdpSocket(this);
     // A port another program holds is refused rather than shared.
     if (!m_socket->bind(address, port, QAbstractSocket::DontShareAddress)) {
@@ -133,6 +209,11 @@ std::optional<std::string> LogReceiver::listen(quint16 port, const QHostAddress&
 
 void LogReceiver::close()
 {
+    m_keepAliveTimer->stop();
+    m_stunTimer->stop();
+    ++m_generation;
+    // A binding cut short ends without an address; no signal from a close.
+    m_stunPending = false;
     delete m_socket;
     m_socket = nullptr;
     m_queue.clear();
@@ -148,9 +229,116 @@ quint16 LogReceiver::port() const
     return m_socket ? m_socket->localPort() : 0;
 }
 
-void LogReceiver::setSources(const QList<QHostAddress>& addresses)
+void LogReceiver::setSource(const QHostAddress& address, quint16 port)
 {
-    m_sources = addresses;
+    m_source = address;
+    m_sourcePort = port;
+}
+
+void LogReceiver::startKeepAlive(std::chrono::milliseconds interval)
+{
+    m_keepAliveTimer->start(interval);
+    sendKeepAlive();
+}
+
+void LogReceiver::stopKeepAlive()
+{
+    m_keepAliveTimer->stop();
+}
+
+void LogReceiver::sendKeepAlive()
+{
+    if (!m_socket || m_source.isNull() || m_sourcePort == 0)
+        return;
+    if (m_socket->writeDatagram(kKeepAlive.data(), static_cast<qint64>(kKeepAlive.size()), m_source, m_sourcePort) >= 0)
+        ++m_keepAlivesSent;
+}
+
+void LogReceiver::findMappedAddress(const QHostAddress& address, quint16 port, std::chrono::milliseconds timeout)
+{
+    m_mapped.reset();
+    m_stunAddress = address;
+    m_stunPort = port;
+    m_stunId = newStunTransactionId();
+    m_stunSends = 0;
+    m_stunEnd = std::chrono::steady_clock::now() + timeout;
+    m_stunPending = true;
+    if (!m_socket) {
+        endStun();
+        return;
+    }
+    sendStunRequest();
+}
+
+void LogReceiver::sendStunRequest()
+{
+    if (!m_stunPending)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_stunEnd || !m_socket) {
+        endStun();
+        return;
+    }
+    const std::string request = stunBindingRequest(m_stunId);
+    m_socket->writeDatagram(request.data(), static_cast<qint64>(request.size()), m_stunAddress, m_stunPort);
+    // RFC 8489's retransmission: 500 ms, then doubling, within the time allowed.
+    const auto wait = std::chrono::milliseconds(500) * (1 << std::min(m_stunSends, 4));
+    ++m_stunSends;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_stunEnd - now);
+    m_stunTimer->start(std::max(std::chrono::milliseconds(1), std::min(wait, left)));
+}
+
+void LogReceiver::endStun()
+{
+    if (!m_stunPending)
+        return;
+    m_stunPending = false;
+    m_stunTimer->stop();
+    // From the event loop: the owner may close the socket in its handler,
+    // which must not happen inside the socket's own readyRead.
+    emitLater(&LogReceiver::stunDone);
+}
+
+void LogReceiver::emitLater(void (LogReceiver::*signal)())
+{
+    const std::uint64_t generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation, signal] {
+        if (generation == m_generation)
+            Q_EMIT(this->*signal)();
+    });
+}
+
+void LogReceiver::setOwnRequests(std::string password, const QHostAddress& ownAddress)
+{
+    m_password = std::move(password);
+    m_ownAddress = ownAddress;
+}
+
+void LogReceiver::setCheckCommand(std::string command)
+{
+    m_checkCommand = std::move(command);
+    m_checkSeen = false;
+}
+
+bool LogReceiver::isOwnRequest(std::string_view line)
+{
+    if (m_password.empty())
+        return false;
+    const auto request = readLoggedRequest(line);
+    if (!request || request->password != m_password)
+        return false;
+    bool own = startsWith(request->command, "echo velth-");
+    if (!own && !m_ownAddress.isNull()) {
+        const std::size_t colon = request->from.rfind(':');
+        const QHostAddress from(QString::fromLatin1(
+            request->from.substr(0, colon).data(), static_cast<qsizetype>(std::min(colon, request->from.size()))));
+        own = from.isEqual(m_ownAddress, QHostAddress::TolerantConversion);
+    }
+    if (own && !request->refused && !m_checkCommand.empty() && request->command == m_checkCommand && !m_checkSeen) {
+        m_checkSeen = true;
+        emitLater(&LogReceiver::checkArrived);
+    }
+    return own;
 }
 
 void LogReceiver::setSecret(std::string secret)
@@ -170,12 +358,9 @@ LogLineBatch LogReceiver::takeLines()
     return out;
 }
 
-bool LogReceiver::fromSource(const QHostAddress& sender) const
+bool LogReceiver::fromSource(const QHostAddress& sender, quint16 port) const
 {
-    for (const QHostAddress& source : m_sources)
-        if (source.isEqual(sender, QHostAddress::TolerantConversion))
-            return true;
-    return false;
+    return port == m_sourcePort && !m_source.isNull() && m_source.isEqual(sender, QHostAddress::TolerantConversion);
 }
 
 std::uint64_t LogReceiver::droppedCount() const
@@ -191,11 +376,25 @@ void LogReceiver::readPending()
     while (m_socket && m_socket->hasPendingDatagrams()) {
         const qint64 pending = m_socket->pendingDatagramSize();
         QHostAddress sender;
+        quint16 senderPort = 0;
         // One byte more than the longest datagram taken tells a longer one.
-        const qint64 size = m_socket->readDatagram(m_buffer.data(), static_cast<qint64>(m_buffer.size()), &sender);
+        const qint64 size
+            = m_socket->readDatagram(m_buffer.data(), static_cast<qint64>(m_buffer.size()), &sender, &senderPort);
         if (size < 0)
             continue;
-        if (!fromSource(sender)) {
+        if (m_stunPort != 0 && senderPort == m_stunPort
+            && sender.isEqual(m_stunAddress, QHostAddress::TolerantConversion)) {
+            const auto length = pending > size ? m_buffer.size() : static_cast<std::size_t>(size);
+            auto mapped = readStunBindingResponse(std::string_view(m_buffer.data(), length), m_stunId);
+            if (mapped && m_stunPending) {
+                m_mapped = std::move(mapped);
+                endStun();
+            }
+            // The answer to a request sent again is no refused log datagram.
+            if (mapped || m_stunPending)
+                continue;
+        }
+        if (!fromSource(sender, senderPort)) {
             ++m_counts.foreign;
             continue;
         }
@@ -203,6 +402,10 @@ void LogReceiver::readPending()
         const LogDatagram datagram = readLogDatagram(std::string_view(m_buffer.data(), length), m_secret);
         switch (datagram.kind) {
         case LogDatagramKind::Line:
+            if (isOwnRequest(datagram.line)) {
+                ++m_counts.own;
+                break;
+            }
             if (m_queue.size() >= m_queueLimit || m_queue.bytes() + datagram.line.size() > kMaxQueuedBytes) {
                 ++m_counts.overflow;
                 break;

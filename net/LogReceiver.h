@@ -1,9 +1,11 @@
 #pragma once
 
+#include "net/StunBinding.h"
+
 #include <QHostAddress>
-#include <QList>
 #include <QObject>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+class QTimer;
 class QUdpSocket;
 
 namespace velth {
@@ -63,16 +66,51 @@ private:
     std::vector<std::size_t> m_ends;
 };
 
+// A console request as the server's log records it:
+// `Rcon: "rcon <challenge> "<password>" <command>" from "<ip>:<port>"`, or
+// `Bad Rcon: ...` for one the server refused. Views into the line.
+struct LoggedRequest
+{
+    bool refused = false; // "Bad Rcon"
+    std::string_view password;
+    std::string_view command;
+    std::string_view from; // "<ip>:<port>"
+};
+
+// Reads a log line ("L MM/DD/YYYY - hh:mm:ss: <event>") as a logged console
+// request; nothing for any other line, or for a request in another form.
+std::optional<LoggedRequest> readLoggedRequest(std::string_view line);
+
 // The local address on the route to `remote`: where a server there would
 // reach this computer. Found without sending anything and without waiting
 // (a connected UDP socket's own address); nothing when there is no route.
 std::optional<QHostAddress> localAddressToward(const QHostAddress& remote, quint16 port);
 
+// Whether a server at `address` is reached through the internet, so that a
+// STUN server's view of this computer is the server's view too: not for a
+// loopback, private (RFC 1918, unique local), link-local or shared (RFC
+// 6598) address, which the server reaches without the public address.
+bool reachedThroughInternet(const QHostAddress& address);
+
+// Whether the console's answer to `logaddress_add` took the address:
+// "logaddress_add:  <address>" and "... already in list" do; the engine's
+// other answers ("must specify a valid port", "unable to resolve ...") do not.
+bool logAddressTaken(std::string_view output);
+
 // Receives the log lines a game server sends to a UDP port (after
-// `logaddress_add`). Only datagrams from the server's own addresses are read;
-// the others, and every datagram that is not a log line in the form
-// expected, are counted and dropped. Lines wait in a bounded queue until the
-// owner takes them.
+// `logaddress_add`). Only datagrams from the server's address and game port
+// (the engine sends its log from its game socket) are read; the others, and
+// every datagram that is not a log line in the form expected, are counted
+// and dropped. Lines wait in a bounded queue until the owner takes them.
+//
+// Behind a router that translates addresses, the log gets in only on the
+// router's memory of a datagram this socket sent to the server: the keep-
+// alive sends one to the game port now and again. The STUN binding asks a
+// STUN server, from this same socket, which address and port the router gave
+// it: that is where the server is to send. The program's own console
+// requests come back over the log (the server logs each one, password
+// included): they are held out of the lines, and the one the owner names as
+// its check tells that the log arrives.
 class LogReceiver final : public QObject
 {
     Q_OBJECT
@@ -86,25 +124,57 @@ public:
     struct Counts
     {
         std::uint64_t lines = 0; // taken into the queue
-        std::uint64_t foreign = 0; // from another address
+        std::uint64_t foreign = 0; // from another address or port
         std::uint64_t malformed = 0;
         std::uint64_t wrongSecret = 0;
         std::uint64_t tooLong = 0;
         std::uint64_t overflow = 0; // dropped because the queue was full
+        std::uint64_t own = 0; // the program's own console requests, held out
     };
+
+    // The keep-alive: far below the time a router keeps an idle UDP mapping
+    // (30 s and more).
+    static constexpr std::chrono::milliseconds kKeepAliveInterval{ 20000 };
+    // The datagram: one zero byte, which the engine drops without a word (it
+    // is no connectionless request and comes from no client).
+    static constexpr std::string_view kKeepAlive{ "\0", 1 };
 
     explicit LogReceiver(QObject* parent = nullptr);
     ~LogReceiver() override;
 
-    // Listens on `port` of every local address (0: one the system picks).
-    // Returns what went wrong for the user, or nothing.
+    // Listens on `port` of every local address (0: one the system picks),
+    // with fresh counts. Returns what went wrong for the user, or nothing.
     std::optional<std::string> listen(quint16 port, const QHostAddress& address = QHostAddress::Any);
     void close();
     bool isListening() const;
     quint16 port() const;
 
-    // Where the server sends from; until set, nothing is taken.
-    void setSources(const QList<QHostAddress>& addresses);
+    // Where the server sends from: its address and game port; until set,
+    // nothing is taken.
+    void setSource(const QHostAddress& address, quint16 port);
+    // Sends the keep-alive to the source now and every `interval` until
+    // stopKeepAlive() or close(); a send that fails is tried at the next turn.
+    void startKeepAlive(std::chrono::milliseconds interval = kKeepAliveInterval);
+    void stopKeepAlive();
+    std::uint64_t keepAlivesSent() const { return m_keepAlivesSent; }
+
+    // Asks the STUN server at `address`:`port` for this socket's address as
+    // it sees it; stunDone() follows, once. Retries within `timeout`; only an
+    // answer from that address and port with the request's transaction id
+    // counts.
+    void findMappedAddress(
+        const QHostAddress& address, quint16 port, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // After stunDone(): the address and port found, or nothing.
+    const std::optional<StunMapped>& mappedAddress() const { return m_mapped; }
+
+    // The program's own console requests: those with `password` sent from
+    // `ownAddress` (this computer's address as the server sees it), and
+    // every `echo velth-...` (the console's end markers and the check) with
+    // that password. They are counted and held out of the lines.
+    void setOwnRequests(std::string password, const QHostAddress& ownAddress);
+    // The own command whose return proves that the log arrives (checkArrived()).
+    void setCheckCommand(std::string command);
+    bool checkSeen() const { return m_checkSeen; }
     // The server's sv_logsecret; empty when it has none.
     void setSecret(std::string secret);
 
@@ -121,14 +191,41 @@ Q_SIGNALS:
     void linesReady();
     // Datagrams were dropped (see counts()).
     void dropped();
+    // The STUN binding ended (see mappedAddress()).
+    void stunDone();
+    // The check command came back over the log.
+    void checkArrived();
 
 private:
     void readPending();
-    bool fromSource(const QHostAddress& sender) const;
+    bool fromSource(const QHostAddress& sender, quint16 port) const;
+    bool isOwnRequest(std::string_view line);
+    void sendKeepAlive();
+    void sendStunRequest();
+    void endStun();
+    void emitLater(void (LogReceiver::*signal)());
     std::uint64_t droppedCount() const;
 
     QUdpSocket* m_socket = nullptr;
-    QList<QHostAddress> m_sources;
+    QTimer* m_keepAliveTimer;
+    QTimer* m_stunTimer;
+    // Signals queued before a close() are not delivered after it.
+    std::uint64_t m_generation = 0;
+    QHostAddress m_source;
+    quint16 m_sourcePort = 0;
+    std::uint64_t m_keepAlivesSent = 0;
+    // The binding under way: the server asked, the transaction, the sends.
+    bool m_stunPending = false;
+    QHostAddress m_stunAddress;
+    quint16 m_stunPort = 0;
+    StunTransactionId m_stunId{};
+    int m_stunSends = 0;
+    std::chrono::steady_clock::time_point m_stunEnd;
+    std::optional<StunMapped> m_mapped;
+    std::string m_password;
+    QHostAddress m_ownAddress;
+    std::string m_checkCommand;
+    bool m_checkSeen = false;
     std::string m_secret;
     LogLineBatch m_queue;
     std::size_t m_queueLimit = kMaxQueuedLines;

@@ -17,6 +17,8 @@ inline constexpr int kExitNoAnswer = 1;
 inline constexpr int kExitRefusedPassword = 2;
 // The command ran, but its output was cut at its bound.
 inline constexpr int kExitOutputCut = 3;
+// log: the server took the log address, but its log never came.
+inline constexpr int kExitLogNotArrived = 4;
 inline constexpr int kExitUsage = 64; // EX_USAGE of sysexits.h
 
 // A usage problem found while reading the arguments.

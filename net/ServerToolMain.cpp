@@ -1,25 +1,40 @@
-// velth-server: asks game servers for their state (all of them at once) and
+// velth-server: asks game servers for their state (any number of them) and
 // runs a command on a server's remote console, for scripts and monitoring.
 //
 //   velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...
 //   velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...
+//   velth-server log [--password-file FILE] [--output FILE] [--log-port PORT] [--log-address HOST]
+//                    [--stun HOST[:PORT]] [--no-keepalive] [--log-secret SECRET] [--check SECONDS] HOST[:PORT]
 //
-// Exit status: 0 every server answered, 1 some did not (or the command
-// failed), 2 the server refused the rcon password, 64 the arguments were
-// wrong. The rcon password is never taken from the command line, where every
-// user of the machine can read it (ps, /proc): it comes from a file or from
-// VELTH_RCON_PASSWORD.
+// log streams the server's live log, a whole line at a time, until Ctrl-C or
+// SIGTERM, which take the log address back (logaddress_del) before the end;
+// it exits 4 when the log never arrived.
+//
+// Exit status: 0 every server answered every part asked, 1 some server or
+// some part did not (or the command failed), 2 the server refused the rcon
+// password, 3 the command ran but its output was cut at its bound, 64 the
+// arguments were wrong. The rcon password is never taken from the command
+// line, where every user of the machine can read it (ps, /proc): it comes
+// from a file or from VELTH_RCON_PASSWORD.
 #include "common/Error.h"
 #include "common/FileIo.h"
 #include "common/TextCodec.h"
 #include "net/GameServer.h"
 #include "net/GroupConsole.h"
+#include "net/LogReceiver.h"
 #include "net/ServerListFile.h"
 #include "net/ServerTool.h"
+#include "net/StunBinding.h"
+#include "profiles/ServerProfile.h"
 
 #include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,6 +50,8 @@
 #include <string_view>
 #include <vector>
 
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +59,7 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::ordered_json;
 
+using velth::servertool::kExitLogNotArrived;
 using velth::servertool::kExitNoAnswer;
 using velth::servertool::kExitOk;
 using velth::servertool::kExitOutputCut;
@@ -49,9 +67,11 @@ using velth::servertool::kExitRefusedPassword;
 using velth::servertool::kExitUsage;
 
 constexpr const char* kPasswordVariable = "VELTH_RCON_PASSWORD";
-// A query waits this long in all unless --timeout says otherwise; the remote
-// console gets what RconClient allows a command.
+// Each server is asked for this long unless --timeout says otherwise; the
+// remote console gets what RconClient allows a command.
 constexpr std::chrono::milliseconds kQueryTimeout = 5s;
+// The longest wait for one answer before a request goes again.
+constexpr std::chrono::milliseconds kLongestWait = 1500ms;
 constexpr std::chrono::milliseconds kRconTimeout = 10s;
 // More than a password file's first line is never read.
 constexpr std::size_t kMaxPasswordFileBytes = 4096;
@@ -61,13 +81,16 @@ const char* const kUsage
       "       velth-server rcon [--password-file FILE|--passwords FILE] [--timeout SECONDS]\n"
       "                         HOST[:PORT][,HOST[:PORT]...] COMMAND...\n"
       "       velth-server rcon [--password-file FILE|--passwords FILE] --targets FILE COMMAND...\n"
+      "       velth-server log [--password-file FILE] [--output FILE] [--log-port PORT]\n"
+      "                        [--log-address HOST] [--stun HOST[:PORT]] [--no-keepalive]\n"
+      "                        [--log-secret SECRET] [--check SECONDS] HOST[:PORT]\n"
       "       velth-server exporter --listen ADDRESS:PORT --targets FILE [--player-series --passwords FILE]\n"
       "                             [--timeout SECONDS]\n"
-      "Asks Half-Life (HLDS) game servers for their state, all at once, or runs a command\n"
-      "on one server's remote console. The rcon password is the first line of FILE\n"
-      "(\"-\": standard input) or the environment variable VELTH_RCON_PASSWORD, never an\n"
-      "argument. PORT defaults to 27015. The exporter serves the state of the servers FILE\n"
-      "lists (HOST[:PORT] a line) as Prometheus metrics at /metrics.\n";
+      "Asks Half-Life (HLDS) game servers for their state, any number of them, runs a command\n"
+      "on their remote consoles, streams one's live log (until Ctrl-C), or serves their state\n"
+      "as Prometheus metrics at /metrics. The rcon password is the first line of FILE (\"-\":\n"
+      "standard input) or the environment variable VELTH_RCON_PASSWORD, never an argument;\n"
+      "--passwords FILE gives each server its own (ADDRESS PASSWORD lines). PORT defaults to 27015.\n";
 
 int usageError(const std::string& problem = {})
 {
@@ -308,10 +331,14 @@ int runQuery(int argc, char** argv)
 {
     const QueryOptions options = parseQueryArguments(argc, argv);
     velth::GameQuery query;
-    // Every request gets its answer time and two more tries within the whole
-    // time-out; what has not ended by then counts as not answering.
+    // Each server gets the whole time-out from its first request, and its
+    // requests go again until then, as often as its round trip allows; what
+    // it answered by then is kept. A long list is asked a few hundred servers
+    // at a time, so the run may take longer than the time-out.
     velth::GameQuery::Limits limits;
-    limits.timeout = std::clamp(options.timeout / (limits.retries + 1), 1ms, limits.timeout);
+    limits.total = options.timeout;
+    limits.timeout = std::clamp(options.timeout / 4, 1ms, kLongestWait);
+    limits.retries = 100000;
     query.setLimits(limits);
 
     unsigned parts = velth::QueryInfo;
@@ -322,29 +349,14 @@ int runQuery(int argc, char** argv)
 
     const std::size_t count = options.servers.size();
     std::vector<velth::GameQueryResult> results(count);
-    std::vector<std::uint64_t> ids(count, 0);
-    std::vector<bool> ended(count, false);
     std::size_t left = count;
     for (std::size_t i = 0; i < count; ++i) {
-        ids[i] = query.query(options.servers[i], parts, [&, i](const velth::GameQueryResult& r) {
+        query.query(options.servers[i], parts, [&, i](const velth::GameQueryResult& r) {
             results[i] = r;
-            ended[i] = true;
             if (--left == 0)
                 QCoreApplication::exit(0);
         });
     }
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, [&] {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!ended[i]) {
-                query.cancel(ids[i]);
-                results[i].status = velth::GameQueryResult::Status::Offline;
-            }
-        }
-        QCoreApplication::exit(0);
-    });
-    deadline.start(options.timeout);
     if (left > 0)
         QCoreApplication::exec();
     query.cancelAll();
@@ -358,7 +370,7 @@ int runQuery(int argc, char** argv)
         std::cerr << "velth-server: cannot write the result\n";
         return kExitNoAnswer;
     }
-    const bool all = std::all_of(results.begin(), results.end(), [](const auto& r) { return r.online(); });
+    const bool all = std::all_of(results.begin(), results.end(), [parts](const auto& r) { return r.complete(parts); });
     return all ? kExitOk : kExitNoAnswer;
 }
 
@@ -372,6 +384,8 @@ struct RconOptions
     std::optional<std::string> targetsFile;
     std::chrono::milliseconds timeout = kRconTimeout;
     std::vector<velth::GameAddress> servers;
+    // log: its one server.
+    velth::GameAddress server;
     std::string command;
     // More than one server (a list, or a targets file): each output line is
     // prefixed by its server.
@@ -623,6 +637,340 @@ int runRcon(int argc, char** argv)
     return status;
 }
 
+// --- log --------------------------------------------------------------------
+
+constexpr std::chrono::milliseconds kCheckLimit = 10s;
+constexpr std::chrono::milliseconds kCheckRepeat = 2500ms;
+
+struct LogOptions
+{
+    RconOptions rcon; // the password file, the console's time-out, the server
+    std::optional<std::string> output;
+    int logPort = 0;
+    std::string logAddress;
+    std::string stun{ velth::kDefaultStunServer };
+    bool keepAlive = true;
+    std::string logSecret;
+    std::chrono::milliseconds checkLimit = kCheckLimit;
+};
+
+int parsePort(const std::string& text, const char* option)
+{
+    int port = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535)
+        throw UsageError{ std::string(option) + " takes a port from 0 to 65535, not \"" + shown(text) + "\"" };
+    return port;
+}
+
+LogOptions parseLogArguments(int argc, char** argv)
+{
+    LogOptions options;
+    bool haveServer = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help")
+            throw HelpRequest{};
+        if (isPasswordOption(arg))
+            throw UsageError{ "the rcon password is never taken from the command line, where other users of the "
+                              "machine can read it: give --password-file FILE or set "
+                + std::string(kPasswordVariable) };
+        if (arg == "--no-keepalive") {
+            options.keepAlive = false;
+            continue;
+        }
+        const auto value = [&](std::string_view name) -> std::optional<std::string> {
+            return arg.rfind(name, 0) == 0 ? optionValue(argc, argv, i, name) : std::nullopt;
+        };
+        if (auto v = value("--password-file")) {
+            options.rcon.passwordFile = *v;
+        } else if (auto t = value("--timeout")) {
+            options.rcon.timeout = parseTimeout(*t);
+        } else if (auto o = value("--output")) {
+            options.output = *o;
+        } else if (auto p = value("--log-port")) {
+            options.logPort = parsePort(*p, "--log-port");
+        } else if (auto a = value("--log-address")) {
+            if (!velth::parseGameAddress(*a) || a->find(':') != std::string::npos)
+                throw UsageError{ "--log-address takes a host name or IPv4 address, not \"" + shown(*a) + "\"" };
+            options.logAddress = *a;
+        } else if (auto st = value("--stun")) {
+            if (!st->empty() && !velth::parseGameAddress(*st, velth::kDefaultStunPort))
+                throw UsageError{ "--stun takes HOST or HOST:PORT (\"\": none), not \"" + shown(*st) + "\"" };
+            options.stun = *st;
+        } else if (auto sec = value("--log-secret")) {
+            options.logSecret = *sec;
+        } else if (auto c = value("--check")) {
+            options.checkLimit = parseTimeout(*c);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{ "unknown option " + shown(arg) };
+        } else if (haveServer) {
+            throw UsageError{ "log takes one server, not also \"" + shown(arg) + "\"" };
+        } else {
+            options.rcon.server = parseAddress(std::string(arg));
+            haveServer = true;
+        }
+    }
+    if (!haveServer)
+        throw UsageError{ "log needs a server" };
+    return options;
+}
+
+// SIGINT and SIGTERM reach the event loop through a pipe.
+int g_signalPipe[2] = { -1, -1 };
+
+extern "C" void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// Runs the event loop until `done` holds or `limit` passes; false on the limit.
+// (A tool of its own: no window waits on it.)
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done() || clock.elapsed() >= limit.count())
+            loop.quit();
+    });
+    poll.start(20);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+// An address as it stands is taken without asking the name servers for its
+// name (QHostInfo would, and wait for them); a name is looked up.
+QHostInfo resolve(const std::string& host)
+{
+    const QHostAddress literal(QString::fromStdString(host));
+    if (literal.isNull())
+        return QHostInfo::fromName(QString::fromStdString(host));
+    QHostInfo info;
+    info.setAddresses({ literal });
+    return info;
+}
+
+int runLog(int argc, char** argv)
+{
+    const LogOptions options = parseLogArguments(argc, argv);
+    std::string password;
+    try {
+        password = rconPassword(options.rcon);
+    } catch (const velth::Error& e) {
+        return usageError(shown(e.message()));
+    }
+    const std::string serverText = velth::toString(options.rcon.server);
+    const auto fail = [&](const std::string& message, int status) {
+        std::cerr << "velth-server: " << shown(message) << '\n';
+        return status;
+    };
+
+    FILE* out = stdout;
+    if (options.output) {
+        // Appended to: a second run never wipes what the first one received.
+        out = std::fopen(options.output->c_str(), "ab");
+        if (!out)
+            return fail("Cannot open " + *options.output + ": " + std::strerror(errno), kExitNoAnswer);
+    }
+    const bool terminal = !options.output && ::isatty(STDOUT_FILENO);
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail("Cannot set up the signal handling", kExitNoAnswer);
+    bool stopAsked = false;
+    QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, [&] {
+        char byte = 0;
+        while (::read(g_signalPipe[0], &byte, 1) > 0) { }
+        stopAsked = true;
+    });
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A reader that goes away (a closed pipe) is a failed write, which still
+    // takes the address back, not a signal that ends the program at once.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    const QHostInfo found = resolve(options.rcon.server.host);
+    QList<QHostAddress> addresses = found.addresses();
+    std::stable_partition(addresses.begin(), addresses.end(),
+        [](const QHostAddress& a) { return a.protocol() == QAbstractSocket::IPv4Protocol; });
+    if (found.error() != QHostInfo::NoError || addresses.isEmpty())
+        return fail("Cannot find the host " + options.rcon.server.host, kExitNoAnswer);
+    const QHostAddress server = addresses.first();
+    const auto gamePort = static_cast<quint16>(options.rcon.server.port);
+
+    velth::LogReceiver receiver;
+    if (auto error = receiver.listen(static_cast<quint16>(options.logPort)))
+        return fail(*error, kExitNoAnswer);
+    receiver.setSource(server, gamePort);
+    receiver.setSecret(options.logSecret);
+    if (options.keepAlive)
+        receiver.startKeepAlive();
+
+    // Where the server is to send: --log-address; else the STUN server's view
+    // of the receiver's socket; else this computer's address toward the server.
+    std::string logHost;
+    int logPort = receiver.port();
+    QHostAddress ownAddress;
+    std::string note;
+    if (!options.logAddress.empty()) {
+        logHost = options.logAddress;
+        ownAddress = QHostAddress(QString::fromStdString(logHost));
+    } else {
+        if (!options.stun.empty() && velth::reachedThroughInternet(server)) {
+            const auto stun = velth::parseGameAddress(options.stun, velth::kDefaultStunPort);
+            const QHostInfo stunFound = resolve(stun->host);
+            const QList<QHostAddress> stunAddresses = stunFound.addresses();
+            const auto v4 = std::find_if(stunAddresses.begin(), stunAddresses.end(),
+                [](const QHostAddress& a) { return a.protocol() == QAbstractSocket::IPv4Protocol; });
+            if (stunFound.error() != QHostInfo::NoError || v4 == stunAddresses.end()) {
+                note = "the STUN server " + options.stun + " was not found";
+            } else {
+                bool stunEnded = false;
+                QObject::connect(&receiver, &velth::LogReceiver::stunDone, [&] { stunEnded = true; });
+                receiver.findMappedAddress(*v4, static_cast<quint16>(stun->port));
+                waitFor([&] { return stunEnded || stopAsked; }, 60s);
+                if (stopAsked)
+                    return kExitOk;
+                if (receiver.mappedAddress()) {
+                    ownAddress = receiver.mappedAddress()->address;
+                    logHost = ownAddress.toString().toStdString();
+                    logPort = receiver.mappedAddress()->port;
+                } else {
+                    note = "the STUN server " + options.stun + " did not answer";
+                }
+            }
+            if (!note.empty())
+                std::cerr << "velth-server: " << shown(note) << "; the server is given this computer's own address\n";
+        }
+        if (logHost.empty()) {
+            const auto local = velth::localAddressToward(server, gamePort);
+            if (!local)
+                return fail("No route to the game server " + serverText, kExitNoAnswer);
+            ownAddress = *local;
+            logHost = local->toString().toStdString();
+        }
+    }
+    const std::string target = logHost + " " + std::to_string(logPort);
+    receiver.setOwnRequests(password, ownAddress);
+
+    velth::RconClient rcon;
+    rcon.setAddress({ server.toString().toStdString(), options.rcon.server.port });
+    rcon.setPassword(password);
+    rcon.setTimeout(options.rcon.timeout);
+    std::optional<velth::RconResult> logOn;
+    std::optional<velth::RconResult> added;
+    rcon.execute("log on", [&](const velth::RconResult& r) { logOn = r; });
+    rcon.execute("logaddress_add " + target, [&](const velth::RconResult& r) { added = r; });
+
+    std::uint64_t written = 0;
+    bool writeFailed = false;
+    const auto writeLines = [&] {
+        const velth::LogLineBatch batch = receiver.takeLines();
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            std::string line = terminal ? shown(batch[i]) : std::string(batch[i]);
+            line += '\n';
+            writeFailed = writeFailed || std::fwrite(line.data(), 1, line.size(), out) != line.size();
+        }
+        writeFailed = writeFailed || std::fflush(out) != 0;
+        written += batch.size();
+    };
+    QObject::connect(&receiver, &velth::LogReceiver::linesReady, writeLines);
+
+    // Takes the address back, waiting for the server's answer within the
+    // console's time-out; the lines that came meanwhile are written.
+    bool asked = false;
+    const auto finish = [&](int status) {
+        if (asked) {
+            rcon.cancel();
+            bool deleted = false;
+            rcon.execute("logaddress_del " + target, [&](const velth::RconResult&) { deleted = true; });
+            waitFor([&] { return deleted; }, options.rcon.timeout + 1s);
+        }
+        writeLines();
+        const velth::LogReceiver::Counts& c = receiver.counts();
+        const std::uint64_t refused = c.foreign + c.malformed + c.wrongSecret + c.tooLong;
+        std::cerr << "velth-server: " << written << (written == 1 ? " line" : " lines") << " received";
+        if (refused > 0)
+            std::cerr << ", " << refused << (refused == 1 ? " datagram" : " datagrams") << " refused";
+        if (c.overflow > 0)
+            std::cerr << ", " << c.overflow << " lost in a flood";
+        std::cerr << '\n';
+        if (options.output)
+            std::fclose(out);
+        if (writeFailed)
+            return fail("cannot write the log", kExitNoAnswer);
+        return status;
+    };
+
+    waitFor([&] { return (logOn && !logOn->ok()) || added.has_value() || stopAsked; }, 24h);
+    if (stopAsked && !added) {
+        // logaddress_add may have gone out already: it is taken back.
+        asked = true;
+        return finish(kExitOk);
+    }
+    if (logOn && !logOn->ok())
+        return finish(fail("the server did not take \"log on\": " + logOn->message, exitStatusOf(*logOn)));
+    if (!added->ok())
+        return finish(
+            fail("the server did not take \"logaddress_add " + target + "\": " + added->message, exitStatusOf(*added)));
+    asked = true;
+    if (!velth::logAddressTaken(added->output)) {
+        std::string answer = added->output;
+        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+            answer.pop_back();
+        return finish(fail("the server refused to send its log to " + target + ": " + answer, kExitNoAnswer));
+    }
+
+    // The server logs every console request: the check comes back over the
+    // log when the log reaches this computer.
+    const std::string check = "echo velth-log-check-" + std::to_string(::getpid()) + "-"
+        + std::to_string(QDateTime::currentMSecsSinceEpoch());
+    receiver.setCheckCommand(check);
+    std::cerr << "velth-server: the server sends its log to " << shown(target) << "; waiting for it to arrive\n";
+    QElapsedTimer sinceCheck;
+    sinceCheck.start();
+    QTimer repeat;
+    const auto sendCheck = [&] {
+        if (!rcon.isBusy())
+            rcon.execute(check, [](const velth::RconResult&) {});
+    };
+    QObject::connect(&repeat, &QTimer::timeout, sendCheck);
+    repeat.start(kCheckRepeat);
+    sendCheck();
+    waitFor([&] { return receiver.checkSeen() || stopAsked; }, options.checkLimit);
+    repeat.stop();
+    if (!receiver.checkSeen()) {
+        if (stopAsked)
+            return finish(kExitOk);
+        if (receiver.counts().wrongSecret > 0)
+            return finish(fail("the log of " + serverText
+                    + " arrives, but signed with a log secret not given: give the server's sv_logsecret "
+                      "as --log-secret",
+                kExitLogNotArrived));
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(options.checkLimit).count();
+        return finish(
+            fail("the log of " + serverText + " does not reach this computer: the server took the address " + target
+                    + ", but its log of our own console request did not come back within " + std::to_string(seconds)
+                    + " seconds. Check the router (it must let the server's UDP datagrams in, or forward the log port "
+                      "to this computer), the firewall of this computer, and --log-address"
+                    + (note.empty() ? "" : " (" + note + ")") + ".",
+                kExitLogNotArrived));
+    }
+    std::cerr << "velth-server: the log arrives (known " << sinceStart.elapsed() << " ms after the start)\n";
+    waitFor([&] { return stopAsked || writeFailed; }, std::chrono::hours(24 * 365 * 100));
+    return finish(writeFailed ? kExitNoAnswer : kExitOk);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -630,7 +978,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     std::ios::sync_with_stdio(false);
     if (argc < 2)
-        return usageError("which command: query or rcon?");
+        return usageError("which command: query, rcon or log?");
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
@@ -643,6 +991,8 @@ int main(int argc, char** argv)
             return runRcon(argc, argv);
         if (command == "exporter")
             return velth::servertool::runExporter(argc, argv);
+        if (command == "log")
+            return runLog(argc, argv);
         return usageError("unknown command " + shown(command));
     } catch (const HelpRequest&) {
         std::cout << kUsage;

@@ -26,6 +26,7 @@ ServerProfile readServerProfile(const ProfileSection& profile)
     out.gamePort = readUdpPort(profile, kGamePortKey, kDefaultGamePort);
     out.logAddress = profile.readString(kLogAddressKey);
     out.logPort = readUdpPort(profile, kLogPortKey, kDefaultLogPort);
+    out.stunServer = profile.readString(kStunServerKey, kDefaultStunServer);
     return out;
 }
 

@@ -29,11 +29,15 @@ inline constexpr std::string_view kGameHostKey = "GAMEHOST";
 inline constexpr std::string_view kGamePortKey = "GAMEPORT";
 inline constexpr std::string_view kLogAddressKey = "LOGADDRESS";
 inline constexpr std::string_view kLogPortKey = "LOGPORT";
+inline constexpr std::string_view kStunServerKey = "STUNSERVER";
 
 // The game server's UDP port, and the one the program listens on for the
 // server's live log, unless the profile says otherwise.
 inline constexpr int kDefaultGamePort = 27015;
 inline constexpr int kDefaultLogPort = 27500;
+// The STUN server that tells the live log its address behind a router, when
+// the profile has no STUNSERVER key (a key with no value turns STUN off).
+inline constexpr std::string_view kDefaultStunServer = "stun.l.google.com:19302";
 
 // One profile as the file held it at one moment. An action reads it once
 // and uses only this value, so a profile saved or edited in the file while
@@ -54,6 +58,9 @@ struct ServerProfile
     // program picks its own address on the route to the server.
     std::string logAddress;
     int logPort = kDefaultLogPort;
+    // STUNSERVER: "host" or "host:port" of the STUN server asked for this
+    // computer's address as the internet sees it; empty: none is asked.
+    std::string stunServer{ kDefaultStunServer };
 
     // The game server's address: GAMEHOST, or HOST when that is empty.
     const std::string& gameHost() const { return storedGameHost.empty() ? ftp.host : storedGameHost; }
@@ -61,7 +68,8 @@ struct ServerProfile
 
 // Reads the profile with one access to the file. Missing keys give their
 // defaults: PORT the kind's usual port (21 for plain FTP and explicit TLS),
-// GAMEPORT 27015, LOGPORT 27500, every text empty. A CONNECTION value the
+// GAMEPORT 27015, LOGPORT 27500, STUNSERVER kDefaultStunServer, every other
+// text empty. A CONNECTION value the
 // program does not know raises velth::Error naming it, so a connection never
 // falls back to clear text on its own.
 ServerProfile readServerProfile(const ProfileStore& store, std::string_view name);

@@ -193,7 +193,7 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     Panel1->setObjectName(QStringLiteral("Panel1"));
     // Taller than the fields need alone: the connection list, the game
     // server and the live log stand below the HLDS path.
-    Panel1->setFixedSize(206, 352);
+    Panel1->setFixedSize(206, 408);
     Panel1->setFrameShape(QFrame::StyledPanel);
     Panel1->setFrameShadow(QFrame::Raised);
     panelColumn->addWidget(Panel1);
@@ -245,10 +245,17 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     LogPort = new TPortEdit(Panel1, kDefaultLogPort);
     LogPort->setObjectName(QStringLiteral("LogPort"));
     LogPort->setGeometry(140, 285, 61, kFieldHeight);
-    LogPortNote = new QLabel(QStringLiteral("A router must forward the log port (UDP) to this computer."), Panel1);
+    StunServerLabel = makeLabel(Panel1, "StunServerLabel", QStringLiteral("STUN server (empty: none)"), 5, 310);
+    StunServer = makeField(Panel1, "StunServer", 5, 325, 196);
+    StunServer->setValidator(new AddressValidator(StunServer));
+    StunServer->setPlaceholderText(QStringLiteral("none: the router forwards the log port"));
+    LogPortNote = new QLabel(
+        QStringLiteral("Behind a router the STUN server finds this computer's address, or the router forwards the "
+                       "log port (UDP)."),
+        Panel1);
     LogPortNote->setObjectName(QStringLiteral("LogPortNote"));
     LogPortNote->setWordWrap(true);
-    LogPortNote->setGeometry(5, 309, 196, 40);
+    LogPortNote->setGeometry(5, 349, 196, 56);
     LogPortNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     setTabOrder(BAdd, BDelete);
@@ -264,6 +271,7 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     setTabOrder(GameHost, GamePort);
     setTabOrder(GamePort, LogAddress);
     setTabOrder(LogAddress, LogPort);
+    setTabOrder(LogPort, StunServer);
 
     m_host.edit = Host;
     m_user.edit = User;
@@ -271,6 +279,7 @@ TsettingsFrame::TsettingsFrame(AppContext& context, QWidget* parent)
     m_hldsPath.edit = hldsPath;
     m_gameHost.edit = GameHost;
     m_logAddress.edit = LogAddress;
+    m_stunServer.edit = StunServer;
 
     connect(ServerList, &QListWidget::itemSelectionChanged, this, guarded(this, &TsettingsFrame::ServerListClick));
     // A click on the entry already selected reads the profile again too.
@@ -323,6 +332,8 @@ void TsettingsFrame::ServerListClick()
     GamePort->setValue(readUdpPort(profile, kGamePortKey, kDefaultGamePort));
     showValue(m_logAddress, profile.readString(kLogAddressKey));
     LogPort->setValue(readUdpPort(profile, kLogPortKey, kDefaultLogPort));
+    // Without the key the default, as the live log reads it; empty stays empty.
+    showValue(m_stunServer, profile.readString(kStunServerKey, kDefaultStunServer));
 }
 
 // Picking another kind moves a port left at the old kind's usual port to the
@@ -406,6 +417,7 @@ void TsettingsFrame::BSaveClick()
     store.writeInt(*name, kGamePortKey, GamePort->portValue());
     store.writeString(*name, kLogAddressKey, valueToSave(m_logAddress));
     store.writeInt(*name, kLogPortKey, LogPort->portValue());
+    store.writeString(*name, kStunServerKey, valueToSave(m_stunServer));
     m_context.setStatus(QStringLiteral("Settings successfully saved."));
 }
 

@@ -96,6 +96,10 @@ public:
     QLineEdit* LogAddress = nullptr;
     QLabel* LogPortLabel = nullptr;
     TPortEdit* LogPort = nullptr;
+    // The STUN server that tells the live log this computer's address behind
+    // a router (STUNSERVER; empty: none is asked).
+    QLabel* StunServerLabel = nullptr;
+    QLineEdit* StunServer = nullptr;
     QLabel* LogPortNote = nullptr;
 
 private:
@@ -119,6 +123,7 @@ private:
     FieldValue m_hldsPath;
     FieldValue m_gameHost;
     FieldValue m_logAddress;
+    FieldValue m_stunServer;
     // The stored connection value while the list shows none of its entries
     // (a value the program does not know): Save writes it back unchanged.
     std::string m_unknownConnection;

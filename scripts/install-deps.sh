@@ -15,6 +15,8 @@ packages=(
     python3-pyftpdlib python3-openssl python3-paramiko openssl openssh-client
     xvfb xauth
     unrtf
+    qstat time
+    coturn nftables iproute2
     prometheus
 )
 missing=()

@@ -112,7 +112,9 @@ def prepare_program(program, port, user, password, game_port=None, rcon_password
         os.makedirs(os.path.join(program, sub), exist_ok=True)
     keys = [("HOST", "127.0.0.1"), ("PORT", str(port)), ("USER", user), ("PASS", password), ("HLDS", "hlds")]
     if game_port:
-        keys += [("GAMEHOST", "127.0.0.1"), ("GAMEPORT", str(game_port))]
+        # STUNSERVER empty: the demo never asks a public STUN server (the
+        # program asks none for a loopback server anyway).
+        keys += [("GAMEHOST", "127.0.0.1"), ("GAMEPORT", str(game_port)), ("STUNSERVER", "")]
     if rcon_password is not None:
         keys.append(("rconpass", rcon_password))
     set_keys(os.path.join(program, "ftpserver.ini"), PROFILE, keys)

@@ -295,13 +295,28 @@ TEST(GameWire, ReadsEveryTruncationOfAReply)
     std::string goldsrc = "127.0.0.1:27015\0Name\0de_dust2\0cstrike\0Counter-Strike\0"s
         + "\x03\x10\x2f\x64\x6c\x00\x01"s + "http://x\0http://y\0\0"s + "\x01\x00\x00\x00\x02\x00\x00\x00\x00\x01"s
         + "\x01\x02"s;
+    // An info reply cut before its player counts was cut on the way and is
+    // nothing (never "0/0 players" or a cut name); past them the rest is read
+    // as far as it goes.
+    const std::size_t sourceCounts = 1 + 37 + 2 + 2; // protocol, the four names, app id, the counts
+    const std::size_t goldsrcCounts = std::strlen("127.0.0.1:27015") + 1 + 37 + 2;
     for (std::size_t n = 0; n <= source.size(); ++n) {
         const auto info = gamewire::parseSourceInfo(std::string_view(source).substr(0, n));
-        EXPECT_EQ(info.has_value(), n >= 1) << n;
+        EXPECT_EQ(info.has_value(), n >= sourceCounts) << n;
+        if (info) {
+            EXPECT_EQ(info->game, "Counter-Strike") << n;
+            EXPECT_EQ(info->players, 3) << n;
+            EXPECT_EQ(info->maxPlayers, 16) << n;
+        }
     }
     for (std::size_t n = 0; n <= goldsrc.size(); ++n) {
         const auto info = gamewire::parseGoldSrcInfo(std::string_view(goldsrc).substr(0, n));
-        EXPECT_EQ(info.has_value(), n > std::strlen("127.0.0.1:27015")) << n;
+        EXPECT_EQ(info.has_value(), n >= goldsrcCounts) << n;
+        if (info) {
+            EXPECT_EQ(info->name, "Name") << n;
+            EXPECT_EQ(info->players, 3) << n;
+            EXPECT_EQ(info->maxPlayers, 16) << n;
+        }
     }
     const auto full = gamewire::parseSourceInfo(source);
     ASSERT_TRUE(full);
@@ -319,8 +334,9 @@ TEST(GameWire, ReadsEveryTruncationOfAReply)
     EXPECT_EQ(old->protocol, 47);
     EXPECT_TRUE(old->secure);
     EXPECT_EQ(old->bots, 2);
-    // A name without its zero byte is still the name.
-    EXPECT_EQ(gamewire::parseSourceInfo("\x30Na"s)->name, "Na");
+    // A name without its zero byte was cut short.
+    EXPECT_EQ(gamewire::parseSourceInfo("\x30Na"s), std::nullopt);
+    EXPECT_EQ(gamewire::parseGoldSrcInfo("127.0.0.1:27015\0Na"s), std::nullopt);
 
     // Players: the count says 9, the list holds two and a cut one.
     std::string players = "\x09"s;
@@ -381,6 +397,22 @@ TEST(GameWire, JoinsSplitPartsOfOneRequestOnly)
         { "a newer request replaces", { part(7, 0, 2, "XX"), part(8, 1, 2, "cd"), part(8, 0, 2, "ab") }, "abcd" },
         { "ids across the wrap", { part(0x7fffffff, 0, 2, "XX"), part(INT32_MIN, 0, 1, "new") }, "new" },
         { "cut headers", { "\xFE\xFF\xFF\xFF\x07\x00"s, "\xFE\xFF\xFF\xFF"s }, std::nullopt },
+        // A request asked again gets a new answer with a new id; its parts
+        // complete an earlier answer where every part they share agrees.
+        { "two answers that agree, each missing a part",
+            { part(7, 0, 3, "ab"), part(7, 2, 3, "ef"), part(8, 0, 3, "ab"), part(8, 1, 3, "cd") }, "abcdef" },
+        { "three answers that agree",
+            { part(7, 0, 3, "ab"), part(8, 0, 3, "ab"), part(8, 1, 3, "cd"), part(9, 1, 3, "cd"), part(9, 2, 3, "ef") },
+            "abcdef" },
+        { "two answers that disagree in a shared part",
+            { part(7, 0, 3, "ab"), part(7, 2, 3, "ef"), part(8, 0, 3, "AB"), part(8, 1, 3, "cd") }, std::nullopt },
+        { "two answers that share no part", { part(7, 0, 2, "ab"), part(8, 1, 2, "cd") }, std::nullopt },
+        { "two answers of another part count", { part(7, 0, 2, "ab"), part(8, 0, 3, "ab"), part(8, 1, 3, "cd") },
+            std::nullopt },
+        { "an answer that disagrees is left out",
+            { part(7, 0, 3, "ab"), part(7, 1, 3, "XX"), part(8, 0, 3, "ab"), part(9, 1, 3, "cd"), part(9, 0, 3, "ab"),
+                part(8, 2, 3, "ef") },
+            "abcdef" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -401,4 +433,17 @@ TEST(GameWire, JoinsSplitPartsOfOneRequestOnly)
     EXPECT_EQ(assembler.add(part(10, 0, 1, "z")), "z");
     // A joined request's parts coming again do not join again.
     EXPECT_EQ(assembler.add(part(10, 0, 1, "z")), std::nullopt);
+
+    // Only a few answers are kept, the oldest going first.
+    gamewire::SplitAssembler kept;
+    EXPECT_EQ(kept.add(part(20, 0, 2, "ab")), std::nullopt);
+    for (std::int32_t id = 21; id < 21 + static_cast<std::int32_t>(gamewire::SplitAssembler::kMaxAnswers); ++id)
+        EXPECT_EQ(kept.add(part(id, 1, 3, "x")), std::nullopt);
+    EXPECT_EQ(kept.add(part(20, 1, 2, "cd")), std::nullopt);
+    // Answers that agree are one reply: it joins once.
+    gamewire::SplitAssembler once;
+    EXPECT_EQ(once.add(part(30, 0, 2, "ab")), std::nullopt);
+    EXPECT_EQ(once.add(part(31, 0, 2, "ab")), std::nullopt);
+    EXPECT_EQ(once.add(part(31, 1, 2, "cd")), "abcd");
+    EXPECT_EQ(once.add(part(30, 1, 2, "cd")), std::nullopt);
 }

@@ -67,6 +67,48 @@ TEST(GameServerEmulator, FleetServersAnswerOnTheirOwnPortsUnderTheirOwnNames)
     }
 }
 
+// How many of `count` info requests sent at once get a reply: replies are
+// collected until `expected` came, then for one more second (a reply more
+// than expected would be a fault; waiting longer never makes one appear).
+int repliesTo(int port, int count, int expected)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = header + "TSource Engine Query" + std::string(1, '\0');
+    for (int i = 0; i < count; ++i)
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    int got = 0;
+    pollfd p{ fd, POLLIN, 0 };
+    while (::poll(&p, 1, got < expected ? 20000 : 1000) > 0) {
+        char buf[2048];
+        if (::recv(fd, buf, sizeof buf, 0) > 0)
+            ++got;
+    }
+    ::close(fd);
+    return got;
+}
+
+TEST(GameServerEmulator, LosesTheDatagramsItSendsAsAskedFor)
+{
+    GameServerEmulator::Options everyThird;
+    everyThird.loseEvery = 3;
+    GameServerEmulator server(everyThird);
+    EXPECT_EQ(repliesTo(server.port(), 9, 6), 6);
+    // The same seed loses the same share of the same replies.
+    GameServerEmulator::Options random;
+    random.lossPercent = 50;
+    random.lossSeed = 5;
+    GameServerEmulator first(random);
+    const int kept = repliesTo(first.port(), 40, 1);
+    EXPECT_GT(kept, 5);
+    EXPECT_LT(kept, 35);
+    GameServerEmulator second(random);
+    EXPECT_EQ(repliesTo(second.port(), 40, kept), kept);
+}
+
 // The rcon refusals of the engine, word for word, and the record of them.
 TEST(GameServerEmulator, RconRefusesAsTheEngineDoes)
 {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <functional>
 #include <iostream>
+#include <map>
 
 using namespace velth;
 using namespace std::chrono_literals;
@@ -130,7 +132,47 @@ struct QueryRow
     GameServerEmulator::Options options;
     unsigned parts;
     std::function<void(const GameQueryResult&, const GameServerEmulator&)> check;
+    // Nothing: a time-out of 1.5 s and two retries for each request.
+    std::optional<GameQuery::Limits> limits = std::nullopt;
 };
+
+// A server as big as busy ones are: 172 rules (three split parts) and 20 players.
+std::string bigServerState()
+{
+    std::string rules;
+    for (int i = 0; i < 172; ++i)
+        rules += std::string(i ? "," : "") + "\"velth_rule_" + std::to_string(1000 + i) + "\": \"" + std::to_string(i)
+            + "\"";
+    std::string players;
+    for (int i = 0; i < 20; ++i)
+        players += std::string(i ? "," : "") + "{\"name\": \"Player " + std::to_string(i + 1)
+            + "\", \"userid\": " + std::to_string(i + 2) + ", \"uniqueid\": \"STEAM_0:0:" + std::to_string(i)
+            + "\", \"frags\": " + std::to_string(i) + ", \"time\": 60}";
+    return "{\"max_players\": 32, \"rules\": {" + rules + "}, \"players\": [" + players + "]}";
+}
+
+void expectBigServer(const GameQueryResult& r)
+{
+    EXPECT_EQ(r.status, GameQueryResult::Status::Online);
+    EXPECT_EQ(r.info.name, "Velth Test Server");
+    EXPECT_EQ(r.info.players, 20);
+    EXPECT_EQ(r.info.maxPlayers, 32);
+    ASSERT_TRUE(r.players);
+    ASSERT_EQ(r.players->size(), 20u);
+    EXPECT_EQ(r.players->back().name, "Player 20");
+    ASSERT_TRUE(r.rules);
+    ASSERT_EQ(r.rules->size(), 173u); // with sv_password
+    EXPECT_EQ(r.rules->at(171), (std::pair<std::string, std::string>{ "velth_rule_1171", "171" }));
+}
+
+// Sent again as often as it takes within the whole time a query has.
+GameQuery::Limits untilTheEnd(std::chrono::milliseconds total)
+{
+    GameQuery::Limits limits;
+    limits.total = total;
+    limits.retries = 100000;
+    return limits;
+}
 
 GameServerEmulator::Options with(std::function<void(GameServerEmulator::Options&)> change)
 {
@@ -267,6 +309,51 @@ TEST(GameQuery, AnswersEveryFormAndHostileServer)
                 EXPECT_EQ(r.players->size(), 4u);
                 EXPECT_GT((*r.players)[0].name.size(), 60000u);
             } },
+        { "info replies cut in the name and before the counts are asked again",
+            with([](auto& o) { o.hostile = { Hostile::CutInfo }; }), kAll,
+            [](const GameQueryResult& r, const GameServerEmulator& server) {
+                expectDefaultServer(r);
+                expectDefaultPlayers(r);
+                EXPECT_EQ(countStarting(server.received(), "info"), 3u);
+            } },
+        { "rules never answered: online with the info and players",
+            with([](auto& o) { o.hostile = { Hostile::NoRules }; }), kAll,
+            [](const GameQueryResult& r, const GameServerEmulator& server) {
+                expectDefaultServer(r);
+                expectDefaultPlayers(r);
+                EXPECT_FALSE(r.rules);
+                EXPECT_EQ(countStarting(server.received(), "rules"), 3u);
+            } },
+        { "rules never answered while the query's time runs out: what came stays",
+            with([](auto& o) { o.hostile = { Hostile::NoRules }; }), kAll,
+            [](const GameQueryResult& r, const GameServerEmulator& server) {
+                expectDefaultServer(r);
+                expectDefaultPlayers(r);
+                EXPECT_FALSE(r.rules);
+                // Asked again and again until the end, not three times.
+                EXPECT_GT(countStarting(server.received(), "rules"), 3u);
+            },
+            untilTheEnd(3s) },
+        { "split replies never whole while the query's time runs out",
+            with([](auto& o) { o.hostile = { Hostile::SplitMissing }; }), kAll,
+            [](const GameQueryResult& r, const GameServerEmulator&) {
+                expectDefaultServer(r);
+                EXPECT_FALSE(r.players);
+                EXPECT_FALSE(r.rules);
+            },
+            untilTheEnd(3s) },
+        // Each answer of three parts loses one; two answers that agree make one whole.
+        { "one datagram in four lost, rules in three parts", with([](auto& o) {
+             o.stateJson = bigServerState();
+             o.loseEvery = 4;
+         }),
+            kAll, [](const GameQueryResult& r, const GameServerEmulator&) { expectBigServer(r); } },
+        { "a quarter of the datagrams lost at random", with([](auto& o) {
+             o.stateJson = bigServerState();
+             o.lossPercent = 25;
+             o.lossSeed = 7;
+         }),
+            kAll, [](const GameQueryResult& r, const GameServerEmulator&) { expectBigServer(r); }, untilTheEnd(20s) },
         { "random bytes for every answer", with([](auto& o) { o.hostile = { Hostile::Garbage }; }), kAll,
             [](const GameQueryResult& r, const GameServerEmulator& server) {
                 // The emulator's random bytes are the same every run, and none reads as an info reply.
@@ -280,7 +367,7 @@ TEST(GameQuery, AnswersEveryFormAndHostileServer)
     for (const QueryRow& row : rows) {
         SCOPED_TRACE(row.what);
         GameServerEmulator server(row.options);
-        const GameQueryResult result = runQuery(addressOf(server), row.parts, limits);
+        const GameQueryResult result = runQuery(addressOf(server), row.parts, row.limits.value_or(limits));
         EXPECT_EQ(result.error, "");
         row.check(result, server);
     }
@@ -333,6 +420,53 @@ TEST(GameQuery, ManyServersAtOnceAndCancel)
     const GameQueryResult unknown = runQuery({ "no-such-host.invalid", 27015 }, QueryInfo);
     EXPECT_EQ(unknown.status, GameQueryResult::Status::Failed);
     EXPECT_EQ(unknown.error, "Cannot find the host no-such-host.invalid.");
+}
+
+namespace {
+
+int openFiles()
+{
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+} // namespace
+
+// A fleet larger than the queries let run at once, a fifth of every server's
+// datagrams lost: each server's answer reaches its own query (the names say
+// which server sent them), everything comes in the end, and the whole fleet
+// is asked over one socket rather than one per server.
+TEST(GameQuery, AFleetOverOneSocketWithLoss)
+{
+    GameServerEmulator::Options options;
+    options.count = 300;
+    options.latencyMs = 20;
+    options.lossPercent = 20;
+    options.lossSeed = 3;
+    GameServerEmulator fleet(options);
+    GameQuery query;
+    GameQuery::Limits limits = untilTheEnd(60s);
+    limits.inFlight = 40;
+    query.setLimits(limits);
+    const int filesBefore = openFiles();
+    int filesMost = filesBefore;
+    std::map<int, GameQueryResult> results;
+    for (const int port : fleet.ports())
+        query.query({ fleet.host(), port }, kAll, [&, port](const GameQueryResult& r) {
+            results[port] = r;
+            filesMost = std::max(filesMost, openFiles());
+        });
+    EXPECT_EQ(query.running(), 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return results.size() == 300; }, 2 * kWaitMs));
+    EXPECT_LE(filesMost - filesBefore, 2);
+    for (std::size_t i = 0; i < fleet.ports().size(); ++i) {
+        const GameQueryResult& r = results[fleet.ports()[i]];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r.status, kOnline);
+        EXPECT_EQ(r.info.name, "Velth Test Server #" + std::to_string(i + 1));
+        EXPECT_TRUE(r.complete(kAll));
+        EXPECT_GE(r.ping.count(), 20);
+    }
 }
 
 // --- remote console -----------------------------------------------------------

@@ -184,6 +184,15 @@ const UsageCase kUsageCases[] = {
         { "exporter", "--listen", "127.0.0.1:0", "--targets", "/dev/null", "--player-series" }, "--passwords" },
     { "ExporterPasswordOption", { "exporter", "--password=pw", "--listen", "127.0.0.1:0" },
         "never taken from the command line" },
+    { "LogWithoutServer", { "log" }, "log needs a server" },
+    { "LogTwoServers", { "log", "SERVER", "SERVER" }, "log takes one server" },
+    { "LogPasswordOption", { "log", "--password=pw", "SERVER" }, "never taken from the command line" },
+    { "LogNoPasswordAnywhere", { "log", "--stun", "", "SERVER" }, "VELTH_RCON_PASSWORD" },
+    { "LogPortTooLarge", { "log", "--log-port", "65536", "SERVER" }, "--log-port takes a port" },
+    { "LogPortNotANumber", { "log", "--log-port=x", "SERVER" }, "--log-port takes a port" },
+    { "LogStunMalformed", { "log", "--stun", "stun.example.org:0", "SERVER" }, "--stun takes HOST" },
+    { "LogAddressWithPort", { "log", "--log-address", "127.0.0.1:27500", "SERVER" }, "--log-address takes" },
+    { "LogCheckZero", { "log", "--check", "0", "SERVER" }, "takes seconds" },
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ServerToolUsage, ::testing::ValuesIn(kUsageCases),
@@ -192,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ServerToolUsage, ::testing::ValuesIn(kUsageC
 TEST(ServerTool, HelpGoesToStandardOutput)
 {
     for (const std::vector<std::string>& args :
-        { std::vector<std::string>{ "--help" }, { "query", "--help" }, { "rcon", "--help" } }) {
+        { std::vector<std::string>{ "--help" }, { "query", "--help" }, { "rcon", "--help" }, { "log", "--help" } }) {
         const Outcome r = runTool(ToolRun(args));
         EXPECT_EQ(r.exitCode, 0) << args.back();
         EXPECT_EQ(r.out.rfind("usage: velth-server query", 0), 0u) << r.out;
@@ -297,6 +306,55 @@ TEST(ServerTool, QueryTableShowsServersPlayersAndRules)
     EXPECT_EQ(lines[7].rfind("  rules (", 0), 0u) << lines[7];
     EXPECT_NE(r.out.find("\n    mp_timelimit = 30\n"), std::string::npos);
 }
+
+// The exit status says whether every server answered every part asked; a
+// server that answered the info is online with what it sent, the rest null
+// in the JSON and named in the table.
+struct QueryExitCase
+{
+    const char* name;
+    std::vector<GameServerEmulator::Hostile> hostile;
+    std::vector<std::string> options;
+    int exitCode;
+    std::vector<std::string> shown; // in the output
+};
+
+class ServerToolQueryExit : public ::testing::TestWithParam<QueryExitCase>
+{ };
+
+TEST_P(ServerToolQueryExit, CountsEveryPartAsked)
+{
+    const QueryExitCase& c = GetParam();
+    GameServerEmulator::Options options;
+    options.hostile = c.hostile;
+    GameServerEmulator server(options);
+    ToolRun run({ "query", "--timeout", "3" });
+    run.args.insert(run.args.end(), c.options.begin(), c.options.end());
+    run.args.push_back(local(server.port()));
+    const Outcome r = runTool(run);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const std::string& text : c.shown)
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
+const QueryExitCase kQueryExitCases[] = {
+    { "EveryPartAnswered", {}, { "--players", "--rules", "--json" }, 0,
+        { "\"online\":true", "\"player_list\":[{", "\"rules\":{\"" } },
+    { "RulesNeverAnswered", { GameServerEmulator::Hostile::NoRules }, { "--players", "--rules", "--json" }, 1,
+        { "\"online\":true", "\"name\":\"Velth Test Server\"", "\"player_list\":[{", "\"rules\":null" } },
+    { "RulesNeverAnsweredInTheTable", { GameServerEmulator::Hostile::NoRules }, { "--players", "--rules" }, 1,
+        { "  online  ", "  players (4):\n", "  rules: no answer\n" } },
+    { "RulesNotAsked", { GameServerEmulator::Hostile::NoRules }, { "--players", "--json" }, 0,
+        { "\"online\":true", "\"player_list\":[{" } },
+    { "NeitherEverWhole", { GameServerEmulator::Hostile::SplitMissing }, { "--players", "--rules", "--json" }, 1,
+        { "\"online\":true", "\"map\":\"de_dust2\"", "\"player_list\":null", "\"rules\":null" } },
+    { "InfoCutTwiceThenWhole", { GameServerEmulator::Hostile::CutInfo }, { "--json" }, 0,
+        { "\"online\":true", "\"name\":\"Velth Test Server\"", "\"players\":4,\"max_players\":16" } },
+};
+
+INSTANTIATE_TEST_SUITE_P(Parts, ServerToolQueryExit, ::testing::ValuesIn(kQueryExitCases),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Markup, control characters and invalid UTF-8 in every text, and counts
 // that disagree with the lists: the JSON stays valid UTF-8 (the parser
@@ -463,6 +521,20 @@ TEST(ServerTool, RconOnManyServersPrefixesEachLine)
     EXPECT_EQ(r.out, a + ": again \n" + c + ": again \n");
 }
 
+// Output cut at its bound (here the time bound: the server prints without
+// end) is not a complete answer: a status of its own, and a word on stderr.
+TEST(ServerTool, RconOutputCutHasItsOwnStatus)
+{
+    GameServerEmulator::Options options;
+    options.rconPassword = "pw";
+    options.hostile = { GameServerEmulator::Hostile::EndlessPrint };
+    GameServerEmulator server(options);
+    const Outcome r = runTool({ { "rcon", "--timeout", "3", local(server.port()), "status" }, "pw" });
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(r.out.rfind("endless output 0 ", 0), 0u) << r.out.substr(0, 40);
+    EXPECT_EQ(r.err, "velth-server: the output was cut at its bound\n");
+}
+
 // On a terminal the console's output cannot drive it: the escape sequences
 // in the names of a hostile server's status show as visible characters
 // (piped, the bytes stay as they came, as the password table shows).
@@ -508,6 +580,75 @@ TEST(ServerTool, FailureBanEndsInRefusals)
     const json all = json::parse(query.out);
     EXPECT_EQ(all[0]["status"], "failed");
     EXPECT_NE(all[0]["error"].get<std::string>().find("banned"), std::string::npos) << all[0]["error"];
+}
+
+// --- log --------------------------------------------------------------------
+
+// velth-server log streams every line of the server's log, in order and
+// whole, to --output; its own console requests (the check, the console's end
+// markers, with the password) stay out; SIGTERM takes the address back and
+// ends with 0. A log that never arrives ends with 4 and says so; a refused
+// password ends with rcon's 2. Every run names its STUN server explicitly.
+TEST(ServerTool, LogStreamsTheServersLog)
+{
+    TempDir dir;
+    std::string replay;
+    for (int i = 0; i < 2000; ++i)
+        replay += "L 12/09/2026 - 07:10:00: \"P" + std::to_string(i % 9) + "<2><STEAM_0:1:" + std::to_string(i)
+            + "><CT>\" say \"line " + std::to_string(i) + "\"\n";
+    dir.write("replay.log", replay);
+    GameServerEmulator::Options options;
+    options.rconPassword = "pw";
+    options.replayLog = dir.file("replay.log");
+    options.replayRate = 1000;
+    GameServerEmulator server(options);
+
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELTH_RCON_PASSWORD"), QStringLiteral("pw"));
+    tool.setProcessEnvironment(env);
+    const std::string output = dir.file("live.log");
+    tool.start(QStringLiteral(VELTH_SERVER_TOOL),
+        { QStringLiteral("log"), QStringLiteral("--stun"), QString(), QStringLiteral("--output"),
+            QString::fromStdString(output), QString::fromStdString(local(server.port())) });
+    ASSERT_TRUE(tool.waitForStarted(30000));
+    const auto lines = [&] {
+        const std::string bytes = velth::readFileIfExists(output).value_or(std::string());
+        return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+    };
+    for (int i = 0; i < 1200 && lines() < 2000; ++i)
+        tool.waitForFinished(100);
+    ASSERT_EQ(lines(), 2000u) << tool.readAllStandardError().toStdString();
+    tool.terminate();
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    const std::string err = tool.readAllStandardError().toStdString();
+    EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(tool.exitCode(), 0) << err;
+    EXPECT_EQ(velth::readFile(output), replay);
+    EXPECT_NE(err.find("the log arrives"), std::string::npos) << err;
+    EXPECT_NE(err.find("2000 lines received"), std::string::npos) << err;
+    const auto commands = server.rconCommands();
+    const auto added = std::find_if(commands.begin(), commands.end(),
+        [](const std::string& c) { return c.rfind("logaddress_add 127.0.0.1 ", 0) == 0; });
+    ASSERT_NE(added, commands.end());
+    EXPECT_TRUE(server.waitForCommand("logaddress_del" + added->substr(14), std::chrono::seconds(30)));
+
+    // The log never comes (a router on the way drops it).
+    options.logLost = true;
+    GameServerEmulator lost(options);
+    Outcome r = runTool({ { "log", "--stun", "", "--check", "2", local(lost.port()) }, "pw" });
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("does not reach this computer"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("within 2 seconds"), std::string::npos) << r.err;
+    const auto lostCommands = lost.rconCommands();
+    EXPECT_TRUE(std::any_of(lostCommands.begin(), lostCommands.end(),
+        [](const std::string& c) { return c.rfind("logaddress_del 127.0.0.1 ", 0) == 0; }));
+
+    // A wrong password ends as rcon's does, before any address is given.
+    r = runTool({ { "log", "--stun", "", local(lost.port()) }, "wrong" });
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("Bad rcon_password"), std::string::npos) << r.err;
 }
 
 } // namespace

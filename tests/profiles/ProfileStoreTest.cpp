@@ -236,6 +236,17 @@ TEST_F(StoreTest, GameServerKeysReadWithTheirDefaults)
         EXPECT_EQ(profile.logPort, c.logPort) << c.lines;
         EXPECT_EQ(profile.ftp.host, "ftp.example.net") << c.lines;
     }
+
+    // STUNSERVER: the public default without the key, off with an empty one.
+    const std::pair<const char*, const char*> stun[] = {
+        { "", "stun.l.google.com:19302" },
+        { "STUNSERVER=\r\n", "" },
+        { "STUNSERVER=198.51.100.20:3478\r\n", "198.51.100.20:3478" },
+    };
+    for (const auto& [lines, server] : stun) {
+        dir.write("ftpserver.ini", "[p]\r\nHOST=ftp.example.net\r\n" + std::string(lines));
+        EXPECT_EQ(readServerProfile(store, "p").stunServer, server) << lines;
+    }
 }
 
 // One reading holds what the file said then: a write after it is not mixed

@@ -153,7 +153,7 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
     EXPECT_EQ(page->MainControl->geometry(), page->rect());
     EXPECT_EQ(page->GroupBox1->title(), QStringLiteral("FTP Server"));
     EXPECT_EQ(page->GroupBox1->geometry(), QRect(0, 0, 141, page->SettingsTab->height()));
-    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 352));
+    EXPECT_EQ(page->Panel1->geometry(), QRect(145, 5, 206, 408));
 
     struct Place
     {
@@ -166,7 +166,8 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
              Place{ page->User, { 5, 125, 96, 21 } }, Place{ page->Password, { 105, 125, 96, 21 } },
              Place{ page->hldsPath, { 5, 165, 196, 21 } }, Place{ page->Connection, { 5, 205, 196, 21 } },
              Place{ page->GameHost, { 5, 245, 131, 21 } }, Place{ page->GamePort, { 140, 245, 61, 21 } },
-             Place{ page->LogAddress, { 5, 285, 131, 21 } }, Place{ page->LogPort, { 140, 285, 61, 21 } } })
+             Place{ page->LogAddress, { 5, 285, 131, 21 } }, Place{ page->LogPort, { 140, 285, 61, 21 } },
+             Place{ page->StunServer, { 5, 325, 196, 21 } } })
         EXPECT_EQ(p.widget->geometry(), p.rect) << p.widget->objectName().toStdString();
     struct Caption
     {
@@ -177,11 +178,12 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
     for (const Caption& c : { Caption{ page->GameHostLabel, QStringLiteral("Game server address"), { 5, 230 } },
              Caption{ page->GamePortLabel, QStringLiteral("Game port"), { 140, 230 } },
              Caption{ page->LogAddressLabel, QStringLiteral("Live log address"), { 5, 270 } },
-             Caption{ page->LogPortLabel, QStringLiteral("Log port"), { 140, 270 } } }) {
+             Caption{ page->LogPortLabel, QStringLiteral("Log port"), { 140, 270 } },
+             Caption{ page->StunServerLabel, QStringLiteral("STUN server (empty: none)"), { 5, 310 } } }) {
         EXPECT_EQ(c.label->text(), c.text);
         EXPECT_EQ(c.label->pos(), c.pos) << c.text.toStdString();
     }
-    EXPECT_TRUE(page->LogPortNote->text().contains(QStringLiteral("router must forward")));
+    EXPECT_TRUE(page->LogPortNote->text().contains(QStringLiteral("the router forwards the log port")));
     EXPECT_EQ(page->GameHost->placeholderText(), QStringLiteral("same as Host"));
     EXPECT_EQ(page->LogAddress->placeholderText(), QStringLiteral("automatic"));
     EXPECT_EQ(page->GamePort->value(), 27015);
@@ -225,11 +227,11 @@ TEST_F(SettingsFrameTest, LayoutAndKeyboardOrder)
 
     // The order Tab walks through the panel.
     QStringList order;
-    const QStringList wanted
-        = { QStringLiteral("BAdd"), QStringLiteral("BDelete"), QStringLiteral("BSave"), QStringLiteral("ServerName"),
-              QStringLiteral("Host"), QStringLiteral("Port"), QStringLiteral("User"), QStringLiteral("Password"),
-              QStringLiteral("hldsPath"), QStringLiteral("Connection"), QStringLiteral("GameHost"),
-              QStringLiteral("GamePort"), QStringLiteral("LogAddress"), QStringLiteral("LogPort") };
+    const QStringList wanted = { QStringLiteral("BAdd"), QStringLiteral("BDelete"), QStringLiteral("BSave"),
+        QStringLiteral("ServerName"), QStringLiteral("Host"), QStringLiteral("Port"), QStringLiteral("User"),
+        QStringLiteral("Password"), QStringLiteral("hldsPath"), QStringLiteral("Connection"),
+        QStringLiteral("GameHost"), QStringLiteral("GamePort"), QStringLiteral("LogAddress"), QStringLiteral("LogPort"),
+        QStringLiteral("StunServer") };
     QWidget* w = page->BAdd;
     for (int steps = 0; steps < 100 && order.size() < wanted.size(); ++steps, w = w->nextInFocusChain()) {
         if (wanted.contains(w->objectName()) && !order.contains(w->objectName()))
@@ -379,8 +381,9 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
     folder.write("ftpserver.ini",
         "[Full]\r\nHOST=ftp.example.org\r\nPORT=2121\r\nUSER=admin\r\nPASS=s3cret\r\nHLDS=games/hlds\r\n"
         "CONNECTION=ftps-implicit\r\nGAMEHOST=game.example.org\r\nGAMEPORT=27016\r\nLOGADDRESS=203.0.113.9\r\n"
-        "LOGPORT=28000\r\n"
-        "[Bare]\r\nHOST=\r\n[Hex]\r\nPORT=0x15\r\nGAMEPORT=0x6988\r\n[Junk]\r\nPORT=abc\r\nGAMEPORT=abc\r\n"
+        "LOGPORT=28000\r\nSTUNSERVER=198.51.100.20:3478\r\n"
+        "[Bare]\r\nHOST=\r\nSTUNSERVER=\r\n[Hex]\r\nPORT=0x15\r\nGAMEPORT=0x6988\r\n[Junk]\r\nPORT=abc\r\nGAMEPORT="
+        "abc\r\n"
         "LOGPORT=x\r\n[High]\r\nPORT=99999\r\nGAMEPORT=99999\r\nLOGPORT=65536\r\n[Low]\r\nPORT=-4\r\nGAMEPORT=0\r\n"
         "[Ssh]\r\nCONNECTION=sftp\r\n");
     open();
@@ -396,6 +399,7 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
     EXPECT_EQ(page->GamePort->text(), QStringLiteral("27016"));
     EXPECT_EQ(page->LogAddress->text(), QStringLiteral("203.0.113.9"));
     EXPECT_EQ(page->LogPort->text(), QStringLiteral("28000"));
+    EXPECT_EQ(page->StunServer->text(), QStringLiteral("198.51.100.20:3478"));
 
     // A stored FTP port outside the range shows the nearer bound; a game or
     // log port outside it shows the default, the port the program uses then.
@@ -423,6 +427,10 @@ TEST_F(SettingsFrameTest, SelectShowsStoredFieldsAndDefaults)
             { page->Host, page->User, page->Password, page->hldsPath, page->GameHost, page->LogAddress })
             EXPECT_EQ(field->text(), QString()) << p.name << " " << field->objectName().toStdString();
         EXPECT_EQ(page->Connection->currentText(), QString::fromLatin1(p.connection)) << p.name;
+        // An empty key turns STUN off; without the key the default is shown (and saved).
+        EXPECT_EQ(page->StunServer->text(),
+            std::string_view(p.name) == "Bare" ? QString() : QStringLiteral("stun.l.google.com:19302"))
+            << p.name;
     }
 
     // The keyboard selects too.
@@ -456,7 +464,7 @@ TEST_F(SettingsFrameTest, SaveWritesFieldsInOrderAndKeepsOtherKeys)
     EXPECT_EQ(ini(),
         "; kept by hand\r\n[Alpha]\r\nHOST=ftp.example.org\r\nrconpass=rc\r\nCustom=1\r\nPORT=2121\r\nUSER=admin\r\n"
         "PASS=p\xc3\xa4 ss\r\nHLDS=hlds\r\nCONNECTION=ftp-active\r\nGAMEHOST=game.example.org\r\nGAMEPORT=27016\r\n"
-        "LOGADDRESS=203.0.113.9\r\nLOGPORT=65535\r\n[Beta]\r\nHOST=b\r\n");
+        "LOGADDRESS=203.0.113.9\r\nLOGPORT=65535\r\nSTUNSERVER=stun.l.google.com:19302\r\n[Beta]\r\nHOST=b\r\n");
     EXPECT_EQ(status.status(), kSaved);
     EXPECT_EQ(listed(), (QStringList{ QStringLiteral("Alpha"), QStringLiteral("Beta") }));
     EXPECT_EQ(page->ServerList->currentRow(), 0);
@@ -475,7 +483,8 @@ TEST_F(SettingsFrameTest, SaveAddressesTheSectionByItsOwnBytes)
     click(page->BSave);
     EXPECT_EQ(ini(),
         "[M\xfcller]\r\nHOST=h\r\nPASS=p\xe4ss\r\nGAMEHOST=m\xfcller.example\r\nPORT=27\r\nUSER=\r\nHLDS=\r\n"
-        "CONNECTION=ftp-active\r\nGAMEPORT=27015\r\nLOGADDRESS=\r\nLOGPORT=27500\r\n");
+        "CONNECTION=ftp-active\r\nGAMEPORT=27015\r\nLOGADDRESS=\r\nLOGPORT=27500\r\nSTUNSERVER=stun.l.google.com:"
+        "19302\r\n");
 }
 
 // Picking a kind by keyboard and mouse; the port follows the kind only while
@@ -558,7 +567,7 @@ TEST_F(SettingsFrameTest, PortFieldTypingClampingAndReading)
         EXPECT_EQ(ini(),
             "[Alpha]\r\nHOST=\r\nPORT=" + std::string(c.saved)
                 + "\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\nGAMEHOST=\r\nGAMEPORT=27015\r\nLOGADDRESS="
-                  "\r\nLOGPORT=27500\r\n")
+                  "\r\nLOGPORT=27500\r\nSTUNSERVER=stun.l.google.com:19302\r\n")
             << c.typed;
     }
 
@@ -583,7 +592,7 @@ TEST_F(SettingsFrameTest, StoredPortOutOfRangeIsSavedAsTheBound)
     click(page->BSave);
     EXPECT_EQ(ini(),
         "[Alpha]\r\nPORT=65535\r\nHOST=\r\nUSER=\r\nPASS=\r\nHLDS=\r\nCONNECTION=ftp-active\r\nGAMEHOST=\r\nGAMEPORT="
-        "27015\r\nLOGADDRESS=\r\nLOGPORT=27500\r\n");
+        "27015\r\nLOGADDRESS=\r\nLOGPORT=27500\r\nSTUNSERVER=stun.l.google.com:19302\r\n");
 }
 
 TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
@@ -618,7 +627,8 @@ TEST_F(SettingsFrameTest, SingleLineFieldsRefusePastedLineBreaks)
     click(page->BSave);
     EXPECT_EQ(ini(),
         "[Alpha]\r\nHOST=keep\r\nPORT=21\r\nUSER=keep\r\nPASS=keep\r\nHLDS=keep\r\nCONNECTION=ftp-active\r\n"
-        "GAMEHOST=keep\r\nGAMEPORT=27015\r\nLOGADDRESS=keep\r\nLOGPORT=27500\r\n");
+        "GAMEHOST=keep\r\nGAMEPORT=27015\r\nLOGADDRESS=keep\r\nLOGPORT=27500\r\nSTUNSERVER=stun.l.google.com:"
+        "19302\r\n");
 }
 
 TEST_F(SettingsFrameTest, DeleteAsksThenErasesAndKeepsFolder)

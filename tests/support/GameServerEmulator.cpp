@@ -55,6 +55,10 @@ const char* hostileName(GameServerEmulator::Hostile mode)
         return "huge";
     case H::Garbage:
         return "garbage";
+    case H::NoRules:
+        return "norules";
+    case H::CutInfo:
+        return "cutinfo";
     }
     return "markup";
 }
@@ -70,7 +74,7 @@ GameServerEmulator::GameServerEmulator()
     : GameServerEmulator(Options())
 { }
 
-GameServerEmulator::GameServerEmulator(Options options)
+GameServerEmulator::GameServerEmulator(const Options& options)
 {
     m_dir.write("received.log", {});
     QStringList args{ QStringLiteral(VELTH_GAMESERVER_SCRIPT), QStringLiteral("--port"), QString::number(options.port),
@@ -82,6 +86,11 @@ GameServerEmulator::GameServerEmulator(Options options)
         QString::number(options.minFailures), QStringLiteral("--minfailuretime"),
         QString::number(options.minFailureTime), QStringLiteral("--banpenalty"), QString::number(options.banPenalty),
         QStringLiteral("--rate"), QString::number(options.replayRate) };
+    if (options.loseEvery > 0)
+        args << QStringLiteral("--lose-every") << QString::number(options.loseEvery);
+    if (options.lossPercent > 0)
+        args << QStringLiteral("--loss") << QString::number(options.lossPercent) << QStringLiteral("--loss-seed")
+             << QString::number(options.lossSeed);
     if (options.stateJson) {
         m_dir.write("state.json", *options.stateJson);
         args << QStringLiteral("--state") << text(m_dir.file("state.json"));
@@ -98,6 +107,8 @@ GameServerEmulator::GameServerEmulator(Options options)
         args << QStringLiteral("--hostile") << QString::fromLatin1(hostileName(mode));
     if (!options.replayLog.empty())
         args << QStringLiteral("--replay-log") << text(options.replayLog);
+    if (options.logLost)
+        args << QStringLiteral("--log-lost");
     if (!options.logSecret.empty())
         args << QStringLiteral("--log-secret") << text(options.logSecret);
     if (!options.serverCfg.empty())

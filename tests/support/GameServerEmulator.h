@@ -44,6 +44,8 @@ public:
         EndlessPrint, // an accepted rcon command answers with print packets without end
         Huge, // replies and rcon output of about 65,000 bytes in one datagram
         Garbage, // every request answered with three datagrams of random bytes
+        NoRules, // the rules request is never answered (info and players are)
+        CutInfo, // the first info reply ends inside the name, the second before the player counts
     };
 
     struct Options
@@ -60,6 +62,12 @@ public:
         int drop = 0;
         // Drop the first dropFirst datagrams of each kind (info, players, rcon...).
         int dropFirst = 0;
+        // Loss of the datagrams the server sends in reply to queries: every
+        // loseEvery-th one (0: none), and lossPercent of them at random from
+        // lossSeed (the same losses on every run with the same seed).
+        int loseEvery = 0;
+        double lossPercent = 0;
+        int lossSeed = 1;
         InfoForm infoForm = InfoForm::Source;
         bool infoChallenge = false;
         bool splitRules = false;
@@ -76,10 +84,12 @@ public:
         std::string logSecret;
         // The file "exec server.cfg" runs.
         std::string serverCfg;
+        // The log datagrams never leave, as a router or firewall on the way drops them.
+        bool logLost = false;
     };
 
     GameServerEmulator();
-    explicit GameServerEmulator(Options options);
+    explicit GameServerEmulator(const Options& options);
     ~GameServerEmulator();
     GameServerEmulator(const GameServerEmulator&) = delete;
     GameServerEmulator& operator=(const GameServerEmulator&) = delete;

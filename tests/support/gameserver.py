@@ -19,7 +19,18 @@ Options (see --help): --port, --count, --state, --rcon-password,
 --latency-ms, --drop, --drop-first, --info-form, --info-challenge,
 --split-rules, --minfailures, --minfailuretime, --banpenalty, --hostile,
 --log, --replay-log, --rate, --log-secret, --server-cfg, --failures-by-ip,
---ignore-stdin.
+--ignore-stdin, --loss, --loss-seed, --lose-every, --bind, --log-lost.
+
+--loss PERCENT loses that share of the datagrams the servers send, at random
+from --loss-seed (the same losses every run with the same seed); --lose-every
+N loses every N-th datagram each server sends (N=4: the 4th, 8th, ...). Both
+count the replies to queries and challenges, split parts one by one, as a
+lossy link would; the console's output and the live log are not lost.
+
+--bind ADDRESS serves on that address instead of 127.0.0.1 (the network
+namespace test's "internet"). Log datagrams always leave from the game
+socket, as the engine sends them. --log-lost keeps them from leaving at all,
+as a router or firewall on the way would drop them.
 
 --log FILE gets one line per datagram received, "<server> <kind>[ <what>]":
   1 info | 1 info-challenged | 1 players | 1 rules | 1 challenge | 1 ping
@@ -65,7 +76,7 @@ ENDLESS_FOR = 600.0
 
 HOSTILE_MODES = ("markup", "countmismatch", "split-truncated", "split-duplicate", "split-missing",
                  "split-reorder", "split-toomany", "wrongport", "oldreply", "endless-print", "huge",
-                 "garbage")
+                 "garbage", "norules", "cutinfo")
 
 DEFAULT_RULES = [
     ("_tutor_bomb_viewable_check_interval", "0.5"), ("_tutor_debug_level", "0"),
@@ -289,6 +300,17 @@ class GameServer:
         self.last_split = None
         self.replay_started = False
         self.other = None  # the second socket of --hostile wrongport
+        self.info_replies = 0  # for --hostile cutinfo
+        self.sent = 0  # datagrams sent, for --lose-every
+        self.loss_rng = random.Random(options.loss_seed * 1000003 + index)
+
+    def lost_on_the_way(self):
+        """True for a datagram that --loss or --lose-every loses (it is
+        counted as sent, and never leaves)."""
+        self.sent += 1
+        if self.options.lose_every and self.sent % self.options.lose_every == 0:
+            return True
+        return self.options.loss > 0 and self.loss_rng.random() * 100.0 < self.options.loss
 
     # --- names and counts --------------------------------------------------
 
@@ -348,7 +370,10 @@ class GameServer:
                           + " dropped")
             return
         due = arrived + self.options.latency_ms / 1000.0
-        reply = lambda payload, sock=None: self.emu.send_at(due, sock or self.sock, payload, address)
+
+        def reply(payload, sock=None):
+            if not self.lost_on_the_way():
+                self.emu.send_at(due, sock or self.sock, payload, address)
         if self.filtered(address[0], arrived):
             self.emu.note(self.index, "banned " + kind)
             reply(HEADER + b"l" + cstr(BANNED))
@@ -399,6 +424,15 @@ class GameServer:
         self.emu.note(self.index, "info")
         if self.hostile("wrongport"):
             self.send_wrong_port(address, self.info_source(b"Wrong port"))
+        self.info_replies += 1
+        if self.hostile("cutinfo") and self.info_replies <= 2:
+            # The first reply ends inside the name, the second before the
+            # player counts; the third is whole.
+            whole = self.info_source()
+            name_at = len(HEADER) + 2
+            cut = name_at + 5 if self.info_replies == 1 else whole.index(b"Counter-Strike\0") + 15 + 2
+            reply(whole[:cut])
+            return
         if self.options.info_form in ("goldsrc", "both"):
             reply(self.info_goldsrc())
         if self.options.info_form in ("source", "both"):
@@ -450,6 +484,8 @@ class GameServer:
             reply(HEADER + b"A" + self.query_challenge(address))
             return
         self.emu.note(self.index, kind)
+        if kind == "rules" and self.hostile("norules"):
+            return
         payload = self.players_reply() if kind == "players" else self.rules_reply()
         if self.hostile("wrongport"):
             wrong = HEADER + b"D\x01\x00" + cstr(b"Wrong port") + struct.pack("<if", 0, 1.0) if kind == "players" \
@@ -1022,7 +1058,11 @@ class GameServer:
         line = log_stamp() + event + b"\n"
         self.emu.note(self.index, "log " + printable(line.rstrip(b"\n")))
         for address in self.log_addresses:
-            self.emu.send_now(self.sock, self.log_datagram(line), address)
+            self.send_log(self.log_datagram(line), address)
+
+    def send_log(self, datagram, address):
+        if not self.options.log_lost:
+            self.emu.send_now(self.sock, datagram, address)
 
     def maybe_replay(self):
         """The game of --replay-log starts once the log is on and has an
@@ -1040,7 +1080,7 @@ class GameServer:
         due = len(lines) if rate <= 0 else min(len(lines), int((now - start) * rate) + 1)
         while sent < due:
             for address in self.log_addresses:
-                self.emu.send_now(self.sock, self.log_datagram(lines[sent]), address)
+                self.send_log(self.log_datagram(lines[sent]), address)
             sent += 1
         if sent < len(lines):
             self.emu.call_at(start + sent / rate, lambda: self.replay_step(start, sent))
@@ -1090,7 +1130,7 @@ class Emulator:
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 20)
-        sock.bind(("127.0.0.1", port))
+        sock.bind((self.options.bind, port))
         sock.setblocking(False)
         return sock
 
@@ -1197,9 +1237,16 @@ def main():
     parser.add_argument("--server-cfg", help="the file that 'exec server.cfg' runs")
     parser.add_argument("--seed", type=int, default=1, help="seed of challenges and garbage")
     parser.add_argument("--ignore-stdin", action="store_true", help="do not stop when standard input closes")
+    parser.add_argument("--loss", type=float, default=0.0, help="percent of sent datagrams lost at random")
+    parser.add_argument("--loss-seed", type=int, default=1, help="seed of --loss")
+    parser.add_argument("--lose-every", type=int, default=0, help="lose every N-th datagram each server sends")
+    parser.add_argument("--bind", default="127.0.0.1", help="the address to serve on")
+    parser.add_argument("--log-lost", action="store_true", help="log datagrams never leave (dropped on the way)")
     options = parser.parse_args()
     options.minfailures = min(20, max(1, options.minfailures))
     options.minfailuretime = max(1.0, options.minfailuretime)
+    options.loss = min(100.0, max(0.0, options.loss))
+    options.lose_every = max(0, options.lose_every)
 
     def stop(*_):
         raise Stop()
