@@ -38,6 +38,8 @@ FleetList::FleetList(AppContext& context, GameQuery& query, QTabWidget* tabs, QO
     for (int column = 0; column < ServerColumnCount; ++column)
         ServerList->setColumnWidth(column, widths[column]);
     ServerList->sortByColumn(ProfileColumn, Qt::AscendingOrder);
+    // Several servers at once (Ctrl, Shift, Ctrl+A) for the group actions.
+    ServerList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     layout->addWidget(ServerList, 1);
 
     auto* bar = new QFrame(ServersTab);
@@ -91,6 +93,23 @@ QTreeWidgetItem* FleetList::row(const std::string& profile) const
 std::string FleetList::profileOf(const QTreeWidgetItem* row)
 {
     return itemDataToBytes(row->data(ProfileColumn, kBytesRole));
+}
+
+std::vector<std::string> FleetList::selectedProfiles() const
+{
+    std::vector<std::string> profiles;
+    for (int i = 0; i < ServerList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ServerList->topLevelItem(i);
+        if (item->isSelected())
+            profiles.push_back(profileOf(item));
+    }
+    return profiles;
+}
+
+int FleetList::playersOn(const std::string& profile) const
+{
+    const QTreeWidgetItem* item = row(profile);
+    return item ? item->data(PlayersColumn, kSortRole).toInt() : 0;
 }
 
 void FleetList::stop()

@@ -61,6 +61,10 @@ public:
     QTreeWidgetItem* row(const std::string& profile) const;
     // The profile a row stands for.
     static std::string profileOf(const QTreeWidgetItem* row);
+    // The selected rows' profiles, in the list's order.
+    std::vector<std::string> selectedProfiles() const;
+    // Players (bots included) the profile's server had when last asked; 0 when offline or not asked.
+    int playersOn(const std::string& profile) const;
 
     QWidget* ServersTab = nullptr;
     QTreeWidget* ServerList = nullptr;

@@ -13,14 +13,25 @@ TliveFrame::TliveFrame(AppContext& context, QWidget* parent)
     , m_context(context)
     , m_query(std::make_unique<GameQuery>())
 {
+    // A lossy link gets its requests sent again for as long as a person
+    // waits for the list; what a server answered in that time is shown.
+    GameQuery::Limits limits;
+    limits.total = std::chrono::seconds(5);
+    limits.retries = 100000;
+    m_query->setLimits(limits);
     MainControl = addPageTabs(this);
     m_fleet = std::make_unique<FleetList>(context, *m_query, MainControl);
     m_panel = std::make_unique<ServerPanel>(context, *m_query, *m_fleet, MainControl);
+    m_group = std::make_unique<GroupActions>(context, *m_fleet);
 
     ServersTab = m_fleet->ServersTab;
     ServerList = m_fleet->ServerList;
     RefreshLabel = m_fleet->RefreshLabel;
     BRefresh = m_fleet->BRefresh;
+    GroupAction = m_group->GroupAction;
+    GroupArgument = m_group->GroupArgument;
+    BGroupRun = m_group->BGroupRun;
+    GroupResults = m_group->GroupResults;
     ServerTab = m_panel->ServerTab;
     Server = m_panel->Server;
     RconPassword = m_panel->RconPassword;
@@ -58,6 +69,7 @@ TliveFrame::~TliveFrame()
 {
     // The console and the queries go first: nothing they run may call back
     // into controls that are being destroyed.
+    m_group.reset();
     m_panel.reset();
     m_fleet.reset();
     m_query.reset();

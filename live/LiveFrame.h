@@ -1,6 +1,7 @@
 #pragma once
 
 #include "live/FleetList.h"
+#include "live/GroupActions.h"
 #include "live/ServerPanel.h"
 #include "net/GameServer.h"
 
@@ -49,6 +50,7 @@ public:
     void BChangeMapClick() { m_panel->BChangeMapClick(); }
     void BSayClick() { m_panel->BSayClick(); }
     void BApplyConfigClick() { m_panel->BApplyConfigClick(); }
+    void BGroupRunClick() { m_group->BGroupRunClick(); }
 
     // The page's own clients (tests shorten their time-outs).
     GameQuery& gameQuery() { return *m_query; }
@@ -60,6 +62,7 @@ public:
 
     FleetList& fleet() { return *m_fleet; }
     ServerPanel& panel() { return *m_panel; }
+    GroupActions& groupActions() { return *m_group; }
 
     using enum FleetList::Column;
     using enum ServerPanel::PlayerColumn;
@@ -76,6 +79,10 @@ public:
     QTreeWidget* ServerList = nullptr;
     QLabel* RefreshLabel = nullptr;
     QPushButton* BRefresh = nullptr;
+    QComboBox* GroupAction = nullptr;
+    QLineEdit* GroupArgument = nullptr;
+    QPushButton* BGroupRun = nullptr;
+    QTreeWidget* GroupResults = nullptr;
     QWidget* ServerTab = nullptr;
     QComboBox* Server = nullptr;
     QLineEdit* RconPassword = nullptr;
@@ -110,6 +117,7 @@ private:
     // they asked of it.
     std::unique_ptr<FleetList> m_fleet;
     std::unique_ptr<ServerPanel> m_panel;
+    std::unique_ptr<GroupActions> m_group;
     QTimer* m_timer = nullptr;
 };
 

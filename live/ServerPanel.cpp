@@ -378,6 +378,13 @@ void ServerPanel::updateServer(bool byUser)
                     text += info.bots == 1 ? QStringLiteral(", 1 bot") : QStringLiteral(", %1 bots").arg(info.bots);
                 if (result.ping.count() >= 0)
                     text += QStringLiteral("  \u2022  %1 ms").arg(result.ping.count());
+                // A server that answered is online with what it sent; what did not come is named.
+                if (!result.players && !result.rules)
+                    text += QStringLiteral("  \u2022  players and rules: no answer");
+                else if (!result.players)
+                    text += QStringLiteral("  \u2022  players: no answer");
+                else if (!result.rules)
+                    text += QStringLiteral("  \u2022  rules: no answer");
                 InfoLabel->setText(text);
                 InfoLabel->setToolTip(plainToolTip(text));
                 m_playersOn = std::max(0, info.players - info.bots);

@@ -17,9 +17,13 @@
 // line, where every user of the machine can read it (ps, /proc): it comes
 // from a file or from VELTH_RCON_PASSWORD.
 #include "common/Error.h"
+#include "common/FileIo.h"
 #include "common/TextCodec.h"
 #include "net/GameServer.h"
+#include "net/GroupConsole.h"
 #include "net/LogReceiver.h"
+#include "net/ServerListFile.h"
+#include "net/ServerTool.h"
 #include "net/StunBinding.h"
 #include "profiles/ServerProfile.h"
 
@@ -55,12 +59,12 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::ordered_json;
 
-constexpr int kExitOk = 0;
-constexpr int kExitNoAnswer = 1;
-constexpr int kExitRefusedPassword = 2;
-constexpr int kExitOutputCut = 3;
-constexpr int kExitLogNotArrived = 4; // log: the server took the address, its log never came
-constexpr int kExitUsage = 64; // EX_USAGE of sysexits.h
+using velth::servertool::kExitLogNotArrived;
+using velth::servertool::kExitNoAnswer;
+using velth::servertool::kExitOk;
+using velth::servertool::kExitOutputCut;
+using velth::servertool::kExitRefusedPassword;
+using velth::servertool::kExitUsage;
 
 constexpr const char* kPasswordVariable = "VELTH_RCON_PASSWORD";
 // Each server is asked for this long unless --timeout says otherwise; the
@@ -74,14 +78,19 @@ constexpr std::size_t kMaxPasswordFileBytes = 4096;
 
 const char* const kUsage
     = "usage: velth-server query [--players] [--rules] [--json] [--timeout SECONDS] HOST[:PORT]...\n"
-      "       velth-server rcon [--password-file FILE] [--timeout SECONDS] HOST[:PORT] COMMAND...\n"
+      "       velth-server rcon [--password-file FILE|--passwords FILE] [--timeout SECONDS]\n"
+      "                         HOST[:PORT][,HOST[:PORT]...] COMMAND...\n"
+      "       velth-server rcon [--password-file FILE|--passwords FILE] --targets FILE COMMAND...\n"
       "       velth-server log [--password-file FILE] [--output FILE] [--log-port PORT]\n"
       "                        [--log-address HOST] [--stun HOST[:PORT]] [--no-keepalive]\n"
       "                        [--log-secret SECRET] [--check SECONDS] HOST[:PORT]\n"
+      "       velth-server exporter --listen ADDRESS:PORT --targets FILE [--player-series --passwords FILE]\n"
+      "                             [--timeout SECONDS]\n"
       "Asks Half-Life (HLDS) game servers for their state, any number of them, runs a command\n"
-      "on one server's remote console, or streams its live log (until Ctrl-C). The rcon\n"
-      "password is the first line of FILE (\"-\": standard input) or the environment\n"
-      "variable VELTH_RCON_PASSWORD, never an argument. PORT defaults to 27015.\n";
+      "on their remote consoles, streams one's live log (until Ctrl-C), or serves their state\n"
+      "as Prometheus metrics at /metrics. The rcon password is the first line of FILE (\"-\":\n"
+      "standard input) or the environment variable VELTH_RCON_PASSWORD, never an argument;\n"
+      "--passwords FILE gives each server its own (ADDRESS PASSWORD lines). PORT defaults to 27015.\n";
 
 int usageError(const std::string& problem = {})
 {
@@ -91,72 +100,14 @@ int usageError(const std::string& problem = {})
     return kExitUsage;
 }
 
-// A usage problem found while reading the arguments.
-struct UsageError
-{
-    std::string problem;
-};
-
-// --help anywhere among the options: the usage text on standard output.
-struct HelpRequest
-{ };
-
-// Texts from a server shown to a person: decoded by the program's text rule,
-// control characters made visible so that no byte can drive the terminal.
-std::string shown(std::string_view bytes)
-{
-    const QByteArray utf8 = velth::visibleText(velth::toDisplay(bytes)).toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
-// Texts from a server in JSON: decoded by the program's text rule (UTF-8
-// where the text is valid UTF-8, Windows-1252 otherwise), so every string is
-// valid UTF-8 and every byte value keeps a character of its own; the JSON
-// writer escapes the control characters.
-std::string jsonText(std::string_view bytes)
-{
-    const QByteArray utf8 = velth::toDisplay(bytes).toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
-// "--name VALUE" or "--name=VALUE"; advances i past what it took.
-std::optional<std::string> optionValue(int argc, char** argv, int& i, std::string_view name)
-{
-    const std::string_view arg = argv[i];
-    if (arg == name) {
-        if (i + 1 >= argc)
-            throw UsageError{ std::string(name) + " needs a value" };
-        return std::string(argv[++i]);
-    }
-    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
-        return std::string(arg.substr(name.size() + 1));
-    return std::nullopt;
-}
-
-// Seconds as typed ("5", "0.5"): more than nothing, at most an hour.
-std::chrono::milliseconds parseTimeout(const std::string& text)
-{
-    char* end = nullptr;
-    const double seconds = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(seconds) || seconds < 0.001
-        || seconds > 3600)
-        throw UsageError{ "--timeout takes seconds between 0.001 and 3600, not \"" + text + "\"" };
-    return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
-}
-
-bool isPasswordOption(std::string_view arg)
-{
-    return arg == "-p" || arg == "--password" || arg.rfind("--password=", 0) == 0 || arg == "--rcon-password"
-        || arg.rfind("--rcon-password=", 0) == 0;
-}
-
-velth::GameAddress parseAddress(const std::string& text)
-{
-    const auto address = velth::parseGameAddress(text);
-    if (!address)
-        throw UsageError{ "not a server address (HOST, HOST:PORT, [IPV6] or [IPV6]:PORT): \"" + shown(text) + "\"" };
-    return *address;
-}
+using velth::servertool::HelpRequest;
+using velth::servertool::isPasswordOption;
+using velth::servertool::jsonText;
+using velth::servertool::optionValue;
+using velth::servertool::parseAddress;
+using velth::servertool::parseTimeout;
+using velth::servertool::shown;
+using velth::servertool::UsageError;
 
 // --- query ------------------------------------------------------------------
 
@@ -428,10 +379,32 @@ int runQuery(int argc, char** argv)
 struct RconOptions
 {
     std::optional<std::string> passwordFile;
+    // "ADDRESS PASSWORD" lines: each server's own password.
+    std::optional<std::string> passwordsFile;
+    std::optional<std::string> targetsFile;
     std::chrono::milliseconds timeout = kRconTimeout;
+    std::vector<velth::GameAddress> servers;
+    // log: its one server.
     velth::GameAddress server;
     std::string command;
+    // More than one server (a list, or a targets file): each output line is
+    // prefixed by its server.
+    bool many = false;
 };
+
+// "cs1,cs2:27016,[::1]:27015": one address or several, comma-separated.
+std::vector<velth::GameAddress> parseAddressList(const std::string& text)
+{
+    std::vector<velth::GameAddress> servers;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        servers.push_back(parseAddress(text.substr(start, comma == std::string::npos ? comma : comma - start)));
+        if (comma == std::string::npos)
+            return servers;
+        start = comma + 1;
+    }
+}
 
 RconOptions parseRconArguments(int argc, char** argv)
 {
@@ -447,11 +420,23 @@ RconOptions parseRconArguments(int argc, char** argv)
             throw HelpRequest{};
         if (isPasswordOption(arg))
             throw UsageError{ "the rcon password is never taken from the command line, where other users of the "
-                              "machine can read it: give --password-file FILE or set "
+                              "machine can read it: give --password-file FILE, --passwords FILE or set "
                 + std::string(kPasswordVariable) };
+        if (arg.rfind("--passwords", 0) == 0) {
+            if (const auto value = optionValue(argc, argv, i, "--passwords")) {
+                options.passwordsFile = *value;
+                continue;
+            }
+        }
         if (arg.rfind("--password-file", 0) == 0) {
             if (const auto value = optionValue(argc, argv, i, "--password-file")) {
                 options.passwordFile = *value;
+                continue;
+            }
+        }
+        if (arg.rfind("--targets", 0) == 0) {
+            if (const auto value = optionValue(argc, argv, i, "--targets")) {
+                options.targetsFile = *value;
                 continue;
             }
         }
@@ -465,9 +450,16 @@ RconOptions parseRconArguments(int argc, char** argv)
             throw UsageError{ "unknown option " + shown(arg) };
         break;
     }
-    if (i >= argc)
-        throw UsageError{ "rcon needs a server and a command" };
-    options.server = parseAddress(argv[i++]);
+    if (options.passwordFile && options.passwordsFile)
+        throw UsageError{ "give either --password-file (one password for every server) or --passwords (a "
+                          "password per server), not both" };
+    // With a targets file every word left is the command.
+    if (!options.targetsFile) {
+        if (i >= argc)
+            throw UsageError{ "rcon needs a server and a command" };
+        options.servers = parseAddressList(argv[i++]);
+    }
+    options.many = options.targetsFile || options.servers.size() > 1;
     // The words of the command are joined into one console line, as typed.
     for (; i < argc; ++i) {
         if (!options.command.empty())
@@ -515,9 +507,40 @@ std::string rconPassword(const RconOptions& options)
     }
     const char* variable = std::getenv(kPasswordVariable);
     if (!variable || !*variable)
-        throw UsageError{ "rcon needs the password: give --password-file FILE or set "
+        throw UsageError{ "rcon needs the password: give --password-file FILE, --passwords FILE or set "
             + std::string(kPasswordVariable) };
     return variable;
+}
+
+// Every server with its password: each its own from --passwords, else the
+// one password for all.
+std::vector<velth::GroupTarget> rconTargets(RconOptions& options)
+{
+    if (options.targetsFile) {
+        options.servers = velth::readServerList(velth::readFile(*options.targetsFile));
+        if (options.servers.empty())
+            throw UsageError{ *options.targetsFile + " names no server" };
+    }
+    std::vector<velth::GroupTarget> targets;
+    if (!options.passwordsFile) {
+        const std::string password = rconPassword(options);
+        for (const velth::GameAddress& server : options.servers)
+            targets.push_back({ server, password });
+        return targets;
+    }
+    const auto passwords = velth::readServerPasswords(velth::readFile(*options.passwordsFile));
+    std::string missing;
+    for (const velth::GameAddress& server : options.servers) {
+        const auto it = std::find_if(
+            passwords.begin(), passwords.end(), [&](const auto& entry) { return entry.first == server; });
+        if (it == passwords.end())
+            missing += (missing.empty() ? "" : ", ") + shown(velth::toString(server));
+        else
+            targets.push_back({ server, it->second });
+    }
+    if (!missing.empty())
+        throw UsageError{ *options.passwordsFile + " has no password for " + missing };
+    return targets;
 }
 
 int exitStatusOf(const velth::RconResult& r)
@@ -525,7 +548,7 @@ int exitStatusOf(const velth::RconResult& r)
     using Kind = velth::RconResult::Kind;
     switch (r.kind) {
     case Kind::Ok:
-        return kExitOk;
+        return r.truncated ? kExitOutputCut : kExitOk;
     case Kind::BadPassword:
     case Kind::NoPassword:
     case Kind::Banned:
@@ -541,49 +564,77 @@ int exitStatusOf(const velth::RconResult& r)
     return kExitNoAnswer;
 }
 
+// One status for many servers: a refused password outweighs a server that
+// did not answer, which outweighs output cut at its bound.
+int worstStatus(int a, int b)
+{
+    for (const int status : { kExitUsage, kExitRefusedPassword, kExitNoAnswer, kExitOutputCut }) {
+        if (a == status || b == status)
+            return status;
+    }
+    return kExitOk;
+}
+
+// The output goes out as the server sent it, for scripts; on a terminal its
+// control characters are made visible so that it cannot drive it. With
+// several servers each line starts with its server ("127.0.0.1:27015: ").
+void printOutput(const std::string& output, const std::string& prefix)
+{
+    std::string text = output;
+    if (::isatty(STDOUT_FILENO)) {
+        text = velth::visibleText(velth::toDisplay(output), true).toUtf8().toStdString();
+        if (!text.empty() && text.back() != '\n')
+            text += '\n';
+    }
+    if (prefix.empty()) {
+        std::cout << text;
+        return;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        std::cout << prefix << text.substr(start, end == std::string::npos ? end : end - start) << '\n';
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+}
+
 int runRcon(int argc, char** argv)
 {
-    const RconOptions options = parseRconArguments(argc, argv);
-    std::string password;
+    RconOptions options = parseRconArguments(argc, argv);
+    std::vector<velth::GroupTarget> targets;
     try {
-        password = rconPassword(options);
+        targets = rconTargets(options);
     } catch (const velth::Error& e) {
         return usageError(shown(e.message()));
     }
 
-    velth::RconClient rcon;
-    rcon.setAddress(options.server);
-    rcon.setPassword(password);
-    rcon.setTimeout(options.timeout);
-    velth::RconResult result;
-    rcon.execute(options.command, [&](const velth::RconResult& r) {
-        result = r;
+    velth::GroupConsole consoles;
+    consoles.setTimeout(options.timeout);
+    std::vector<velth::GroupResult> results;
+    consoles.run(targets, { options.command }, {}, [&](const std::vector<velth::GroupResult>& all) {
+        results = all;
         QCoreApplication::exit(0);
     });
     QCoreApplication::exec();
 
-    // The output goes out as the server sent it, for scripts; on a terminal
-    // its control characters are made visible so that it cannot drive it.
-    if (::isatty(STDOUT_FILENO)) {
-        std::string text = velth::visibleText(velth::toDisplay(result.output), true).toUtf8().toStdString();
-        if (!text.empty() && text.back() != '\n')
-            text += '\n';
-        std::cout << text;
-    } else {
-        std::cout << result.output;
+    int status = kExitOk;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const velth::RconResult& result = results.at(i).last();
+        const std::string server = shown(velth::toString(targets[i].address));
+        printOutput(result.output, options.many ? server + ": " : std::string());
+        const std::string where = options.many ? server + ": " : std::string();
+        if (result.truncated)
+            std::cerr << "velth-server: " << where << "the output was cut at its bound\n";
+        if (!result.ok())
+            std::cerr << "velth-server: " << where << shown(result.message) << '\n';
+        status = worstStatus(status, exitStatusOf(result));
     }
     std::cout.flush();
-    if (result.truncated)
-        std::cerr << "velth-server: the output was cut at its bound\n";
-    if (!result.ok())
-        std::cerr << "velth-server: " << shown(result.message) << '\n';
     if (!std::cout) {
         std::cerr << "velth-server: cannot write the output\n";
         return kExitNoAnswer;
     }
-    if (result.ok() && result.truncated)
-        return kExitOutputCut;
-    return exitStatusOf(result);
+    return status;
 }
 
 // --- log --------------------------------------------------------------------
@@ -938,6 +989,8 @@ int main(int argc, char** argv)
             return runQuery(argc, argv);
         if (command == "rcon")
             return runRcon(argc, argv);
+        if (command == "exporter")
+            return velth::servertool::runExporter(argc, argv);
         if (command == "log")
             return runLog(argc, argv);
         return usageError("unknown command " + shown(command));

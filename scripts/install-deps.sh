@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     qt6-svg-dev
+    qt6-httpserver-dev qt6-websockets-dev
     fonts-liberation2
     libcurl4-openssl-dev curl
     nlohmann-json3-dev
@@ -16,6 +17,7 @@ packages=(
     unrtf
     qstat time
     coturn nftables iproute2
+    prometheus
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -724,6 +724,103 @@ TEST_F(LiveFrameTest, TheDemosGameServerCarriesTheDemoConfigsNameAndThePlayersOf
 
 // Exit while a server has not answered yet: the window goes at once, and
 // nothing calls back into the pages it destroyed.
+// One action on twenty selected servers: two profiles hold a wrong password
+// and one server is gone. The selection is asked once, naming the servers and
+// their players; every row is that server's own answer, the refusals stop
+// nothing else, and no server gets the command twice. A map the servers
+// lack is a failure on every row, in the server's words.
+TEST_F(LiveFrameTest, GroupActionRunsOnEverySelectedServerOnceWithItsOwnPassword)
+{
+    GameServerEmulator::Options options;
+    options.count = 19;
+    options.rconPassword = "pw";
+    GameServerEmulator fleet(options);
+    GameServerEmulator gone;
+    const int silentPort = gone.port();
+    gone.stop();
+    for (int i = 0; i < 19; ++i) {
+        const std::string name = "s" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+        addProfile(name, fleet.ports()[std::size_t(i)], i == 4 || i == 13 ? "wrong" : "pw");
+    }
+    addProfile("zz-gone", silentPort, "pw");
+    addProfile("zz-nopass", fleet.port());
+
+    auto page = makePage();
+    page->show();
+    ASSERT_TRUE(waitUntil([&] { return !page->isRefreshing(); }));
+    page->groupActions().groupConsole().setTimeout(std::chrono::seconds(3));
+    page->ServerList->selectAll();
+    page->GroupAction->setCurrentIndex(GroupActions::SayAction);
+    page->GroupArgument->setText(QStringLiteral("Restart at 4"));
+    // Nineteen servers with four players each answered the query; the gone one has none.
+    prompts.expectConfirm(
+        QStringLiteral("Do you want to run \"say Restart at 4\" on 21 servers? 80 players are on them."), true);
+    runGuarded([&] { page->BGroupRunClick(); });
+    prompts.verify();
+    ASSERT_TRUE(waitUntil([&] { return !page->groupActions().isBusy(); }));
+    ASSERT_EQ(page->GroupResults->topLevelItemCount(), 21);
+    for (int i = 0; i < 21; ++i) {
+        const QTreeWidgetItem* row = page->GroupResults->topLevelItem(i);
+        const std::string profile = row->text(GroupActions::ResultProfileColumn).toStdString();
+        SCOPED_TRACE(profile);
+        const QString outcome = row->text(GroupActions::ResultOutcomeColumn);
+        if (profile == "s04" || profile == "s13") {
+            EXPECT_EQ(outcome, QStringLiteral("password refused"));
+            EXPECT_TRUE(row->text(GroupActions::ResultAnswerColumn).contains(QStringLiteral("Bad rcon_password.")));
+        } else if (profile == "zz-gone") {
+            EXPECT_EQ(outcome, QStringLiteral("no answer"));
+        } else if (profile == "zz-nopass") {
+            EXPECT_EQ(outcome, QStringLiteral("not sent"));
+        } else {
+            EXPECT_EQ(outcome, QStringLiteral("done"));
+        }
+    }
+    for (int server = 1; server <= 19; ++server) {
+        SCOPED_TRACE(server);
+        const bool refused = server == 5 || server == 14;
+        std::vector<std::string> lines;
+        for (const std::string& line : fleet.received(server)) {
+            if (line.rfind("rcon ", 0) == 0 && line.find("velth-end-") == std::string::npos)
+                lines.push_back(line);
+        }
+        const std::string expected = refused ? "rcon bad-password say Restart at 4" : "rcon ok say Restart at 4";
+        // The profile without a password shares the first server: nothing more reached it.
+        EXPECT_EQ(lines, std::vector<std::string>{ expected });
+    }
+    EXPECT_EQ(status.status(), QStringLiteral("\"say Restart at 4\": done on 17 of 21 servers."));
+
+    page->ServerList->clearSelection();
+    for (const char* profile : { "s00", "s01" })
+        page->ServerList->findItems(QString::fromLatin1(profile), Qt::MatchExactly, TliveFrame::ProfileColumn)
+            .first()
+            ->setSelected(true);
+    page->GroupAction->setCurrentIndex(GroupActions::ChangeMapAction);
+    page->GroupArgument->setText(QStringLiteral("de_nosuch"));
+    prompts.expectConfirm(
+        QStringLiteral("Do you want to run \"changelevel de_nosuch\" on 2 servers? 8 players are on them."), true);
+    runGuarded([&] { page->BGroupRunClick(); });
+    prompts.verify();
+    ASSERT_TRUE(waitUntil([&] { return !page->groupActions().isBusy(); }));
+    ASSERT_EQ(page->GroupResults->topLevelItemCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(
+            page->GroupResults->topLevelItem(i)->text(GroupActions::ResultOutcomeColumn), QStringLiteral("failed"));
+        EXPECT_EQ(page->GroupResults->topLevelItem(i)->text(GroupActions::ResultAnswerColumn),
+            QStringLiteral("changelevel failed: 'de_nosuch' not found on server."));
+    }
+
+    // Nothing selected, or nothing to say: refused before anything is sent.
+    page->ServerList->clearSelection();
+    prompts.expectErrorBox(QStringLiteral("Please select a server!"));
+    runGuarded([&] { page->BGroupRunClick(); });
+    page->ServerList->selectAll();
+    page->GroupAction->setCurrentIndex(GroupActions::SayAction);
+    page->GroupArgument->setText(QStringLiteral("a\"; quit"));
+    prompts.expectErrorBox(QString::fromStdString(consoleArgumentProblem("a\"; quit").value()));
+    runGuarded([&] { page->BGroupRunClick(); });
+    prompts.verify();
+}
+
 TEST(LiveFrameExitTest, ClosingTheWindowWhileAQueryOrCommandRunsEndsItAtOnce)
 {
     struct Row

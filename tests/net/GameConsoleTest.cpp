@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "net/GameWire.h"
+#include "net/ServerListFile.h"
 
 #include <gtest/gtest.h>
 
@@ -245,6 +246,44 @@ TEST(GameConsole, ReadsAddresses)
     }
     EXPECT_EQ(toString(GameAddress{ "::1", 27015 }), "[::1]:27015");
     EXPECT_EQ(toString(GameAddress{ "example.org", 27016 }), "example.org:27016");
+}
+
+// The files naming many servers: comments, CR LF, blanks inside a password,
+// and every line that cannot be read named by its number, never quoting a
+// password.
+TEST(GameConsole, ReadsServerListFiles)
+{
+    EXPECT_EQ(readServerList("# fleet\r\n10.0.0.1\r\n\n  [::1]:27020\n10.0.0.1:27015\nhost:27016"),
+        (std::vector<GameAddress>{ { "10.0.0.1", 27015 }, { "::1", 27020 }, { "host", 27016 } }));
+    EXPECT_EQ(readServerPasswords("10.0.0.1 pw\r\n# x y\n[::1]:27020\t two words \n"),
+        (std::vector<std::pair<GameAddress, std::string>>{
+            { { "10.0.0.1", 27015 }, "pw" }, { { "::1", 27020 }, "two words " } }));
+    struct Row
+    {
+        std::string text;
+        bool passwords;
+        std::string message;
+    };
+    const Row rows[] = {
+        { "10.0.0.1\nho st\n", false, "line 2: not a server address (HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)" },
+        { "10.0.0.1:0", false, "line 1: not a server address (HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)" },
+        { "\n10.0.0.1\n", true, "line 2: an address without a password" },
+        { "10.0.0.1   \n", true, "line 1: an address without a password" },
+        { "host:x secret\n", true, "line 1: not a server address (HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)" },
+        { "a secret\na:27015 other\n", true, "line 2: a:27015 has a password on an earlier line already" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        try {
+            if (row.passwords)
+                readServerPasswords(row.text);
+            else
+                readServerList(row.text);
+            ADD_FAILURE() << "read without an error";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.message(), row.message);
+        }
+    }
 }
 
 // Every byte string that is a prefix of a valid reply must be read without

@@ -2,6 +2,8 @@
 // server (tests/support/gameserver.py), friendly and hostile.
 #include "net/GameServer.h"
 
+#include "net/GroupConsole.h"
+
 #include "support/GameServerEmulator.h"
 #include "support/TempDir.h"
 
@@ -488,10 +490,10 @@ std::unique_ptr<RconClient> rconTo(const GameServerEmulator& server, const std::
     return client;
 }
 
-std::vector<std::string> rconLines(const GameServerEmulator& server)
+std::vector<std::string> rconLines(const GameServerEmulator& server, int number = 1)
 {
     std::vector<std::string> lines;
-    for (const std::string& line : server.received()) {
+    for (const std::string& line : server.received(number)) {
         if (line.rfind("rcon ", 0) == 0)
             lines.push_back(line);
     }
@@ -535,6 +537,57 @@ TEST(RconClient, RunsCommandsAndKnowsTheirEndByTheMarker)
     EXPECT_EQ(lines[1].rfind("rcon ok echo velth-end-", 0), 0u);
     EXPECT_EQ(lines[2], "rcon ok cvarlist");
     EXPECT_EQ(countStarting(server.received(), "challenge-rcon"), 1u);
+}
+
+// Twenty servers, two given a wrong password and one that never answers: each
+// server's row is its own answer, a refusal stops only its own server, and no
+// command reaches a server twice.
+TEST(GroupConsole, EveryServerOnceEachWithItsOwnPassword)
+{
+    GameServerEmulator fleet(withPassword([](auto& o) { o.count = 19; }));
+    GameServerEmulator gone;
+    const int silentPort = gone.port();
+    gone.stop();
+    std::vector<GroupTarget> targets;
+    for (const int port : fleet.ports())
+        targets.push_back({ { fleet.host(), port }, "s3cret pass" });
+    targets[3].password = "wrong";
+    targets[11].password = "wrong";
+    targets.push_back({ { "127.0.0.1", silentPort }, "s3cret pass" });
+
+    GroupConsole group;
+    group.setTimeout(std::chrono::seconds(3));
+    group.setParallel(8);
+    std::vector<std::size_t> reported;
+    std::optional<std::vector<GroupResult>> results;
+    group.run(
+        targets, { "say hello all", "echo done" },
+        [&](std::size_t index, const GroupResult&) { reported.push_back(index); },
+        [&](const std::vector<GroupResult>& all) { results = all; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return results.has_value(); }, kWaitMs));
+    ASSERT_EQ(results->size(), targets.size());
+    EXPECT_EQ(reported.size(), targets.size());
+    EXPECT_FALSE(group.isBusy());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        SCOPED_TRACE(i);
+        const GroupResult& r = (*results)[i];
+        if (i == 3 || i == 11) {
+            ASSERT_EQ(r.commands.size(), 1u);
+            EXPECT_EQ(r.last().kind, RconResult::Kind::BadPassword);
+            EXPECT_EQ(rconLines(fleet, static_cast<int>(i) + 1),
+                std::vector<std::string>{ "rcon bad-password say hello all" });
+        } else if (i == targets.size() - 1) {
+            EXPECT_FALSE(r.ok());
+            EXPECT_EQ(r.last().kind, RconResult::Kind::TimedOut);
+        } else {
+            EXPECT_TRUE(r.ok());
+            ASSERT_EQ(r.commands.size(), 2u);
+            EXPECT_EQ(r.commands[1].output, "done \n");
+            const auto lines = rconLines(fleet, static_cast<int>(i) + 1);
+            EXPECT_EQ(countStarting(lines, "rcon ok say hello all"), 1u);
+            EXPECT_EQ(countStarting(lines, "rcon ok echo done"), 1u);
+        }
+    }
 }
 
 // The emulator answers each command as the engine does, and the program

@@ -169,6 +169,21 @@ const UsageCase kUsageCases[] = {
     { "PasswordFileEmpty", { "rcon", "--password-file", "/dev/null", "SERVER", "status" }, "is empty" },
     // A line end would start a second console command.
     { "CommandWithLineEnd", { "rcon", "--password-file", "/dev/null", "SERVER", "say hi\nquit" }, "line end" },
+    { "BothPasswordSources", { "rcon", "--password-file", "/dev/null", "--passwords", "/dev/null", "SERVER", "status" },
+        "not both" },
+    { "PasswordsLackAServer", { "rcon", "--passwords", "/dev/null", "SERVER", "status" }, "has no password for" },
+    { "ServerListWithBadAddress", { "rcon", "--password-file", "/dev/null", "SERVER,host:0", "status" },
+        "not a server address" },
+    { "TargetsFileMissing", { "rcon", "--targets", "/nonexistent/velth-targets", "status" },
+        "No such file or directory" },
+    { "ExporterWithoutListen", { "exporter", "--targets", "/dev/null" }, "needs --listen" },
+    { "ExporterListenWithoutPort", { "exporter", "--listen", "127.0.0.1", "--targets", "/dev/null" },
+        "--listen takes" },
+    { "ExporterWithoutTargets", { "exporter", "--listen", "127.0.0.1:0" }, "needs --targets" },
+    { "PlayerSeriesWithoutPasswords",
+        { "exporter", "--listen", "127.0.0.1:0", "--targets", "/dev/null", "--player-series" }, "--passwords" },
+    { "ExporterPasswordOption", { "exporter", "--password=pw", "--listen", "127.0.0.1:0" },
+        "never taken from the command line" },
     { "LogWithoutServer", { "log" }, "log needs a server" },
     { "LogTwoServers", { "log", "SERVER", "SERVER" }, "log takes one server" },
     { "LogPasswordOption", { "log", "--password=pw", "SERVER" }, "never taken from the command line" },
@@ -466,6 +481,44 @@ TEST(ServerTool, RconStatusAndRefusals)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("velth-server: "), std::string::npos);
+}
+
+// Three servers, one given a wrong password, and one nobody answers on: every
+// line of output is prefixed by its server, each server gets the command
+// once, and the one exit status says the worst that happened (a refused
+// password outweighs a server that did not answer).
+TEST(ServerTool, RconOnManyServersPrefixesEachLine)
+{
+    GameServerEmulator::Options options;
+    options.rconPassword = "pw";
+    options.count = 3;
+    GameServerEmulator fleet(options);
+    const std::string silent = local(deadPort());
+    const std::string a = local(fleet.ports()[0]), b = local(fleet.ports()[1]), c = local(fleet.ports()[2]);
+    TempDir dir;
+    dir.write("passwords", "# per server\n" + a + " pw\n" + b + "\twrong\r\n" + c + " pw\n" + silent + " pw\n");
+
+    Outcome r = runTool({ { "rcon", "--passwords", dir.file("passwords"), "--timeout", "5",
+        a + "," + b + "," + c + "," + silent, "echo", "hi" } });
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_EQ(r.out, a + ": hi \n" + c + ": hi \n");
+    EXPECT_NE(r.err.find("velth-server: " + b + ": The server refused the rcon password"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("velth-server: " + silent + ": "), std::string::npos) << r.err;
+    // What each server ran, less the console's own end marker.
+    auto ran = [&](int server) {
+        std::vector<std::string> commands = fleet.rconCommands(server);
+        std::erase_if(commands, [](const std::string& line) { return line.rfind("echo velth-end-", 0) == 0; });
+        return commands;
+    };
+    EXPECT_EQ(ran(1), std::vector<std::string>{ "echo hi" });
+    EXPECT_EQ(ran(2), std::vector<std::string>());
+    EXPECT_EQ(ran(3), std::vector<std::string>{ "echo hi" });
+
+    // The same servers from a targets file, all with the right password: exit 0.
+    dir.write("targets", a + "\n" + c + "\n");
+    r = runTool({ { "rcon", "--targets", dir.file("targets"), "echo", "again" }, "pw" });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, a + ": again \n" + c + ": again \n");
 }
 
 // Output cut at its bound (here the time bound: the server prints without
