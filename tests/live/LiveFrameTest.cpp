@@ -622,6 +622,25 @@ TEST_F(LiveFrameTest, TheSelectedPlayerStaysAcrossRefreshesAndOneWhoLeftIsNamed)
 // Each server has its own console: switching shows the other server's
 // commands and output only, and switching back brings the first one back.
 // A server gone offline leaves no players on show.
+// A server that answers its info and players but never its rules is online
+// with what it sent, on both tabs, and the Server tab names what did not come.
+TEST_F(LiveFrameTest, AServerThatAnsweredIsOnlineWithWhatItSent)
+{
+    GameServerEmulator::Options options;
+    options.hostile = { Hostile::NoRules };
+    GameServerEmulator server(options);
+    addProfile("norules", server.port());
+    auto page = makePage();
+    pick(*page, "norules", 4);
+    EXPECT_TRUE(page->InfoLabel->text().endsWith(QStringLiteral("rules: no answer")))
+        << page->InfoLabel->text().toStdString();
+    EXPECT_EQ(page->Rules->topLevelItemCount(), 0);
+    const auto rows
+        = page->ServerList->findItems(QStringLiteral("norules"), Qt::MatchExactly, TliveFrame::ProfileColumn);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows.first()->text(TliveFrame::StateColumn), QStringLiteral("online"));
+}
+
 TEST_F(LiveFrameTest, EachServerHasItsOwnConsoleAndAnOfflineServerShowsNoStalePlayers)
 {
     GameServerEmulator::Options options;
