@@ -49,4 +49,14 @@ std::string toCrLf(std::string_view text)
     return out;
 }
 
+std::string_view trimmedBlanks(std::string_view text)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 } // namespace velth

@@ -18,4 +18,7 @@ std::string joinLinesCrLf(const std::vector<std::string>& lines);
 // end: the on-disk form of an editor's text.
 std::string toCrLf(std::string_view text);
 
+// The text without the blanks (space, tab, CR, LF) at its start and end.
+std::string_view trimmedBlanks(std::string_view text);
+
 } // namespace velth

@@ -1,5 +1,7 @@
 #include "net/GameServer.h"
 
+#include "common/TextLines.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -10,16 +12,6 @@
 
 namespace velth {
 namespace {
-
-std::string_view stripped(std::string_view text)
-{
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 std::string lower(std::string_view text)
 {
@@ -36,12 +28,12 @@ bool startsWith(std::string_view text, std::string_view prefix)
 // The command's name (lower case) and its first argument.
 std::pair<std::string, std::string_view> nameAndArgument(std::string_view line)
 {
-    line = stripped(line);
+    line = trimmedBlanks(line);
     const std::size_t end = line.find_first_of(" \t");
     const std::string name = lower(line.substr(0, end));
     if (end == std::string_view::npos)
         return { name, {} };
-    std::string_view rest = stripped(line.substr(end));
+    std::string_view rest = trimmedBlanks(line.substr(end));
     rest = rest.substr(0, rest.find_first_of(" \t"));
     return { name, rest };
 }
@@ -54,7 +46,7 @@ std::optional<std::string_view> failureLine(std::string_view output, const std::
         std::size_t end = output.find('\n', start);
         if (end == std::string_view::npos)
             end = output.size();
-        const std::string_view line = stripped(output.substr(start, end - start));
+        const std::string_view line = trimmedBlanks(output.substr(start, end - start));
         start = end + 1;
         for (const std::string& failure : failures) {
             if (startsWith(line, failure))
@@ -113,7 +105,7 @@ CommandOutcome commandOutcome(std::string_view commandLine, std::string_view out
     const Reading reading = readingOf(name, argument);
     if (const auto line = failureLine(output, reading.failures))
         return { CommandOutcome::Kind::Failed, std::string(*line) };
-    const std::string_view printed = stripped(output);
+    const std::string_view printed = trimmedBlanks(output);
     switch (reading.success) {
     case Success::Anything:
         return { CommandOutcome::Kind::Done, std::string(printed) };

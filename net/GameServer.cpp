@@ -1,6 +1,7 @@
 #include "net/GameServer.h"
 
 #include "common/Error.h"
+#include "common/TextLines.h"
 
 #include <algorithm>
 #include <charconv>
@@ -32,16 +33,6 @@ std::optional<int> toInt(std::string_view text, std::size_t maxDigits = 9)
     int value = 0;
     std::from_chars(digits.data(), digits.data() + digits.size(), value);
     return negative ? -value : value;
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
 }
 
 std::vector<std::string_view> splitWords(std::string_view text)
@@ -102,7 +93,7 @@ std::string toString(const GameAddress& address)
 
 std::optional<GameAddress> parseGameAddress(std::string_view text, int defaultPort)
 {
-    text = trimmed(text);
+    text = trimmedBlanks(text);
     GameAddress address;
     address.port = defaultPort;
     std::string_view portText;
@@ -180,7 +171,7 @@ std::string kickCommand(int userId, std::string_view reason)
         throw Error("Cannot kick: " + std::to_string(userId) + " is not a user id.");
     requireArgument(reason);
     std::string command = "kick #" + std::to_string(userId);
-    const std::string_view why = trimmed(reason);
+    const std::string_view why = trimmedBlanks(reason);
     if (!why.empty())
         command += " " + std::string(why);
     return command;
@@ -243,7 +234,7 @@ std::string changeLevelCommand(std::string_view map)
 std::string sayCommand(std::string_view message)
 {
     requireArgument(message);
-    const std::string_view text = trimmed(message);
+    const std::string_view text = trimmedBlanks(message);
     if (text.empty())
         throw Error("There is no message to say.");
     return "say " + std::string(text);
@@ -302,7 +293,7 @@ std::optional<StatusPlayer> parseStatusRow(std::string_view line)
     const std::string_view rest = line.substr(i);
     const std::size_t open = rest.find('"');
     const std::size_t close = rest.rfind('"');
-    if (open == std::string_view::npos || close == open || trimmed(rest.substr(0, open)).size() != 0)
+    if (open == std::string_view::npos || close == open || trimmedBlanks(rest.substr(0, open)).size() != 0)
         return std::nullopt;
 
     StatusPlayer player;
@@ -352,10 +343,10 @@ std::optional<std::string_view> statusField(std::string_view line, std::string_v
 {
     if (line.substr(0, label.size()) != label)
         return std::nullopt;
-    std::string_view rest = trimmed(line.substr(label.size()));
+    std::string_view rest = trimmedBlanks(line.substr(label.size()));
     if (rest.empty() || rest.front() != ':')
         return std::nullopt;
-    return trimmed(rest.substr(1));
+    return trimmedBlanks(rest.substr(1));
 }
 
 } // namespace
@@ -370,7 +361,7 @@ StatusReport parseStatus(std::string_view output)
             end = output.size();
         const std::string_view line = output.substr(start, end - start);
         start = end + 1;
-        const std::string_view text = trimmed(line);
+        const std::string_view text = trimmedBlanks(line);
 
         if (auto value = statusField(line, "hostname")) {
             report.hostname = std::string(*value);
@@ -380,7 +371,7 @@ StatusReport parseStatus(std::string_view output)
             report.address = std::string(*address);
         } else if (auto map = statusField(line, "map")) {
             const std::size_t at = map->find(" at: ");
-            report.map = std::string(trimmed(map->substr(0, at)));
+            report.map = std::string(trimmedBlanks(map->substr(0, at)));
         } else if (auto players = statusField(line, "players")) {
             // "3 active (16 max)"
             const std::vector<std::string_view> words = splitWords(*players);
