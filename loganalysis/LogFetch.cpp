@@ -231,8 +231,11 @@ QString fetchText(const LogFetch::Row& row)
     case LogFetch::State::Fetching:
         return count + QStringLiteral(", %1 KiB").arg(row.bytes / 1024);
     case LogFetch::State::Done:
-        return row.toFetch == 0 ? QStringLiteral("up to date (%1 logs)").arg(row.listed)
-                                : QStringLiteral("fetched %1 of %2 logs").arg(row.toFetch).arg(row.listed);
+        return row.toFetch == 0
+            ? (row.listed == 1 ? QStringLiteral("up to date (1 log)")
+                               : QStringLiteral("up to date (%1 logs)").arg(row.listed))
+            : (row.listed == 1 ? QStringLiteral("fetched 1 of 1 log")
+                               : QStringLiteral("fetched %1 of %2 logs").arg(row.toFetch).arg(row.listed));
     case LogFetch::State::Failed:
         return QStringLiteral("failed after ") + count + QStringLiteral(": ") + why;
     case LogFetch::State::Cancelled:

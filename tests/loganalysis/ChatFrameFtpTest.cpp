@@ -618,7 +618,7 @@ TEST_F(ChatFrameFtpTest, FetchNewLogsTwiceTakesOnlyWhatChanged)
     QStringList shown = fetch(QStringLiteral("Fetched 3 new logs; 1 servers failed."));
     ASSERT_EQ(shown.size(), 3);
     EXPECT_EQ(shown[0], QStringLiteral("game fetched 2 of 2 logs"));
-    EXPECT_EQ(shown[1], QStringLiteral("other fetched 1 of 1 logs"));
+    EXPECT_EQ(shown[1], QStringLiteral("other fetched 1 of 1 log"));
     EXPECT_TRUE(shown[2].startsWith(QStringLiteral("gone failed after 0 of 0 new logs: "))) << shown[2].toStdString();
     EXPECT_EQ(local("game/L1.log"), kLog);
     EXPECT_EQ(local("other/M1.log"), kLog);
@@ -635,7 +635,7 @@ TEST_F(ChatFrameFtpTest, FetchNewLogsTwiceTakesOnlyWhatChanged)
     page->FetchResults->topLevelItem(1)->setCheckState(0, Qt::Checked);
     shown = fetch(QStringLiteral("Fetched 2 new logs."));
     EXPECT_EQ(shown[0], QStringLiteral("game fetched 2 of 3 logs"));
-    EXPECT_EQ(shown[1], QStringLiteral("other up to date (1 logs)"));
+    EXPECT_EQ(shown[1], QStringLiteral("other up to date (1 log)"));
     EXPECT_EQ(shown[2], QStringLiteral("gone "));
     EXPECT_EQ(page->logFetch().rows().size(), 2u);
     if (const char* shots = std::getenv("VELTH_SHOT_DIR"))
