@@ -21,13 +21,6 @@ std::string firstLine(const std::string& output)
     return output.substr(0, end);
 }
 
-// How the engine says that an exec did not run the file.
-bool execFailed(const std::string& output)
-{
-    return output.find("couldn't exec ") != std::string::npos
-        || output.find(": not a .cfg or .rc file") != std::string::npos;
-}
-
 } // namespace
 
 GroupUpload::GroupUpload(AppContext& context, QObject* parent)
@@ -190,10 +183,14 @@ void GroupUpload::apply(std::size_t index)
 void GroupUpload::applied(std::size_t index, const RconResult& result)
 {
     switch (result.kind) {
-    case RconResult::Kind::Ok:
-        if (execFailed(result.output))
-            return finish(index, false, Outcome::Failed, firstLine(result.output));
+    case RconResult::Kind::Ok: {
+        // The engine's own failure texts for this exec; whatever else the
+        // config printed is its own doing.
+        const CommandOutcome outcome = commandOutcome(execConfigCommand(), result.output);
+        if (outcome.kind == CommandOutcome::Kind::Failed)
+            return finish(index, false, Outcome::Failed, outcome.text);
         return finish(index, false, Outcome::Done, firstLine(result.output));
+    }
     case RconResult::Kind::BadPassword:
     case RconResult::Kind::NoPassword:
     case RconResult::Kind::Banned:
