@@ -754,6 +754,21 @@ void ServerPanel::reportFailure(const QString& action, const CommandOutcome& out
     m_context.prompts().errorBox(message);
 }
 
+ServerPanel::CommandsDone ServerPanel::banReport(const QString& banned, const QString& term)
+{
+    return [this, banned, term](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
+        if (!result.ok() || outcomes.empty())
+            return;
+        if (const CommandOutcome* failure = failureIn(outcomes))
+            return reportFailure(QStringLiteral("Ban"), *failure);
+        if (outcomes.front().kind == CommandOutcome::Kind::Unknown)
+            reportUnread(QStringLiteral("Ban"), outcomes.front());
+        else
+            m_context.setStatus(QStringLiteral("Banned ") + banned + QLatin1Char(' ') + term + QStringLiteral("."));
+        updateServer(false);
+    };
+}
+
 void ServerPanel::reportUnread(const QString& action, const CommandOutcome& outcome)
 {
     m_context.setStatus(outcome.text.empty()
@@ -856,18 +871,7 @@ void ServerPanel::BBanClick()
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban ") + name + QStringLiteral(" (")
             + field(steamId) + QStringLiteral(") ") + term + QStringLiteral(" ?")))
         return;
-    runCommands(profile, *commands, true,
-        [this, name, term](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
-            if (!result.ok() || outcomes.empty())
-                return;
-            if (const CommandOutcome* failure = failureIn(outcomes))
-                return reportFailure(QStringLiteral("Ban"), *failure);
-            if (outcomes.front().kind == CommandOutcome::Kind::Unknown)
-                reportUnread(QStringLiteral("Ban"), outcomes.front());
-            else
-                m_context.setStatus(QStringLiteral("Banned ") + name + QLatin1Char(' ') + term + QStringLiteral("."));
-            updateServer(false);
-        });
+    runCommands(profile, *commands, true, banReport(name, term));
 }
 
 void ServerPanel::BBanAddressClick()
@@ -899,19 +903,7 @@ void ServerPanel::BBanAddressClick()
     if (!m_context.prompts().confirm(QStringLiteral("Do you want to ban the address ") + field(address)
             + QStringLiteral(" of ") + name + QLatin1Char(' ') + term + QStringLiteral(" ?")))
         return;
-    runCommands(profile, *commands, true,
-        [this, address, term](const RconResult& result, const std::vector<CommandOutcome>& outcomes) {
-            if (!result.ok() || outcomes.empty())
-                return;
-            if (const CommandOutcome* failure = failureIn(outcomes))
-                return reportFailure(QStringLiteral("Ban"), *failure);
-            if (outcomes.front().kind == CommandOutcome::Kind::Unknown)
-                reportUnread(QStringLiteral("Ban"), outcomes.front());
-            else
-                m_context.setStatus(
-                    QStringLiteral("Banned ") + field(address) + QLatin1Char(' ') + term + QStringLiteral("."));
-            updateServer(false);
-        });
+    runCommands(profile, *commands, true, banReport(field(address), term));
 }
 
 void ServerPanel::BChangeMapClick()

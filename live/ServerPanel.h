@@ -152,6 +152,9 @@ private:
     // An action whose outcome the output does not tell: what the server
     // printed, in the status line.
     void reportUnread(const QString& action, const CommandOutcome& outcome);
+    // What either ban reports once the server answered: its failure, its
+    // unread answer, or "Banned <banned> <term>."
+    CommandsDone banReport(const QString& banned, const QString& term);
     // A server's output as one line for the status line and a box.
     static QString printed(const std::string& text);
     static const CommandOutcome* failureIn(const std::vector<CommandOutcome>& outcomes);
